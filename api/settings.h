@@ -1,0 +1,41 @@
+// Process-wide settings of the library interface: stored by the exported
+// setters, read by the file-level save and read functions.
+#ifndef TESSALY_API_SETTINGS_H
+#define TESSALY_API_SETTINGS_H
+
+#include <cstdint>
+
+namespace tsl {
+
+struct Settings {
+  double wsq_bitrate = 0.75;
+  int wsq_ppi = 500;
+  char *comment_text = nullptr;  // owned, malloc'ed; released by fini
+  int wsq_depth = 8;
+  int wsqencoder = 0;
+  int wsqsoftware = 0;
+  uint32_t compression = 0;  // libtiff compression code
+  uint16_t predictor = 2;
+  uint32_t photometric = 0;
+  uint32_t orientation = 0;
+  int type8_width_internal = 0;
+  int type8_height_internal = 0;
+  int type8_compression_type_internal = 0;
+  int show_WSQ_properties_dialog = 0;
+};
+
+// The one instance, zero-cost static data initialised at load.
+extern Settings g_settings;
+
+// Replaces the stored comment with a copy of text (null clears it).
+void StoreComment(const char *text);
+
+// Setters no exported function reaches; kept for completeness of the
+// TIFF option pairs.
+void WriteTIFFcompression_internal(int compression);
+int ReadTIFFpredictor_internal();
+void WriteTIFFpredictor_internal(int predictor);
+
+}  // namespace tsl
+
+#endif

@@ -1,0 +1,82 @@
+/*
+ * tessaly.h - public interface of libTessaly64.
+ *
+ * Fingerprint and signature imaging: WSQ streams with NISTCOM comments,
+ * ANSI/NIST Type-6/Type-8 binary image data, JPEG 2000 and PBM/PGM/PPM
+ * streams, and raster image files.
+ *
+ * Conventions
+ *  - Every function has C linkage and may be called from C99 or C++.
+ *  - Buffers the library hands back through a pointer-to-pointer argument
+ *    are allocated with malloc; the caller releases them with free(), except
+ *    where a function says the buffer stays the library's.
+ *  - The library keeps process-wide state (settings, decoder tables, result
+ *    buffers) without locks: call it from one thread at a time.
+ *  - Grey images are width x height bytes, row-major, top row first.
+ *    Planar RGB images are three such planes, R then G then B.
+ */
+#ifndef TESSALY_H
+#define TESSALY_H
+
+#if defined(TESSALY_BUILDING)
+#define TESSALY_API __attribute__((visibility("default")))
+#else
+#define TESSALY_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- WSQ streams -------------------------------------------------------- */
+
+/* WSQ-STREAM-FUNCTIONS */
+
+
+/* ---- Settings ----------------------------------------------------------- */
+/* Process-wide values read by later calls (see each). */
+
+/* Bit rate of WSQ files saved by SaveImageToFile (default 0.75). */
+TESSALY_API void WriteWSQ_bitrate(double bitrate);
+TESSALY_API double ReadWSQ_bitrate(void);
+/* Pixels per inch written into saved WSQ files (default 500). */
+TESSALY_API void WriteWSQ_ppi(int ppi);
+TESSALY_API int ReadWSQ_ppi(void);
+/* Stores a copy of the comment written into saved WSQ files; NULL clears it. */
+TESSALY_API void WriteWSQ_comment(const char *comment);
+/* The stored comment itself (NULL until one is stored); it stays the
+ * library's and is valid until the next replacement. */
+TESSALY_API char *ReadWSQ_comment(void);
+/* Software implementation number of the last WSQ stream decoded (0 if none). */
+TESSALY_API int ReadWSQ_implementation_number(void);
+/* TIFF save compression: 0 none, 1 Deflate (predictor 2), 2 PackBits. */
+TESSALY_API void WriteTIFFcompression(int compression);
+TESSALY_API int ReadTIFFcompression(void);
+/* The stored libtiff compression code as is. */
+TESSALY_API int ReadTIFFcompression_internal(void);
+TESSALY_API void WriteTIFFpredictor(int predictor);
+TESSALY_API int ReadTIFFpredictor(void);
+/* Size and compression (0 none, 1 Group 4) of raw Type-8 ".BIN" files. */
+TESSALY_API void WriteType8CompressionWidthHeight(int width, int height,
+                                                  int compression);
+/* Kept for compatibility; they have no effect. */
+TESSALY_API void SetShowFilePropertiesDialog(int show);
+TESSALY_API void ShowFileConverter(void);
+
+/* ---- ANSI/NIST Type-6 and Type-8 binary image data ---------------------- */
+
+/* NIST-TYPE8-FUNCTIONS */
+
+/* ---- JPEG 2000 streams -------------------------------------------------- */
+
+/* JPEG2000-FUNCTIONS */
+
+/* ---- PBM / PGM / PPM streams -------------------------------------------- */
+
+/* NETPBM-FUNCTIONS */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TESSALY_H */
