@@ -119,8 +119,7 @@ RasterError DecodeTga(ByteReader in, RasterImage *image) {
         if (map_bytes == 2) {
           Expand555(static_cast<uint16_t>(map[0] | map[1] << 8), entry);
         } else {
-          std::memcpy(entry, map, 3);
-          if (map_bytes == 4 && step >= 4) entry[3] = map[3];
+          std::memcpy(entry, map, 3);  // a fourth byte (alpha) is not kept
         }
       }
     } else if (!(mapped && map_type == 1)) {
@@ -147,7 +146,10 @@ RasterError EncodeTga(const RasterImage &image, const char *, EncodedFile *out) 
   // Indices stand for grey levels only when the palette is the exact ramp.
   const bool grey = indexed && image.palette_size == 256 && IsGreyRamp(image);
   const unsigned map_length = indexed && !grey ? (image.palette_size > 256 ? 256 : image.palette_size) : 0;
-  const unsigned entry_bytes = image.bytes_per_palette_entry >= 4 ? 4 : 3;
+  // Colour maps go out as blue, green, red whatever the record's entry
+  // size: a fourth byte would be read as the colour's alpha, and the
+  // record's reserved byte is 0, which would make every colour transparent.
+  const unsigned entry_bytes = 3;
   const unsigned pixel_bytes = indexed ? 1 : image.bits_per_pixel / 8u;
   size_t data_size, file_size;
   if (!RasterBlockBytes(static_cast<uint64_t>(image.width) * pixel_bytes, image.height,
