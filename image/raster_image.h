@@ -123,6 +123,7 @@ bool IsGreyRamp(const RasterImage &image);
 
 // --- Conversions ---
 
+// `out` is overwritten, not released: pass an empty record.
 RasterError ConvertPaletteToRGB(RasterImage source, RasterImage *out);
 void Convert1to8(RasterImage source, unsigned char *out);
 void Convert4to8(RasterImage source, unsigned char *out);

@@ -123,9 +123,10 @@ TEST(RasterConvert, PaletteToRgbWithTransparency) {
       EXPECT_EQ(p[3], idx[y][x] == 5 ? 0 : 255);
     }
   src->transparency_index = -1;
-  ASSERT_EQ(ConvertPaletteToRGB(src.img, &out), RASTER_OK);
-  EXPECT_EQ(out->bits_per_pixel, 24);
-  EXPECT_EQ(out->scan_width, 12u);
+  Record opaque(1);
+  ASSERT_EQ(ConvertPaletteToRGB(src.img, &opaque), RASTER_OK);
+  EXPECT_EQ(opaque->bits_per_pixel, 24);
+  EXPECT_EQ(opaque->scan_width, 12u);
 }
 
 TEST(RasterConvert, IndexBeyondPaletteIsBlack) {
