@@ -17,7 +17,7 @@ constexpr uint32_t kInfoHeaderSize = 40;
 
 // Reads the fields the 40-byte header and its longer successors share.
 bool GetInfoHeader(ByteReader *in, BitmapInfoHeader *h) {
-  uint32_t w, ht, xr, yr;
+  uint32_t w = 0, ht = 0, xr = 0, yr = 0;
   bool ok = in->LE32(&w) && in->LE32(&ht) && in->LE16(&h->planes) && in->LE16(&h->bit_count) &&
             in->LE32(&h->compression) && in->LE32(&h->image_size) && in->LE32(&xr) &&
             in->LE32(&yr) && in->LE32(&h->colors_used) && in->LE32(&h->colors_important);

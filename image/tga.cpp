@@ -39,6 +39,17 @@ struct PixelSink {
       ++y;
     }
   }
+  // A whole file row of `pixel_bytes` per pixel, at the start of a row.
+  void PutRow(const uint8_t *pixels, unsigned pixel_bytes) {
+    if (right_to_left || pixel_bytes != keep) {
+      for (uint32_t i = 0; i < image->width; ++i) Put(pixels + static_cast<size_t>(i) * pixel_bytes);
+      return;
+    }
+    const uint32_t row = top_first ? image->height - 1 - y : y;
+    std::memcpy(image->bits + static_cast<size_t>(row) * image->scan_width, pixels,
+                static_cast<size_t>(image->width) * keep);
+    ++y;
+  }
 };
 
 // Runs that reach past the last pixel are cut there.
@@ -132,10 +143,11 @@ RasterError DecodeTga(ByteReader in, RasterImage *image) {
   PixelSink sink{image, bpp / 8u, (descriptor & kDescTopFirst) != 0,
                  (descriptor & kDescRightToLeft) != 0};
   if (type & kTgaRle) return DecodeRle(&in, pixel_bytes, &sink);
-  while (!sink.Full()) {
-    const uint8_t *pixel;
-    if (!in.Take(pixel_bytes, &pixel)) return RASTER_ERR_READ;
-    sink.Put(pixel);
+  const size_t row_size = static_cast<size_t>(width) * pixel_bytes;
+  for (uint32_t i = 0; i < height; ++i) {
+    const uint8_t *pixels;
+    if (!in.Take(row_size, &pixels)) return RASTER_ERR_READ;
+    sink.PutRow(pixels, pixel_bytes);
   }
   return RASTER_OK;
 }
