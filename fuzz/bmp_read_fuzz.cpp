@@ -1,21 +1,7 @@
-// Feeds arbitrary bytes to the BMP reader and converts what it accepts to
-// direct colour.
-#include <cstddef>
-#include <cstdint>
-
+// Feeds arbitrary bytes to the BMP reader.
 #include "image/bmp.h"
-#include "image/raster_image.h"
+#include "raster_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  tsl::RasterImage image;
-  tsl::InitRasterImage(&image);
-  image.bmp_layout = static_cast<int32_t>(size & 1);
-  if (tsl::ReadBMPMemory(data, size, &image) == tsl::RASTER_OK) {
-    tsl::RasterImage rgb;
-    tsl::InitRasterImage(&rgb);
-    tsl::ConvertPaletteToRGB(image, &rgb);
-    tsl::FreeRasterImage(&rgb);
-  }
-  tsl::FreeRasterImage(&image);
-  return 0;
+  return FuzzRasterReader(data, size, tsl::ReadBMPMemory);
 }
