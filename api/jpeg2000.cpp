@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <vector>
 
 #include "common/checked.h"
 #include "common/text.h"
@@ -96,20 +94,30 @@ OPJ_BOOL SourceSeek(OPJ_OFF_T offset, void *user) {
 }
 
 // A growable output with random access: the JP2 writer goes back to fill
-// in box lengths.
+// in box lengths. Kept in malloc'ed memory so the bytes can be handed to
+// the caller as they are.
 struct MemorySink {
-  std::vector<unsigned char> data;
+  unsigned char *data = nullptr;
+  size_t size = 0;
+  size_t capacity = 0;
   size_t pos = 0;
+  ~MemorySink() { std::free(data); }
 };
 
+// Makes [0, end) valid, zero-filling any gap a seek or skip leaves.
 bool SinkReach(MemorySink *s, uint64_t end) {
   if (end > kMaxAlloc) return false;
-  if (end > s->data.size()) {
-    try {
-      s->data.resize(static_cast<size_t>(end));
-    } catch (const std::bad_alloc &) {
-      return false;
-    }
+  if (end > s->capacity) {
+    size_t grown = std::max<size_t>({static_cast<size_t>(end), s->capacity * 2, 4096});
+    grown = std::min(grown, kMaxAlloc);
+    auto *more = static_cast<unsigned char *>(std::realloc(s->data, grown));
+    if (!more) return false;
+    s->data = more;
+    s->capacity = grown;
+  }
+  if (end > s->size) {
+    std::memset(s->data + s->size, 0, static_cast<size_t>(end) - s->size);
+    s->size = static_cast<size_t>(end);
   }
   return true;
 }
@@ -117,7 +125,7 @@ bool SinkReach(MemorySink *s, uint64_t end) {
 OPJ_SIZE_T SinkWrite(void *buffer, OPJ_SIZE_T n, void *user) {
   auto *s = static_cast<MemorySink *>(user);
   if (!SinkReach(s, static_cast<uint64_t>(s->pos) + n)) return static_cast<OPJ_SIZE_T>(-1);
-  if (n) std::memcpy(s->data.data() + s->pos, buffer, n);
+  if (n) std::memcpy(s->data + s->pos, buffer, n);
   s->pos += n;
   return n;
 }
@@ -302,10 +310,10 @@ TESSALY_API int JPEG2000_encode_stream(const unsigned char *planar, int width, i
   }  // the stream is released before its bytes are handed out
 
   // Whatever the encoder wrote is handed out, also after a failure.
-  size_t length = sink.data.size();
-  unsigned char *buffer = static_cast<unsigned char *>(std::malloc(length ? length : 1));
+  size_t length = sink.size;
+  unsigned char *buffer = sink.data ? sink.data : static_cast<unsigned char *>(std::malloc(1));
   if (!buffer) return -1;
-  if (length) std::memcpy(buffer, sink.data.data(), length);
+  sink.data = nullptr;
   g_jpeg2000.jasper_jp2_image_buffer = buffer;
   *output = buffer;
   *output_length = static_cast<int>(length);
