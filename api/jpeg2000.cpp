@@ -176,14 +176,14 @@ int ResolutionsFor(int width, int height) {
   return levels;
 }
 
-// What the decoded image would occupy (32-bit samples for every component
-// at full size, plus our planar output), so a hostile header cannot make
-// the decoder ask for gigabytes.
-bool WithinMemoryLimit(const opj_image_t *image) {
-  if (image->x1 <= image->x0 || image->y1 <= image->y0) return false;
+// What an image occupies inside the codec (32-bit samples for every
+// component at full size) plus its planar form on our side: a hostile
+// header cannot make the decoder, nor a huge image the encoder, ask for
+// gigabytes.
+bool WithinMemoryLimit(size_t width, size_t height, size_t components) {
   size_t area, samples, bytes, total;
-  return CheckedMul(image->x1 - image->x0, image->y1 - image->y0, &area) &&
-         CheckedMul(area, image->numcomps, sizeof(OPJ_INT32), &samples) &&
+  return CheckedMul(width, height, &area) &&
+         CheckedMul(area, components, sizeof(OPJ_INT32), &samples) &&
          CheckedMul(area, 3, &bytes) && CheckedAdd(samples, bytes, &total) &&
          total <= kJpeg2000MemoryLimit;
 }
@@ -253,7 +253,8 @@ TESSALY_API int JPEG2000_encode_stream(const unsigned char *planar, int width, i
   size_t bytes;
   OPJ_CODEC_FORMAT codec_format;
   if (!planar || !output || !output_length || !tsl::ImageBytes(width, height, 3, &bytes) ||
-      !tsl::CodecFormat(format, &codec_format))
+      !tsl::CodecFormat(format, &codec_format) ||
+      !tsl::WithinMemoryLimit(static_cast<size_t>(width), static_cast<size_t>(height), 3))
     return -1;
   if (!g_jpeg2000.jpeg_2000_initialized) tsl::Configure();
   const size_t n = bytes / 3;
@@ -343,7 +344,9 @@ TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
   opj_image_t *raw_image = nullptr;
   bool header_read = opj_read_header(stream.get(), codec.get(), &raw_image);
   tsl::ImagePtr image(raw_image);
-  if (!header_read || !image || !tsl::WithinMemoryLimit(image.get())) return -1;
+  if (!header_read || !image || image->x1 <= image->x0 || image->y1 <= image->y0 ||
+      !tsl::WithinMemoryLimit(image->x1 - image->x0, image->y1 - image->y0, image->numcomps))
+    return -1;
   if (!opj_decode(codec.get(), stream.get(), image.get()) ||
       !opj_end_decompress(codec.get(), stream.get()))
     return -1;

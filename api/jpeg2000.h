@@ -17,8 +17,8 @@ struct Jpeg2000State {
 };
 extern Jpeg2000State g_jpeg2000;
 
-// Largest decoded image the decoder accepts, checked from the header before
-// any pixel is decoded.
+// Memory an image may take in the codec (the decoder checks it from the
+// header before decoding; the encoder before it starts).
 constexpr size_t kJpeg2000MemoryLimit = 1073741824;
 
 // The encoder's option text, "rate=" and the target size as a fraction of

@@ -1,6 +1,7 @@
 #include "api/jpeg2000.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -324,6 +325,20 @@ TEST(Jpeg2000Hostile, OversizedHeaderIsRefusedBeforeDecoding) {
   ASSERT_EQ(stream[3], 0x51);
   for (size_t field : {8u, 12u, 24u, 28u}) PutBe32(&stream, field, 60000);
   EXPECT_EQ(Decode(stream, "jpc").rc, -1);
+}
+
+TEST(Jpeg2000Api, HugeImageIsRefusedBeforeItsPixelsAreRead) {
+  // Any read of these pixels would fault: the size alone must decide.
+  const int w = 10000, h = 9000;
+  size_t bytes = 3 * static_cast<size_t>(w) * h;
+  void *pixels = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(pixels, MAP_FAILED);
+  unsigned char *out = nullptr;
+  int length = -7;
+  EXPECT_EQ(JPEG2000_encode_stream(static_cast<unsigned char *>(pixels), w, h, &out, &length, "jp2"),
+            -1);
+  EXPECT_EQ(out, nullptr);
+  munmap(pixels, bytes);
 }
 
 TEST(Jpeg2000Hostile, TruncationsAndCorruptionsEndCleanly) {
