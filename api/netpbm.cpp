@@ -160,80 +160,73 @@ unsigned char *NewStream(const std::string &header, size_t data_bytes, int *leng
   return out;
 }
 
-bool EncodeArgsOk(const unsigned char *planar, int width, int height, unsigned char **output,
-                  int *length, size_t *n) {
-  size_t bytes;
-  if (!planar || !output || !length || !ImageBytes(width, height, 3, &bytes)) return false;
-  *n = bytes / 3;
-  return true;
-}
-
 unsigned char GreyMean(const unsigned char *planar, size_t n, size_t i) {
   return static_cast<unsigned char>((planar[i] + planar[n + i] + planar[2 * n + i]) / 3);
 }
+
+// The frame shared by the encoders: argument and size checks, the header,
+// one buffer for the whole stream; fill(pixels, n, width, height) writes
+// the data_bytes(n, width, height) bytes after the header.
+template <typename Size, typename Fill>
+int EncodeStream(char digit, const unsigned char *planar, int width, int height,
+                 unsigned char **output, int *length, Size data_bytes, Fill fill) {
+  size_t bytes;
+  if (!planar || !output || !length || !ImageBytes(width, height, 3, &bytes)) return -1;
+  const size_t n = bytes / 3, w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+  const size_t data = data_bytes(n, w, h);
+  int total = 0;
+  std::unique_ptr<unsigned char, FreeDeleter> out(
+      NewStream(HeaderText(digit, width, height, digit != '4'), data, &total));
+  if (!out) return -1;
+  fill(out.get() + (static_cast<size_t>(total) - data), n, w, h);
+  *output = out.release();
+  *length = total;
+  return 0;
+}
+
+size_t PackedRowBytes(size_t width) { return (width + 7) / 8; }
 
 }  // namespace
 
 int PBM_encode_stream(const unsigned char *planar, int width, int height,
                       unsigned char **output, int *length) {
-  size_t n;
-  if (!EncodeArgsOk(planar, width, height, output, length, &n)) return -1;
-  size_t rounded = static_cast<size_t>(RoundedWidth(width));
-  size_t row_bytes = rounded / 8;
-  size_t h = static_cast<size_t>(height), w = static_cast<size_t>(width);
-  size_t data_bytes;
-  if (!CheckedMul(row_bytes, h, &data_bytes)) return -1;
-  int total = 0;
-  std::unique_ptr<unsigned char, FreeDeleter> out(
-      NewStream(HeaderText('4', width, height, false), data_bytes, &total));
-  if (!out) return -1;
-  unsigned char *dst = out.get() + (static_cast<size_t>(total) - data_bytes);
-  // Fill bits past the last pixel of a row are 0 (white), so the same image
-  // always gives the same bytes.
-  std::memset(dst, 0, data_bytes);
-  for (size_t y = 0; y < h; ++y) {
-    unsigned char *row = dst + y * row_bytes;
-    for (size_t x = 0; x < w; ++x) {
-      if (GreyMean(planar, n, y * w + x) < 128) row[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
-    }
-  }
-  *output = out.release();
-  *length = total;
-  return 0;
+  return EncodeStream(
+      '4', planar, width, height, output, length,
+      [](size_t, size_t w, size_t h) { return PackedRowBytes(w) * h; },
+      [planar](unsigned char *dst, size_t n, size_t w, size_t h) {
+        // Fill bits past the last pixel of a row are 0 (white), so the same
+        // image always gives the same bytes.
+        std::memset(dst, 0, PackedRowBytes(w) * h);
+        for (size_t y = 0; y < h; ++y) {
+          unsigned char *row = dst + y * PackedRowBytes(w);
+          for (size_t x = 0; x < w; ++x) {
+            if (GreyMean(planar, n, y * w + x) < 128)
+              row[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+          }
+        }
+      });
 }
 
 int PGM_encode_stream(const unsigned char *planar, int width, int height,
                       unsigned char **output, int *length) {
-  size_t n;
-  if (!EncodeArgsOk(planar, width, height, output, length, &n)) return -1;
-  int total = 0;
-  std::unique_ptr<unsigned char, FreeDeleter> out(
-      NewStream(HeaderText('5', width, height, true), n, &total));
-  if (!out) return -1;
-  unsigned char *dst = out.get() + (static_cast<size_t>(total) - n);
-  for (size_t i = 0; i < n; ++i) dst[i] = GreyMean(planar, n, i);
-  *output = out.release();
-  *length = total;
-  return 0;
+  return EncodeStream(
+      '5', planar, width, height, output, length, [](size_t n, size_t, size_t) { return n; },
+      [planar](unsigned char *dst, size_t n, size_t, size_t) {
+        for (size_t i = 0; i < n; ++i) dst[i] = GreyMean(planar, n, i);
+      });
 }
 
 int PPM_encode_stream(const unsigned char *planar, int width, int height,
                       unsigned char **output, int *length) {
-  size_t n;
-  if (!EncodeArgsOk(planar, width, height, output, length, &n)) return -1;
-  int total = 0;
-  std::unique_ptr<unsigned char, FreeDeleter> out(
-      NewStream(HeaderText('6', width, height, true), 3 * n, &total));
-  if (!out) return -1;
-  unsigned char *dst = out.get() + (static_cast<size_t>(total) - 3 * n);
-  for (size_t i = 0; i < n; ++i) {
-    dst[3 * i] = planar[i];
-    dst[3 * i + 1] = planar[n + i];
-    dst[3 * i + 2] = planar[2 * n + i];
-  }
-  *output = out.release();
-  *length = total;
-  return 0;
+  return EncodeStream(
+      '6', planar, width, height, output, length, [](size_t n, size_t, size_t) { return 3 * n; },
+      [planar](unsigned char *dst, size_t n, size_t, size_t) {
+        for (size_t i = 0; i < n; ++i) {
+          dst[3 * i] = planar[i];
+          dst[3 * i + 1] = planar[n + i];
+          dst[3 * i + 2] = planar[2 * n + i];
+        }
+      });
 }
 
 }  // namespace tsl

@@ -2,9 +2,9 @@
 // is the stream.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
+#include "fuzz/decode_check.h"
 #include "tessaly.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -17,13 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   int width = -1, height = -1;
   int rc = decode(stream.empty() ? nullptr : stream.data(), static_cast<int>(stream.size()), &out,
                   &width, &height);
-  if (rc == 0) {
-    if (!out || width < 0 || height < 0) std::abort();
-    volatile unsigned sum = 0;
-    for (size_t i = 0; i < 3 * static_cast<size_t>(width) * height; ++i) sum = sum + out[i];
-  } else if (rc != -1 || out != nullptr) {
-    std::abort();
-  }
-  std::free(out);
+  CheckDecoded(rc, out, width, height);
   return 0;
 }

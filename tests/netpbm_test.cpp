@@ -36,6 +36,14 @@ Decoded Decode(Decoder decode, const std::string &stream) {
   return Decode(decode, Bytes(stream.begin(), stream.end()));
 }
 
+void ExpectSizes(Decoder decode, const std::string &stream, int width, int height) {
+  SCOPED_TRACE(stream);
+  Decoded d = Decode(decode, stream);
+  EXPECT_EQ(d.rc, 0);
+  EXPECT_EQ(d.width, width);
+  EXPECT_EQ(d.height, height);
+}
+
 Bytes Encode(Encoder encode, const Bytes &planar, int width, int height) {
   unsigned char *out = nullptr;
   int length = 0;
@@ -258,26 +266,12 @@ TEST(NetpbmHeader, CommentsSeparatorsAndOddSizes) {
   EXPECT_EQ(Bytes(d.planar.begin(), d.planar.begin() + 20),
             Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 255, 255, 255, 255, 255}));
 
-  d = Decode(PPM_decode_stream, std::string("P6\n900 0\n255\n"));
-  EXPECT_EQ(d.rc, 0);
-  EXPECT_EQ(d.width, 900);
-  EXPECT_EQ(d.height, 0);
-
+  ExpectSizes(PPM_decode_stream, "P6\n900 0\n255\n", 900, 0);
   // Width 0 keeps the header's height; no sizes at all is an empty image.
-  d = Decode(PGM_decode_stream, std::string("P5\n0 4\n255\n"));
-  EXPECT_EQ(d.rc, 0);
-  EXPECT_EQ(d.width, 0);
-  EXPECT_EQ(d.height, 4);
-  d = Decode(PPM_decode_stream, std::string("P6\n# only a comment\n  \r\n"));
-  EXPECT_EQ(d.rc, 0);
-  EXPECT_EQ(d.width, 0);
-  EXPECT_EQ(d.height, 0);
-
+  ExpectSizes(PGM_decode_stream, "P5\n0 4\n255\n", 0, 4);
+  ExpectSizes(PPM_decode_stream, "P6\n# only a comment\n  \r\n", 0, 0);
   // Two blanks make the height token empty: height 0.
-  d = Decode(PGM_decode_stream, std::string("P5\n3  2\n255\n"));
-  EXPECT_EQ(d.rc, 0);
-  EXPECT_EQ(d.width, 3);
-  EXPECT_EQ(d.height, 0);
+  ExpectSizes(PGM_decode_stream, "P5\n3  2\n255\n", 3, 0);
 }
 
 TEST(NetpbmHeader, WrongMagicShortStreamsAndBadSizesAreRefused) {
