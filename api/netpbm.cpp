@@ -262,7 +262,11 @@ TESSALY_API int PBM_decode_stream(const unsigned char *data, int length, unsigne
       tsl::NewPlanar(header.width, header.height, &n));
   if (!planar) return -1;
   unsigned char *r = planar.get();
-  for (size_t y = 0; y < h; ++y) std::memcpy(r + y * w, work + y * rounded, w);
+  // An empty image (width or height 0) has no rows worth walking, however
+  // many the header announces.
+  if (n > 0) {
+    for (size_t y = 0; y < h; ++y) std::memcpy(r + y * w, work + y * rounded, w);
+  }
   std::memcpy(r + n, r, n);
   std::memcpy(r + 2 * n, r, n);
   return tsl::Deliver(planar.release(), header, output, width, height);

@@ -269,6 +269,7 @@ TEST(NetpbmHeader, CommentsSeparatorsAndOddSizes) {
   ExpectSizes(PPM_decode_stream, "P6\n900 0\n255\n", 900, 0);
   // Width 0 keeps the header's height; no sizes at all is an empty image.
   ExpectSizes(PGM_decode_stream, "P5\n0 4\n255\n", 0, 4);
+  ExpectSizes(PBM_decode_stream, "P4\n0 2000000000\n", 0, 2000000000);  // no row walk
   ExpectSizes(PPM_decode_stream, "P6\n# only a comment\n  \r\n", 0, 0);
   // Two blanks make the height token empty: height 0.
   ExpectSizes(PGM_decode_stream, "P5\n3  2\n255\n", 3, 0);
