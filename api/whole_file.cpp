@@ -44,6 +44,7 @@ int filesize(const char *path) {
 }
 
 int read_raw_from_filesize(const char *path, unsigned char **data, int *length) {
+  if (!data || !length) return -3;  // nowhere to put the bytes
   int size = filesize(path);
   if (size < 0) return size;
   FILE *f = std::fopen(path, "rb");
@@ -64,10 +65,6 @@ int read_raw_from_filesize(const char *path, unsigned char **data, int *length) 
                  static_cast<int>(got), size, path);
     std::free(buffer);
     return -4;
-  }
-  if (!data || !length) {
-    std::free(buffer);
-    return -3;
   }
   *data = buffer;
   *length = size;

@@ -221,7 +221,7 @@ TEST_F(Jpeg2000Tools, OurStreamsDecodeInOpenJpegNearTheTargetSize) {
       EXPECT_EQ(back, ToInterleaved(planar));  // rate 1: coded losslessly
     } else {
       double psnr = tsltest::Psnr(back, ToInterleaved(planar));
-      EXPECT_GT(psnr, 40.0);
+      EXPECT_GT(psnr, 38.0);  // about 41 dB with OpenJPEG 2.5
       double rate = std::stod(tsl::Jpeg2000RateOption(c.w, c.h).substr(5));
       double target = rate * raw;
       EXPECT_LT(stream.size(), target * 1.03);
