@@ -282,7 +282,7 @@ TESSALY_API int JPEG2000_encode_stream(const unsigned char *planar, int width, i
   // The rate travels as the text the option would carry, so the encoder
   // sees exactly the six significant digits written there.
   double rate = 1.0;
-  tsl::ParseDouble(tsl::Jpeg2000RateOption(width, height).c_str() + 5, &rate);
+  tsl::ParseDouble(tsl::Jpeg2000RateOption(width, height).c_str() + sizeof("rate=") - 1, &rate);
   opj_cparameters_t params;
   opj_set_default_encoder_parameters(&params);
   params.tcp_numlayers = 1;
