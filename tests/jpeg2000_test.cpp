@@ -71,7 +71,7 @@ void PutBe32(Bytes *b, size_t at, uint32_t v) {
   for (int k = 0; k < 4; ++k) (*b)[at + k] = static_cast<uint8_t>(v >> (24 - 8 * k));
 }
 
-// A JP2 file with the payload of its colour specification box replaced.
+// A JP2 file with the payload of its colour ("colr") box replaced.
 Bytes WithColour(const Bytes &jp2, const Bytes &colr_payload) {
   for (size_t at = 0; at + 8 <= jp2.size();) {
     uint32_t len = Be32(jp2, at);
