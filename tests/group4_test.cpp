@@ -67,7 +67,7 @@ Bytes Decode(const Bytes &stream, int w, int h, int *status = nullptr, int *rows
   std::memset(area.get(), fill, n);
   // A private copy of exactly the stream's length, for the same reason.
   std::unique_ptr<uint8_t[]> in(new uint8_t[stream.size() ? stream.size() : 1]);
-  std::memcpy(in.get(), stream.data(), stream.size());
+  if (!stream.empty()) std::memcpy(in.get(), stream.data(), stream.size());
   int r = 0;
   int s = tsl::grp4deco_grp4decomp(in.get(), stream.size(), w, h, area.get(), n, &r);
   if (status) *status = s;
