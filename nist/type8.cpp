@@ -63,8 +63,10 @@ bool ImageSizes(const char *func, int width, int height, Sizes *s) {
   return false;
 }
 
-bool CheckInput(const char *func, const uint8_t *data, int length, int width, int height,
-                Sizes *s) {
+// Common start of the readers.
+bool StartReader(const char *func, const uint8_t *data, int length, int width, int height,
+                 Sizes *s) {
+  InitializeOnce();
   if (!data || length < 0) {
     std::fprintf(stderr, "ERROR : %s : no image data\n", func);
     return false;
@@ -99,6 +101,21 @@ inline uint8_t PackByte(const uint8_t *bits01) {
   uint8_t b = 0;
   for (int k = 0; k < 8; ++k) b = static_cast<uint8_t>((b << 1) | bits01[k]);
   return b;
+}
+
+// The uncompressed readers' pixel sequence: bit i of the data for every i
+// below both the pixel count and 8 x length, 0 past the data, padded rows.
+Buffer UnpackSequence(const uint8_t *data, int length, const Sizes &s, int inverted,
+                      const char *area_name) {
+  Buffer seq(Alloc(s.padded_pixels, true));
+  if (!seq) {
+    std::fprintf(stderr, "Error: malloc for %s failed\n", area_name);
+    return seq;
+  }
+  size_t count = static_cast<size_t>(length) * 8;
+  if (count > s.pixels) count = s.pixels;
+  UnpackBits(data, count, ReaderValues(inverted), seq.get());
+  return seq;
 }
 
 // Shared by both compressed readers: decodes into a zeroed bit string and
@@ -194,24 +211,18 @@ extern "C" {
 TESSALY_API unsigned char *CreateImageFromNISTType8UncompressedBinaryField(
     const unsigned char *data, int length, int width, int height) {
   static const char kFunc[] = "CreateImageFromNISTType8UncompressedBinaryField";
-  tsl::InitializeOnce();
   tsl::Sizes s;
-  if (!tsl::CheckInput(kFunc, data, length, width, height, &s)) return nullptr;
+  if (!tsl::StartReader(kFunc, data, length, width, height, &s)) return nullptr;
   tsl::Release(g_nist.type8_output_image);
   tsl::Buffer image(tsl::Alloc(s.pixels, false));
   if (!image) {
     std::fputs("Error: malloc for type8_output_image failed\n", stderr);
     return nullptr;
   }
-  tsl::Buffer seq(tsl::Alloc(s.padded_pixels, true));
-  if (!seq) {
-    std::fputs("Error: malloc for type8_output_image_padded failed\n", stderr);
-    return nullptr;
-  }
-  size_t count = static_cast<size_t>(length) * 8;
-  if (count > s.pixels) count = s.pixels;
-  tsl::UnpackBits(data, count, tsl::ReaderValues(g_nist.input_uncompressed_type8_image_inverted),
-                  seq.get());
+  tsl::Buffer seq = tsl::UnpackSequence(data, length, s,
+                                        g_nist.input_uncompressed_type8_image_inverted,
+                                        "type8_output_image_padded");
+  if (!seq) return nullptr;
 
   // Stored rows hold the whole bytes of each row; the last column repeats
   // the last stored pixel of its row (there is none below width 8).
@@ -229,9 +240,8 @@ TESSALY_API unsigned char *CreateImageFromNISTType8UncompressedBinaryField(
 TESSALY_API unsigned char *CreateImageFromNISTType8CompressedBinaryField(
     const unsigned char *data, int length, int width, int height) {
   static const char kFunc[] = "CreateImageFromNISTType8CompressedBinaryField";
-  tsl::InitializeOnce();
   tsl::Sizes s;
-  if (!tsl::CheckInput(kFunc, data, length, width, height, &s)) return nullptr;
+  if (!tsl::StartReader(kFunc, data, length, width, height, &s)) return nullptr;
   tsl::Release(g_nist.type8_output_image);
   g_nist.type8_output_image =
       tsl::DecodeToImage(kFunc, tsl::kType8Kind, data, length, width, height, s,
@@ -242,20 +252,14 @@ TESSALY_API unsigned char *CreateImageFromNISTType8CompressedBinaryField(
 TESSALY_API unsigned char *CreateImageFromNISTType6UncompressedBinaryField(
     const unsigned char *data, int length, int width, int height) {
   static const char kFunc[] = "CreateImageFromNISTType6UncompressedBinaryField";
-  tsl::InitializeOnce();
   tsl::Sizes s;
-  if (!tsl::CheckInput(kFunc, data, length, width, height, &s)) return nullptr;
+  if (!tsl::StartReader(kFunc, data, length, width, height, &s)) return nullptr;
   tsl::Release(g_nist.type6_output_image);
   tsl::Release(g_nist.type6_output_image_padded);
-  tsl::Buffer seq(tsl::Alloc(s.padded_pixels, true));
-  if (!seq) {
-    std::fputs("Error: malloc for type6_output_image_padded failed\n", stderr);
-    return nullptr;
-  }
-  size_t count = static_cast<size_t>(length) * 8;
-  if (count > s.pixels) count = s.pixels;
-  tsl::UnpackBits(data, count, tsl::ReaderValues(g_nist.input_uncompressed_type6_image_inverted),
-                  seq.get());
+  tsl::Buffer seq = tsl::UnpackSequence(data, length, s,
+                                        g_nist.input_uncompressed_type6_image_inverted,
+                                        "type6_output_image_padded");
+  if (!seq) return nullptr;
   g_nist.type6_output_image_padded = seq.release();
   return g_nist.type6_output_image_padded;
 }
@@ -263,9 +267,8 @@ TESSALY_API unsigned char *CreateImageFromNISTType6UncompressedBinaryField(
 TESSALY_API unsigned char *CreateImageFromNISTType6CompressedBinaryField(
     const unsigned char *data, int length, int width, int height) {
   static const char kFunc[] = "CreateImageFromNISTType6CompressedBinaryField";
-  tsl::InitializeOnce();
   tsl::Sizes s;
-  if (!tsl::CheckInput(kFunc, data, length, width, height, &s)) return nullptr;
+  if (!tsl::StartReader(kFunc, data, length, width, height, &s)) return nullptr;
   tsl::Release(g_nist.type6_output_image);
   tsl::Release(g_nist.type6_output_image_padded);
   g_nist.type6_output_image =
