@@ -1,6 +1,6 @@
 // Group 4 decoder: reads mode and run codes through lookup tables into the
-// row's list of changing elements, checked against the row width, then
-// paints the finished row into the output bit string in whole spans.
+// row's list of changing elements, each checked against a0 and the row
+// width before its run goes into the output bit string.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -54,6 +54,56 @@ struct BitReader {
   inline bool Overrun() const { return consumed > total; }
 };
 
+// Writes the decoded pixels as one continuous bit string, 64 bits at a
+// time; long runs become whole bytes.
+struct PixelWriter {
+  uint8_t *out;
+  size_t pos = 0;    // byte where acc goes
+  uint64_t acc = 0;  // pixels from bit 63 down
+  unsigned used = 0;
+
+  inline void Store() {
+    uint64_t v = __builtin_bswap64(acc);
+    std::memcpy(out + pos, &v, 8);
+    pos += 8;
+    acc = 0;
+    used = 0;
+  }
+
+  inline void Put(uint64_t n, bool black) {
+    while (n) {
+      if (used == 0 && n >= 64) {
+        const uint64_t bytes = (n / 64) * 8;
+        std::memset(out + pos, black ? 0xFF : 0x00, bytes);
+        pos += bytes;
+        n %= 64;
+        continue;
+      }
+      const unsigned take = n < 64 - used ? static_cast<unsigned>(n) : 64 - used;
+      if (black) {
+        uint64_t mask = ~0ull >> used;
+        if (used + take < 64) mask &= ~(~0ull >> (used + take));
+        acc |= mask;
+      }
+      used += take;
+      n -= take;
+      if (used == 64) Store();
+    }
+  }
+
+  // Writes what acc holds; bits of the last byte past the pixels keep their
+  // value.
+  void Finish() {
+    unsigned i = 0;
+    for (; i + 8 <= used; i += 8) out[pos++] = static_cast<uint8_t>(acc >> (56 - i));
+    if (i < used) {
+      const uint8_t mask = static_cast<uint8_t>(0xFF00 >> (used - i));
+      out[pos] = static_cast<uint8_t>((out[pos] & ~mask) | ((acc >> (56 - i)) & mask));
+    }
+    used = 0;
+  }
+};
+
 enum LineResult { kLineDone, kLineEnd, kLineDamaged, kLineTruncated };
 
 // Reads one run (make-up codes, then a terminating code) in a colour.
@@ -79,10 +129,10 @@ inline int64_t ReadColourRun(BitReader &r, int colour, int64_t limit) {
                 : ReadRun<g4::kWhiteBits>(r, g4::kWhiteTable, limit);
 }
 
-// Decodes one row into cur (at most cap entries). *count receives the
-// entries stored and *end the position up to which pixels are known.
-LineResult DecodeLine(BitReader &r, const int32_t *ref, int32_t *cur, int32_t cap, int32_t width,
-                      int32_t *count, int64_t *end) {
+// Decodes one row into cur (at most cap entries, *count receives how many)
+// and writes its pixels as they become known.
+LineResult DecodeLine(BitReader &r, PixelWriter &pixels, const int32_t *ref, int32_t *cur,
+                      int32_t cap, int32_t width, int32_t *count) {
   int64_t a0 = 0;  // starts on the imaginary white element before pixel 0
   int colour = 0;
   int32_t j = 0;  // index of b1 in ref
@@ -102,6 +152,7 @@ LineResult DecodeLine(BitReader &r, const int32_t *ref, int32_t *cur, int32_t ca
       break;
     }
     if (m.value == g4::kModePass) {
+      pixels.Put(static_cast<uint64_t>(ref[j + 1] - a0), colour);
       a0 = ref[j + 1];
       j += 2;
     } else if (m.value == g4::kModeHorizontal) {
@@ -117,6 +168,8 @@ LineResult DecodeLine(BitReader &r, const int32_t *ref, int32_t *cur, int32_t ca
         result = kLineDamaged;
         break;
       }
+      pixels.Put(static_cast<uint64_t>(run1), colour);
+      pixels.Put(static_cast<uint64_t>(run2), colour ^ 1);
       cur[n++] = static_cast<int32_t>(a1);
       cur[n++] = static_cast<int32_t>(a2);
       a0 = a2;
@@ -127,6 +180,7 @@ LineResult DecodeLine(BitReader &r, const int32_t *ref, int32_t *cur, int32_t ca
         result = kLineDamaged;
         break;
       }
+      pixels.Put(static_cast<uint64_t>(a1 - a0), colour);
       cur[n++] = static_cast<int32_t>(a1);
       a0 = a1;
       colour ^= 1;
@@ -136,45 +190,7 @@ LineResult DecodeLine(BitReader &r, const int32_t *ref, int32_t *cur, int32_t ca
     }
   }
   *count = n;
-  *end = a0 < width ? a0 : width;
   return result;
-}
-
-// Sets (black) or clears bits [from, to) of a bit string.
-void FillBits(uint8_t *out, uint64_t from, uint64_t to, bool black) {
-  if (from >= to) return;
-  uint8_t *p = out + from / 8;
-  const unsigned lead = from % 8;
-  uint64_t count = to - from;
-  if (lead) {
-    unsigned bits = 8 - lead;
-    if (count < bits) bits = static_cast<unsigned>(count);
-    uint8_t mask = static_cast<uint8_t>((0xFFu >> lead) & ~(0xFFu >> (lead + bits)));
-    *p = black ? (*p | mask) : (*p & ~mask);
-    ++p;
-    count -= bits;
-  }
-  const uint64_t whole = count / 8;
-  std::memset(p, black ? 0xFF : 0x00, whole);
-  p += whole;
-  const unsigned rest = count % 8;
-  if (rest) {
-    uint8_t mask = static_cast<uint8_t>(0xFFu << (8 - rest));
-    *p = black ? (*p | mask) : (*p & ~mask);
-  }
-}
-
-// Paints pixels [0, limit) of a row from its changes: even entries start a
-// black span, odd entries end it.
-void PaintRow(uint8_t *out, uint64_t row_start, const int32_t *cur, int32_t n, int64_t limit) {
-  FillBits(out, row_start, row_start + limit, false);
-  for (int32_t k = 0; k < n; k += 2) {
-    int64_t from = cur[k];
-    int64_t to = k + 1 < n ? cur[k + 1] : limit;
-    if (from >= limit) break;
-    if (to > limit) to = limit;
-    FillBits(out, row_start + from, row_start + to, true);
-  }
 }
 
 }  // namespace
@@ -211,13 +227,11 @@ int grp4deco_grp4decomp(const uint8_t *input, size_t input_length, int width, in
   ref[0] = ref[1] = ref[2] = width;  // all-white line above the first row
 
   BitReader r(input, input_length);
+  PixelWriter pixels{output};
   int status = kG4Ok;
   for (int y = 0; y < height; ++y) {
     int32_t n;
-    int64_t end;
-    LineResult lr = DecodeLine(r, ref, cur, static_cast<int32_t>(cap), width, &n, &end);
-    const uint64_t row_start = static_cast<uint64_t>(y) * static_cast<uint64_t>(width);
-    PaintRow(output, row_start, cur, n, end);
+    LineResult lr = DecodeLine(r, pixels, ref, cur, static_cast<int32_t>(cap), width, &n);
     if (lr != kLineDone) {
       if (lr == kLineDamaged) status = kG4Damaged;
       if (lr == kLineTruncated) status = kG4Truncated;
@@ -227,6 +241,7 @@ int grp4deco_grp4decomp(const uint8_t *input, size_t input_length, int width, in
     std::swap(ref, cur);
     if (rows_decoded) *rows_decoded = y + 1;
   }
+  pixels.Finish();
   return status;
 }
 
