@@ -92,10 +92,9 @@ inline uint64_t LoadBigEndian64(const uint8_t *p) {
 int32_t ChangingElements(const uint8_t *row, size_t row_bytes, int32_t width, int32_t *list) {
   int32_t n = 0;
   uint64_t prev = 0;  // colour of the last pixel examined, 0 or 1
-  size_t i = 0;
-  for (; i < row_bytes; i += 8) {
+  for (size_t i = 0; i < row_bytes; i += 8) {
     uint64_t w;
-    size_t avail = row_bytes - i;
+    const size_t avail = row_bytes - i;
     if (avail >= 8) {
       w = LoadBigEndian64(row + i);
     } else {
@@ -108,14 +107,13 @@ int32_t ChangingElements(const uint8_t *row, size_t row_bytes, int32_t width, in
     prev = w & 1;
     const int64_t base = static_cast<int64_t>(i) * 8;
     while (t) {
-      int k = __builtin_clzll(t);
-      int64_t pos = base + k;
-      if (pos >= width) goto done;
+      const int k = __builtin_clzll(t);
+      const int64_t pos = base + k;
+      if (pos >= width) break;  // padding bits, only in the last word
       list[n++] = static_cast<int32_t>(pos);
-      t &= ~(0x8000000000000000ull >> k);
+      t ^= 0x8000000000000000ull >> k;
     }
   }
-done:
   list[n] = list[n + 1] = list[n + 2] = width;
   return n;
 }
