@@ -6,6 +6,7 @@
 
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -18,32 +19,28 @@ using Bytes = std::vector<uint8_t>;
 struct MemFile {
   Bytes data;
   uint64_t pos = 0;
+  // Copies n bytes between buf and the file at pos; reads stop at the end.
+  tmsize_t Transfer(void *buf, tmsize_t n, bool write) {
+    if (write && pos + n > data.size()) data.resize(pos + n);
+    if (!write) n = pos < data.size() ? std::min<tmsize_t>(n, data.size() - pos) : 0;
+    if (n) std::memmove(write ? data.data() + pos : buf, write ? buf : data.data() + pos, n);
+    pos += static_cast<uint64_t>(n);
+    return n;
+  }
 };
 
 inline TIFF *Open(MemFile *m, const char *mode) {
-  auto read = [](thandle_t h, void *buf, tmsize_t n) -> tmsize_t {
-    MemFile *f = static_cast<MemFile *>(h);
-    uint64_t left = f->pos < f->data.size() ? f->data.size() - f->pos : 0;
-    if (static_cast<uint64_t>(n) > left) n = static_cast<tmsize_t>(left);
-    if (n) std::memcpy(buf, f->data.data() + f->pos, static_cast<size_t>(n));
-    f->pos += static_cast<uint64_t>(n);
-    return n;
-  };
-  auto write = [](thandle_t h, void *buf, tmsize_t n) -> tmsize_t {
-    MemFile *f = static_cast<MemFile *>(h);
-    if (f->pos + n > f->data.size()) f->data.resize(f->pos + n);
-    std::memcpy(f->data.data() + f->pos, buf, static_cast<size_t>(n));
-    f->pos += static_cast<uint64_t>(n);
-    return n;
-  };
   auto seek = [](thandle_t h, toff_t off, int whence) -> toff_t {
     MemFile *f = static_cast<MemFile *>(h);
     return f->pos = off + (whence == SEEK_CUR ? f->pos : whence == SEEK_END ? f->data.size() : 0);
   };
-  auto size = [](thandle_t h) -> toff_t { return static_cast<MemFile *>(h)->data.size(); };
   m->pos = 0;
   return TIFFClientOpen(
-      "memory", mode, m, read, write, seek, [](thandle_t) { return 0; }, size,
+      "memory", mode, m,
+      [](thandle_t h, void *b, tmsize_t n) { return static_cast<MemFile *>(h)->Transfer(b, n, 0); },
+      [](thandle_t h, void *b, tmsize_t n) { return static_cast<MemFile *>(h)->Transfer(b, n, 1); },
+      seek, [](thandle_t) { return 0; },
+      [](thandle_t h) -> toff_t { return static_cast<MemFile *>(h)->data.size(); },
       [](thandle_t, void **, toff_t *) { return 0; }, [](thandle_t, void *, toff_t) {});
 }
 

@@ -2,7 +2,10 @@
 // inversion switches, buffer ownership and the recorded sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "group4_reference.h"
 #include "support/test_support.h"
@@ -20,6 +23,10 @@ const Reader kRead8G4 = CreateImageFromNISTType8CompressedBinaryField;
 const Reader kRead6 = CreateImageFromNISTType6UncompressedBinaryField;
 const Reader kRead6G4 = CreateImageFromNISTType6CompressedBinaryField;
 const Bytes kWhite8x8{0xFF, 0x00, 0x10, 0x01}, kBlack16x1{0x26, 0xA0, 0xB8, 0x00, 0x80, 0x08};
+
+// Sizes every reader and writer refuses: not positive, or too large.
+const std::pair<int, int> kRefused[] = {{0, 8},          {8, 0},          {-8, 8}, {8, -1},
+                                        {65536, 65536}, {0x7FFFFFFF, 1}, {0x7FFFFFFF, 2}};
 
 void DefaultSwitches() { SetNISTType8ImageColorInversion(0, 0, 0, 1); }
 
@@ -49,15 +56,24 @@ Bytes Thresholded(Bytes grey) {
   return grey;
 }
 
+// Runs of equal bytes: {count, value}, ...
+Bytes Runs(std::initializer_list<std::pair<int, uint8_t>> runs) {
+  Bytes out;
+  for (auto r : runs) out.insert(out.end(), r.first, r.second);
+  return out;
+}
+// What the getters hold: size, width, height, compression type.
+std::vector<int> Records() {
+  return {ReadSizeOfNISTType8BinaryField(), ReadType8DataWidth(), ReadType8DataHeight(),
+          ReadType8DataCompressionType()};
+}
+
 TEST(Type8Writers, HandVectorsSwitchesAndRecordedSizes) {
   const Bytes ramp{0, 128, 129, 255, 128, 129, 200, 100};
   // Width 12: rows are stored 1 byte apart; only the last row's last 4
   // pixels follow, so rows 0 and 1 lose theirs.
-  Bytes w12(36, 0);
-  for (int x = 8; x < 12; ++x) w12[x] = w12[12 + x] = 255;
-  Bytes w12b(w12);
-  w12b[12] = 255;
-  for (int x = 8; x < 12; ++x) w12b[24 + x] = 255;
+  Bytes w12 = Runs({{8, 0}, {4, 255}, {8, 0}, {4, 255}, {12, 0}});
+  Bytes w12b = Runs({{8, 0}, {5, 255}, {7, 0}, {4, 255}, {8, 0}, {4, 255}});
   const struct {
     Writer writer;
     int sw[4];
@@ -80,10 +96,7 @@ TEST(Type8Writers, HandVectorsSwitchesAndRecordedSizes) {
     int r;
     EXPECT_EQ(Write(c.writer, c.grey, c.w, c.h, &r), c.want);
     EXPECT_EQ(r, 1);
-    EXPECT_EQ(ReadSizeOfNISTType8BinaryField(), static_cast<int>(c.want.size()));
-    EXPECT_EQ(ReadType8DataWidth(), c.w);
-    EXPECT_EQ(ReadType8DataHeight(), c.h);
-    EXPECT_EQ(ReadType8DataCompressionType(), 0);
+    EXPECT_EQ(Records(), (std::vector<int>{static_cast<int>(c.want.size()), c.w, c.h, 0}));
     DefaultSwitches();
   }
 }
@@ -120,14 +133,11 @@ TEST(Type8Writers, OwnershipAndRefusedArguments) {
     EXPECT_EQ(writer(grey.data(), 4, 4, &out, &len), 1);
     EXPECT_TRUE(out && len > 0);
     EXPECT_EQ(writer(grey.data(), 4, 4, &out, &len), 1);
-    const std::pair<int, int> refused[] = {{0, 8}, {8, 0}, {-8, 8}, {8, -1}, {65536, 65536},
-                                           {0x7FFFFFFF, 2}};
-    for (auto wh : refused) {
+    for (auto wh : kRefused) {
       len = 5;
       EXPECT_EQ(writer(grey.data(), wh.first, wh.second, &out, &len), 0);
       EXPECT_TRUE(out == nullptr && len == 0) << wh.first << "x" << wh.second;
-      EXPECT_EQ(ReadSizeOfNISTType8BinaryField(), 0);
-      EXPECT_EQ(ReadType8DataWidth(), wh.first);
+      EXPECT_EQ(Records(), (std::vector<int>{0, wh.first, wh.second, 0}));
       out = static_cast<unsigned char *>(std::malloc(10));
     }
     std::free(out);
@@ -139,45 +149,43 @@ TEST(Type8Writers, OwnershipAndRefusedArguments) {
   }
 }
 
-TEST(Type8Readers, SwitchesAndShortData) {
-  EXPECT_EQ(Read(kRead8G4, kBlack16x1, 16, 1), Bytes(16, 0));
-  EXPECT_EQ(Read(kRead6G4, kBlack16x1, 16, 1), Bytes(16, 0));
-  EXPECT_EQ(Read(kRead8G4, kWhite8x8, 8, 8), Bytes(64, 255));
-  SetNISTType8ImageColorInversion(0, 0, 0, 0);
-  EXPECT_EQ(Read(kRead8G4, kBlack16x1, 16, 1), Bytes(16, 255));
-  EXPECT_EQ(Read(kRead8G4, kWhite8x8, 8, 8), Bytes(64, 0));
-  // Uncompressed: pixels past the data stay 0, bytes past the image are
-  // ignored, and the switch decides what a 1 bit is.
-  DefaultSwitches();
-  Bytes want(32, 0);
-  std::fill(want.begin(), want.begin() + 8, 255);
-  EXPECT_EQ(Read(kRead8, {0xFF}, 16, 2), want);
-  EXPECT_EQ(Read(kRead8, {0xFF, 0, 0, 0, 0xFF, 0xFF}, 16, 2), want);
-  SetNISTType8ImageColorInversion(1, 0, 0, 1);
-  want.assign(16, 0);
-  want.resize(32, 255);
-  EXPECT_EQ(Read(kRead8, {0xFF, 0xFF, 0, 0}, 16, 2), want);
-  DefaultSwitches();
-  // Type-6 by default reads 1 bits as dark, into padded rows, image first.
-  want.assign(32, 255);
-  std::fill(want.begin(), want.begin() + 4, 0);
-  std::fill(want.begin() + 12, want.end(), 0);
-  EXPECT_EQ(Read(kRead6, {0xF0, 0x0F, 0xFF}, 12, 2, 32), want);
-}
-
-TEST(Type8Readers, UncompressedOddWidths) {
-  // Width 12: row 1 spills into row 0's last columns, and each row's last
-  // column repeats its pixel 7.
-  Bytes t = Thresholded(RandomGrey(12, 2, 5)), want(t);
-  std::copy(t.begin() + 12, t.begin() + 15, want.begin() + 8);
-  want[11] = t[7];
-  want[23] = t[19];
-  EXPECT_EQ(Read(kRead8, Write(kRaw, RandomGrey(12, 2, 5), 12, 2), 12, 2), want);
-  // Below width 8 no row holds a whole byte: every row reads the data's
-  // first pixels, and no last-column step reaches before them.
-  Bytes row{255, 0, 255, 0, 255}, rows;
-  for (int y = 0; y < 3; ++y) rows.insert(rows.end(), row.begin(), row.end());
-  EXPECT_EQ(Read(kRead8, {0xA8}, 5, 3), rows);
+TEST(Type8Readers, SwitchesShortDataAndOddWidths) {
+  // Width 12, uncompressed: row 1 spills into row 0's last columns, and each
+  // row's last column repeats its pixel 7.
+  Bytes grey = RandomGrey(12, 2, 5), t = Thresholded(grey), w12(t);
+  std::copy(t.begin() + 12, t.begin() + 15, w12.begin() + 8);
+  w12[11] = t[7];
+  w12[23] = t[19];
+  const struct {
+    Reader reader;
+    int sw[4];
+    Bytes data;
+    int w, h;
+    Bytes want;  // the image, or for Type-6 uncompressed the padded rows
+  } cases[] = {
+      {kRead8G4, {0, 0, 0, 1}, kBlack16x1, 16, 1, Bytes(16, 0)},
+      {kRead6G4, {0, 0, 0, 1}, kBlack16x1, 16, 1, Bytes(16, 0)},
+      {kRead8G4, {0, 0, 0, 1}, kWhite8x8, 8, 8, Bytes(64, 255)},
+      {kRead8G4, {0, 0, 0, 0}, kBlack16x1, 16, 1, Bytes(16, 255)},
+      {kRead8G4, {0, 0, 0, 0}, kWhite8x8, 8, 8, Bytes(64, 0)},
+      // Pixels past the data stay 0; bytes past the image are ignored.
+      {kRead8, {0, 0, 0, 1}, {0xFF}, 16, 2, Runs({{8, 255}, {24, 0}})},
+      {kRead8, {0, 0, 0, 1}, {0xFF, 0, 0, 0, 0xFF, 0xFF}, 16, 2, Runs({{8, 255}, {24, 0}})},
+      {kRead8, {1, 0, 0, 1}, {0xFF, 0xFF, 0, 0}, 16, 2, Runs({{16, 0}, {16, 255}})},
+      {kRead8, {0, 0, 0, 1}, Write(kRaw, grey, 12, 2), 12, 2, w12},
+      // Below width 8 no row holds a whole byte: every row reads the data's
+      // first pixels, and no last-column step reaches before them.
+      {kRead8, {0, 0, 0, 1}, {0xA8}, 5, 3,
+       {255, 0, 255, 0, 255, 255, 0, 255, 0, 255, 255, 0, 255, 0, 255}},
+      // Type-6 by default reads 1 bits as dark, into padded rows, image first.
+      {kRead6, {0, 0, 0, 1}, {0xF0, 0x0F, 0xFF}, 12, 2, Runs({{4, 0}, {8, 255}, {20, 0}})},
+  };
+  for (const auto &c : cases) {
+    SetNISTType8ImageColorInversion(c.sw[0], c.sw[1], c.sw[2], c.sw[3]);
+    EXPECT_EQ(Read(c.reader, c.data, c.w, c.h, c.want.size()), c.want)
+        << ::testing::PrintToString(c.data) << " " << c.w << "x" << c.h;
+    DefaultSwitches();
+  }
 }
 
 TEST(Type8Readers, DamagedAndRefusedInput) {
@@ -192,8 +200,7 @@ TEST(Type8Readers, DamagedAndRefusedInput) {
     EXPECT_NE(Read(kRead8G4, Bytes(s.begin(), s.begin() + n + 1), 40, 30), Bytes()) << n;
   Bytes data(64, 0);
   for (Reader reader : {kRead8, kRead8G4, kRead6, kRead6G4}) {
-    const std::pair<int, int> refused[] = {{0, 8}, {8, 0}, {-1, 8}, {65536, 65536}, {0x7FFFFFFF, 1}};
-    for (auto wh : refused)
+    for (auto wh : kRefused)
       EXPECT_EQ(reader(data.data(), 64, wh.first, wh.second), nullptr) << wh.first;
     EXPECT_EQ(reader(data.data(), -1, 8, 8), nullptr);
     EXPECT_EQ(reader(nullptr, 64, 8, 8), nullptr);
