@@ -82,7 +82,7 @@ TEST(Type8Writers, HandVectorsSwitchesAndRecordedSizes) {
     Bytes want;
   } cases[] = {
       {kG4, {0, 0, 0, 1}, Bytes(64, 255), 8, 8, kWhite8x8},
-      {kRaw, {0, 0, 0, 1}, ramp, 8, 1, {0x36}},  // above 128 is white (0)
+      {kRaw, {0, 0, 0, 1}, ramp, 8, 1, {0x36}},  // pixels above 128 pack as 1
       {kRaw, {0, 1, 0, 1}, ramp, 8, 1, {0xC9}},
       {kRaw, {0, 0, 0, 1}, w12, 12, 3, Bytes(6, 0)},
       {kRaw, {0, 0, 0, 1}, w12b, 12, 3, {0x00, 0x80, 0x00, 0xF0, 0x00, 0x00}},
