@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "group4_reference.h"
@@ -42,35 +41,33 @@ Bilevel Make(int w, int h, const std::function<bool(int, int)> &black) {
   return b;
 }
 
+// Coding and decoding work on copies of exactly the sizes given, so the
+// sanitizer build sees any access past them.
 Bytes Encode(const Bilevel &b, int *status = nullptr, size_t cap = 0) {
-  if (!cap) cap = std::max<size_t>(tsl::Group4WorstCaseBytes(b.w, b.h), 16);
-  std::unique_ptr<uint8_t[]> out(new uint8_t[cap]);  // exact size for the sanitizer
-  Bytes rows = b.Pack(false, true);
+  Bytes rows = b.Pack(false, true), out(cap ? cap : tsl::Group4WorstCaseBytes(b.w, b.h) + 16);
   rows.reserve(1);  // a valid pointer even for height 0
   size_t len = 99;
-  int s = tsl::grp4comp_grp4comp(rows.data(), rows.size(), b.w, b.h, out.get(), cap, &len);
+  int s = tsl::grp4comp_grp4comp(rows.data(), rows.size(), b.w, b.h, out.data(), out.size(), &len);
   if (status) *status = s;
   EXPECT_TRUE(s == tsl::kG4Ok || len == 0) << s;
-  return Bytes(out.get(), out.get() + len);
+  out.resize(len);
+  return out;
 }
 
-// Decodes from a copy of exactly the stream into an area of exactly
-// ceil(w x h / 8) bytes pre-filled with fill, so the sanitizer sees any
-// access past either. Bits past w x h in the last byte come back 0.
+// Decodes into an area of ceil(w x h / 8) bytes pre-filled with fill; bits
+// past w x h in the last byte come back 0.
 Bytes Decode(const Bytes &stream, int w, int h, int *status = nullptr, int *rows = nullptr,
              uint8_t fill = 0) {
-  size_t n = (static_cast<size_t>(w) * h + 7) / 8, bits = static_cast<size_t>(w) * h;
-  std::unique_ptr<uint8_t[]> area(new uint8_t[n + !n]);
-  std::unique_ptr<uint8_t[]> in(new uint8_t[stream.size() + stream.empty()]);
-  std::fill(area.get(), area.get() + n, fill);
-  std::copy(stream.begin(), stream.end(), in.get());
-  int r = -1;
-  int s = tsl::grp4deco_grp4decomp(in.get(), stream.size(), w, h, area.get(), n, &r);
+  size_t bits = static_cast<size_t>(w) * h, n = (bits + 7) / 8;
+  Bytes in(stream), area(n + !n, fill);
+  in.reserve(1);
+  int r = -1, s = tsl::grp4deco_grp4decomp(in.data(), in.size(), w, h, area.data(), n, &r);
   if (status) *status = s;
   if (rows) *rows = r;
   EXPECT_TRUE(s <= 0 && r >= 0 && r <= h) << s << " " << r;
+  area.resize(n);
   if (bits % 8) area[n - 1] &= static_cast<uint8_t>(0xFF00 >> (bits % 8));
-  return Bytes(area.get(), area.get() + n);
+  return area;
 }
 
 // '0'/'1' text (other characters ignored) to bytes, padded with 0 bits.
