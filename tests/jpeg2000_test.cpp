@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "support/test_support.h"
@@ -43,23 +44,21 @@ Bytes Encode(const Bytes &planar, int width, int height, const char *format) {
 
 Bytes Interleaved(const Bytes &planar) {
   Bytes rgb(planar.size());
-  for (size_t i = 0, n = planar.size() / 3; i < planar.size(); ++i) rgb[i % n * 3 + i / n] = planar[i];
+  const size_t n = planar.size() / 3;
+  for (size_t i = 0; i < planar.size(); ++i) rgb[i % n * 3 + i / n] = planar[i];
   return rgb;
 }
 
-Bytes Grey3(const Bytes &grey) {
-  Bytes planar = grey;
-  for (int c = 0; c < 2; ++c) planar.insert(planar.end(), grey.begin(), grey.end());
+Bytes Concat(std::initializer_list<Bytes> planes) {
+  Bytes planar;
+  for (const Bytes &p : planes) planar.insert(planar.end(), p.begin(), p.end());
   return planar;
 }
-
-// Smooth content in each plane, so a lossy rate keeps a high PSNR.
-Bytes ColourImage(int width, int height) {
-  Bytes planar = tsltest::RidgeImage(width, height, 1), g = tsltest::RidgeImage(width, height, 2),
-        b = tsltest::RidgeImage(width, height, 3);
-  planar.insert(planar.end(), g.begin(), g.end());
-  planar.insert(planar.end(), b.begin(), b.end());
-  return planar;
+Bytes Grey3(const Bytes &grey) { return Concat({grey, grey, grey}); }
+// Three planes of smooth content, so a lossy rate keeps a high PSNR.
+Bytes Planar(int w, int h) {
+  using tsltest::RidgeImage;
+  return Concat({RidgeImage(w, h, 1), RidgeImage(w, h, 2), RidgeImage(w, h, 3)});
 }
 
 uint32_t Be32(const Bytes &b, size_t at) {
@@ -73,7 +72,8 @@ void PutBe32(Bytes *b, size_t at, size_t v) {
 // replaced: an enumerated space {1, 0, 0, 0, 0, 0, n} or an ICC profile.
 Bytes WithColour(Bytes jp2, const Bytes &payload) {
   auto box = [&jp2](const char *type) {
-    return static_cast<size_t>(std::search(jp2.begin(), jp2.end(), type, type + 4) - jp2.begin()) - 4;
+    return static_cast<size_t>(std::search(jp2.begin(), jp2.end(), type, type + 4) - jp2.begin()) -
+           4;
   };
   const size_t header = box("jp2h"), colr = box("colr"), old = Be32(jp2, colr);
   jp2.erase(jp2.begin() + colr + 8, jp2.begin() + colr + old);
@@ -82,7 +82,6 @@ Bytes WithColour(Bytes jp2, const Bytes &payload) {
   PutBe32(&jp2, header, Be32(jp2, header) - old + 8 + payload.size());
   return jp2;
 }
-
 Bytes Icc(const char *space) {
   Bytes payload = {2, 0, 0, 0, 0, 0, 128};  // method 2, then a 128-byte profile
   payload.resize(3 + 128);
@@ -91,10 +90,10 @@ Bytes Icc(const char *space) {
   return payload;
 }
 
-// Runs an OpenJPEG tool in the folder; false (with its output logged) when it fails.
+// Runs an OpenJPEG tool in the folder; false (its output logged) on failure.
 bool Opj(const tsltest::TempDir &dir, const std::string &args, std::string *out = nullptr) {
   std::string log;
-  int rc = tsltest::Run("cd '" + dir.path() + "' && opj_" + args + " 2>&1", &log);
+  const int rc = tsltest::Run("cd '" + dir.path() + "' && opj_" + args + " 2>&1", &log);
   if (rc != 0) ADD_FAILURE() << log;
   if (out) *out = log;
   return rc == 0;
@@ -106,8 +105,7 @@ TEST(Jpeg2000Tools, OpenJpegStreamsDecodeExactlyOrAreRefused) {
   TSL_NEED_TOOL("opj_compress");
   tsltest::TempDir dir;
   const int w = 40, h = 24;
-  const size_t n = static_cast<size_t>(w) * h;
-  Bytes colour = ColourImage(w, h), grey = tsltest::RidgeImage(w, h, 9);
+  Bytes colour = Planar(w, h), grey = tsltest::RidgeImage(w, h, 9);
   tsltest::Rng rng(4);
   for (auto &b : colour) b = static_cast<uint8_t>(b ^ rng.Below(4));
   tsltest::WritePpmInterleaved(dir.File("c.ppm"), Interleaved(colour).data(), w, h);
@@ -116,20 +114,30 @@ TEST(Jpeg2000Tools, OpenJpegStreamsDecodeExactlyOrAreRefused) {
   struct Case {
     std::string in, out, options;
     const char *format;
-    Bytes expected;
+    Bytes expected, colour_box = {};
   };
   std::vector<Case> cases = {
       {"c.ppm", "c.jp2", "", "jp2", colour},
       {"c.ppm", "c.j2k", "", "jpc", colour},
       {"g.pgm", "g.jp2", "", "jp2", Grey3(grey)},
       {"g.pgm", "g.j2k", "", "jpc", Grey3(grey)},
+      {"c.ppm", "c.jp2", "", "jpc", refused},        // wrong container name:
+      {"c.ppm", "c.j2k", "", "jp2", refused},        // refused, not guessed
       {"c.ppm", "o.jp2", "-d 8,4", "jp2", refused},  // image offset
       {"c.ppm", "s.j2k", "-s 2,2", "jpc", refused},  // subsampled components
+      // Colour spaces we do not convert are refused; an ICC profile counts
+      // by its class when that matches the components.
+      {"c.ppm", "c.jp2", "", "jp2", refused, {1, 0, 0, 0, 0, 0, 18}},  // sYCC
+      {"c.ppm", "c.jp2", "", "jp2", refused, {1, 0, 0, 0, 0, 0, 12}},  // CMYK
+      {"c.ppm", "c.jp2", "", "jp2", colour, Icc("RGB ")},
+      {"c.ppm", "c.jp2", "", "jp2", refused, Icc("CMYK")},
+      {"g.pgm", "g.jp2", "", "jp2", Grey3(grey), Icc("GRAY")},
+      {"g.pgm", "g.jp2", "", "jp2", refused, Icc("RGB ")},
   };
   // Deeper samples keep their top 8 bits, shallower ones stretch to 0..255.
   for (unsigned bits : {1, 4, 16}) {
     Bytes raw, expected;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
       const unsigned v = static_cast<unsigned>(i * 2113 % (1u << bits));
       if (bits == 16) raw.push_back(static_cast<uint8_t>(v >> 8));
       raw.push_back(static_cast<uint8_t>(v));
@@ -137,43 +145,20 @@ TEST(Jpeg2000Tools, OpenJpegStreamsDecodeExactlyOrAreRefused) {
     }
     const std::string name = "b" + std::to_string(bits);
     tsltest::WriteFile(dir.File(name + ".raw"), raw);
-    cases.push_back({name + ".raw", name + ".j2k", "-F 40,24,1," + std::to_string(bits) + ",u", "jpc",
-                     Grey3(expected)});
+    cases.push_back({name + ".raw", name + ".j2k", "-F 40,24,1," + std::to_string(bits) + ",u",
+                     "jpc", Grey3(expected)});
   }
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.out);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case &c = cases[i];
+    SCOPED_TRACE("case " + std::to_string(i) + ": " + c.out + " as " + c.format);
     ASSERT_TRUE(Opj(dir, "compress -n 3 -i " + c.in + " -o " + c.out + " " + c.options));
-    Decoded d = Decode(tsltest::ReadFile(dir.File(c.out)), c.format);
+    Bytes stream = tsltest::ReadFile(dir.File(c.out));
+    Decoded d = Decode(c.colour_box.empty() ? stream : WithColour(stream, c.colour_box), c.format);
     EXPECT_EQ(d.rc, c.expected.empty() ? -1 : 0);
     EXPECT_EQ(d.planar, c.expected);
-  }
-  // The offset image is refused only after its size is stored; the wrong
-  // container name is refused, not guessed.
-  const Bytes jp2 = tsltest::ReadFile(dir.File("c.jp2")), grey_jp2 = tsltest::ReadFile(dir.File("g.jp2"));
-  Decoded offset = Decode(tsltest::ReadFile(dir.File("o.jp2")), "jp2");
-  EXPECT_EQ(std::make_pair(offset.width, offset.height), std::make_pair(w, h));
-  EXPECT_EQ(Decode(jp2, "jpc").rc, -1);
-  EXPECT_EQ(Decode(tsltest::ReadFile(dir.File("c.j2k")), "jp2").rc, -1);
-
-  // Colour spaces we do not convert are refused; an ICC profile is taken by
-  // its class when it matches the component count.
-  const struct {
-    const Bytes &file;
-    Bytes colour_box;
-    Bytes expected;
-  } spaces[] = {
-      {jp2, {1, 0, 0, 0, 0, 0, 18}, refused},  // sYCC
-      {jp2, {1, 0, 0, 0, 0, 0, 12}, refused},  // CMYK
-      {jp2, Icc("RGB "), colour},
-      {jp2, Icc("CMYK"), refused},
-      {grey_jp2, Icc("GRAY"), Grey3(grey)},
-      {grey_jp2, Icc("RGB "), refused},
-  };
-  for (const auto &s : spaces) {
-    SCOPED_TRACE(testing::PrintToString(s.colour_box).substr(0, 40));
-    Decoded d = Decode(WithColour(s.file, s.colour_box), "jp2");
-    EXPECT_EQ(d.rc, s.expected.empty() ? -1 : 0);
-    EXPECT_EQ(d.planar, s.expected);
+    // The offset image is refused only after its size is stored.
+    EXPECT_TRUE(c.options != "-d 8,4" || (d.width == w && d.height == h)) << d.width << "x"
+                                                                         << d.height;
   }
 }
 
@@ -184,19 +169,18 @@ TEST(Jpeg2000Tools, OurStreamsDecodeInOpenJpegNearTheTargetSize) {
   const struct {
     int w, h;
     const char *format, *file;
-  } cases[] = {{320, 240, "jp2", "ours.jp2"}, {257, 181, "jpc", "ours.j2k"}, {40, 30, "jp2", "ours.jp2"},
-               {1, 1, "jpc", "ours.j2k"},     {3, 200, "jp2", "ours.jp2"}};
+  } cases[] = {{320, 240, "jp2", "ours.jp2"}, {257, 181, "jpc", "ours.j2k"},
+               {40, 30, "jp2", "ours.jp2"},   {1, 1, "jpc", "ours.j2k"},
+               {3, 200, "jp2", "ours.jp2"}};
   for (const auto &c : cases) {
     SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " " + c.format);
-    const Bytes planar = ColourImage(c.w, c.h), stream = Encode(planar, c.w, c.h, c.format);
+    const Bytes planar = Planar(c.w, c.h), stream = Encode(planar, c.w, c.h, c.format);
     tsltest::WriteFile(dir.File(c.file), stream);
     ASSERT_TRUE(Opj(dir, std::string("decompress -i ") + c.file + " -o back.ppm"));
     int w = 0, h = 0, channels = 0;
     Bytes back;
     ASSERT_TRUE(tsltest::ReadPnm(dir.File("back.ppm"), &w, &h, &channels, &back));
-    EXPECT_EQ(w, c.w);
-    EXPECT_EQ(h, c.h);
-    EXPECT_EQ(channels, 3);
+    EXPECT_EQ(std::make_tuple(w, h, channels), std::make_tuple(c.w, c.h, 3));
     EXPECT_EQ(Interleaved(Decode(stream, c.format).planar), back);
     if (c.w * c.h <= 2500) {
       EXPECT_EQ(back, Interleaved(planar));  // small images are coded losslessly
@@ -220,7 +204,7 @@ TEST(Jpeg2000Tools, OurStreamsDecodeInOpenJpegNearTheTargetSize) {
 }
 
 TEST(Jpeg2000Api, BadArgumentsAndBufferOwnership) {
-  const Bytes planar = ColourImage(16, 9), stream = Encode(planar, 16, 9, "jp2");
+  const Bytes planar = Planar(16, 9), stream = Encode(planar, 16, 9, "jp2");
   const int n = static_cast<int>(stream.size());
   const unsigned char *s = stream.data(), *p = planar.data();
   unsigned char *out = nullptr;
@@ -230,20 +214,17 @@ TEST(Jpeg2000Api, BadArgumentsAndBufferOwnership) {
                  JPEG2000_decode_stream(s, 0, &out, &w, &h, "jp2"),
                  JPEG2000_decode_stream(s, -5, &out, &w, &h, "jp2"),
                  JPEG2000_decode_stream(s, n, &out, &w, &h, "png"),
-                 JPEG2000_decode_stream(s, n, &out, &w, &h, "JP2"),
                  JPEG2000_encode_stream(nullptr, 8, 8, &out, &length, "jp2"),
                  JPEG2000_encode_stream(p, 0, 8, &out, &length, "jp2"),
                  JPEG2000_encode_stream(p, 8, -1, &out, &length, "jp2"),
                  JPEG2000_encode_stream(p, 8, 8, &out, &length, "bmp"),
                  JPEG2000_encode_stream(p, 8, 8, &out, &length, nullptr)})
     EXPECT_EQ(rc, -1);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(w, -7);
-  EXPECT_EQ(length, -7);
+  EXPECT_EQ(std::make_tuple(out, w, h, length), std::make_tuple(nullptr, -7, -7, -7));
 
   // The encoder leaves a held pointer to its owner and records what it hands
-  // out; the decoder releases a held buffer when it succeeds and keeps it when
-  // it fails (a leak or double free shows under the sanitizer build).
+  // out; the decoder releases a held buffer when it succeeds and keeps it
+  // when it fails (a leak or double free shows under the sanitizer build).
   unsigned char *held = static_cast<unsigned char *>(std::malloc(10));
   out = held;
   ASSERT_EQ(JPEG2000_encode_stream(p, 16, 9, &out, &length, "jp2"), 0);
@@ -259,29 +240,29 @@ TEST(Jpeg2000Api, BadArgumentsAndBufferOwnership) {
   std::free(held);
 }
 
-TEST(Jpeg2000Api, HugeImagesAreRefusedBeforeAnyPixelIsTouched) {
-  // Any read of these pixels would fault: the size alone must decide.
-  const int w = 10000, h = 9000;
-  const size_t bytes = 3 * static_cast<size_t>(w) * h;
-  void *pixels = mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+TEST(Jpeg2000Hostile, HugeTruncatedAndCorruptedImagesEndCleanly) {
+  // Any read of these pixels would fault: the size alone must refuse them.
+  const size_t bytes = 3 * size_t{10000} * 9000;
+  void *pixels =
+      mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(pixels, MAP_FAILED);
   unsigned char *out = nullptr;
-  int length = -7;
-  EXPECT_EQ(JPEG2000_encode_stream(static_cast<unsigned char *>(pixels), w, h, &out, &length, "jp2"), -1);
+  int length = 0;
+  EXPECT_EQ(JPEG2000_encode_stream(static_cast<unsigned char *>(pixels), 10000, 9000, &out, &length,
+                                   "jp2"),
+            -1);
   EXPECT_EQ(out, nullptr);
   munmap(pixels, bytes);
 
   // A code stream whose grid and tile sizes (after SOC, the SIZ marker and
-  // its length and capabilities) claim 60000 x 60000 is refused from the
+  // its length and capabilities) claim 60000 x 60000 is refused from its
   // header alone.
-  Bytes stream = Encode(ColourImage(8, 8), 8, 8, "jpc");
-  ASSERT_EQ(Be32(stream, 0), 0xFF4FFF51u);
-  for (size_t field : {8u, 12u, 24u, 28u}) PutBe32(&stream, field, 60000);
-  EXPECT_EQ(Decode(stream, "jpc").rc, -1);
-}
+  Bytes huge = Encode(Planar(8, 8), 8, 8, "jpc");
+  ASSERT_EQ(Be32(huge, 0), 0xFF4FFF51u);
+  for (size_t field : {8u, 12u, 24u, 28u}) PutBe32(&huge, field, 60000);
+  EXPECT_EQ(Decode(huge, "jpc").rc, -1);
 
-TEST(Jpeg2000Hostile, TruncationsAndCorruptionsEndCleanly) {
-  const Bytes planar = ColourImage(24, 20);
+  const Bytes planar = Planar(24, 20);
   tsltest::Rng rng(12);
   for (const char *format : {"jp2", "jpc"}) {
     SCOPED_TRACE(format);
