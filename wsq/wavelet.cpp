@@ -1,0 +1,673 @@
+// Wavelet geometry and filter banks of the WSQ codec.
+//
+// The filtering of a line follows a reflecting walk whose float operations
+// decide the encoder's bytes. Instead of walking every line, the walk of each
+// line length is replayed once symbolically into a LinePlan (which input
+// sample, which tap, in which order) and the plan is then applied to whole
+// sets of lines; the applying loops keep each output's summation order, so
+// the result is the walk's to the bit.
+#include "wsq/wavelet.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "common/checked.h"
+
+namespace tsl {
+
+WTreeNode w_tree[W_TREELEN];
+QTreeEntry q_tree[Q_TREELEN];
+
+const float lofilt[9] = {0.0378284566f, -0.0238494650f, -0.1106244028f,
+                         0.3774028420f, 0.8526986837f,  0.3774028420f,
+                         -0.1106244028f, -0.0238494650f, 0.0378284566f};
+const float hifilt[7] = {0.0645388812f, -0.0406894162f, -0.4180922806f, 0.7884855866f,
+                         -0.4180922806f, -0.0406894162f, 0.0645388812f};
+
+// ---- Trees ------------------------------------------------------------------
+
+void w_tree4(WTreeNode w_tree[], int start, int start2, int lenx, int leny, int x, int y,
+             int stop1) {
+  WTreeNode &s = w_tree[start];
+  s.x = x;
+  s.y = y;
+  s.lenx = lenx;
+  s.leny = leny;
+  // Steps 4 and 5 sit right of / below an odd split, so they split
+  // smaller-first in that direction to line up with their neighbours.
+  const int a = (start == 4) ? lenx / 2 : (lenx + 1) / 2;
+  const int b = (start == 5) ? leny / 2 : (leny + 1) / 2;
+  const int q = start2;
+  w_tree[q].x = x;
+  w_tree[q].y = y;
+  w_tree[q].lenx = a;
+  w_tree[q].leny = b;
+  w_tree[q + 1].x = x + a;
+  w_tree[q + 1].y = y;
+  w_tree[q + 1].lenx = lenx - a;
+  w_tree[q + 1].leny = b;
+  w_tree[q + 2].x = x;
+  w_tree[q + 2].y = y + b;
+  w_tree[q + 2].lenx = a;
+  w_tree[q + 2].leny = leny - b;
+  if (!stop1) {
+    w_tree[q + 3].x = x + a;
+    w_tree[q + 3].y = y + b;
+    w_tree[q + 3].lenx = lenx - a;
+    w_tree[q + 3].leny = leny - b;
+  }
+}
+
+void build_w_tree(WTreeNode w_tree[], int width, int height) {
+  for (int i = 0; i < W_TREELEN; ++i) {
+    w_tree[i].inv_rw = 0;
+    w_tree[i].inv_cl = 0;
+  }
+  for (int s : {2, 4, 7, 9, 11, 13, 16, 18}) w_tree[s].inv_rw = 1;
+  for (int s : {3, 5, 8, 9, 12, 13, 17, 18}) w_tree[s].inv_cl = 1;
+
+  w_tree4(w_tree, 0, 1, width, height, 0, 0, 1);
+  const int w1 = w_tree[1].lenx, h1 = w_tree[1].leny;
+  const int a = (w1 + 1) / 2, a2 = w1 / 2;
+  const int b = (h1 + 1) / 2, b2 = h1 / 2;
+  w_tree4(w_tree, 4, 6, a2, b, a, 0, 0);
+  w_tree4(w_tree, 5, 10, a, b2, 0, b, 0);
+  w_tree4(w_tree, 14, 15, a, b, 0, 0, 0);
+  w_tree[19].x = 0;
+  w_tree[19].y = 0;
+  w_tree[19].lenx = (w_tree[15].lenx + 1) / 2;
+  w_tree[19].leny = (w_tree[15].leny + 1) / 2;
+}
+
+namespace {
+
+void set_entry(QTreeEntry &e, int x, int y, int lenx, int leny) {
+  e.x = x;
+  e.y = y;
+  e.lenx = lenx;
+  e.leny = leny;
+}
+
+// Four entries from p: a region split at (ws, hs).
+void quad(QTreeEntry q_tree[], int p, int x, int y, int lenx, int leny, int ws, int hs) {
+  set_entry(q_tree[p], x, y, ws, hs);
+  set_entry(q_tree[p + 1], x + ws, y, lenx - ws, hs);
+  set_entry(q_tree[p + 2], x, y + hs, ws, leny - hs);
+  set_entry(q_tree[p + 3], x + ws, y + hs, lenx - ws, leny - hs);
+}
+
+}  // namespace
+
+void q_tree16(QTreeEntry q_tree[], int start, int lenx, int leny, int x, int y, int rw, int cl) {
+  const int tx = (lenx % 2 == 0 || cl == 1) ? lenx / 2 : (lenx + 1) / 2;
+  const int ty = (leny % 2 == 0 || rw == 1) ? leny / 2 : (leny + 1) / 2;
+  const int t2x = lenx - tx, t2y = leny - ty;
+  quad(q_tree, start, x, y, tx, ty, (tx + 1) / 2, (ty + 1) / 2);
+  quad(q_tree, start + 4, x + tx, y, t2x, ty, t2x / 2, (ty + 1) / 2);
+  quad(q_tree, start + 8, x, y + ty, tx, t2y, (tx + 1) / 2, t2y / 2);
+  quad(q_tree, start + 12, x + tx, y + ty, t2x, t2y, t2x / 2, t2y / 2);
+}
+
+void q_tree4(QTreeEntry q_tree[], int start, int lenx, int leny, int x, int y) {
+  quad(q_tree, start, x, y, lenx, leny, (lenx + 1) / 2, (leny + 1) / 2);
+}
+
+void build_q_tree(WTreeNode w_tree[], QTreeEntry q_tree[]) {
+  const WTreeNode &s14 = w_tree[14], &s4 = w_tree[4], &s0 = w_tree[0], &s5 = w_tree[5];
+  const WTreeNode &s19 = w_tree[19];
+  // Later calls overwrite entries of earlier ones (3; 48 to 50).
+  q_tree16(q_tree, 3, s14.lenx, s14.leny, s14.x, s14.y, 0, 0);
+  q_tree16(q_tree, 19, s4.lenx, s4.leny, s4.x, s4.y, 0, 1);
+  q_tree16(q_tree, 48, s0.lenx, s0.leny, s0.x, s0.y, 0, 0);
+  q_tree16(q_tree, 35, s5.lenx, s5.leny, s5.x, s5.y, 1, 0);
+  q_tree4(q_tree, 0, s19.lenx, s19.leny, s19.x, s19.y);
+}
+
+void build_wsq_trees(WTreeNode w_tree[], int /*w_treelen*/, QTreeEntry q_tree[],
+                     int /*q_treelen*/, int width, int height) {
+  build_w_tree(w_tree, width, height);
+  build_q_tree(w_tree, q_tree);
+}
+
+// ---- Walk plans -------------------------------------------------------------
+
+namespace {
+
+// Position in a line of n samples with its step and the two one-time flags
+// that make an edge sample count twice.
+struct Walk {
+  int p;
+  int d;
+  bool first;
+  bool last;
+};
+
+void move(Walk &w, int n, bool first_edge_only) {
+  if (w.p == 0) {
+    if (w.first) {
+      w.d = 0;
+      w.first = false;
+    } else {
+      w.d = 1;
+    }
+  }
+  if (!first_edge_only && w.p == n - 1) {
+    if (w.last) {
+      w.d = 0;
+      w.last = false;
+    } else {
+      w.d = -1;
+    }
+  }
+  w.p += w.d;
+}
+
+// Collects, per output, the terms the walk adds to it; refuses any read or
+// write outside the line.
+class Recorder {
+ public:
+  explicit Recorder(int n)
+      : n_(n), terms_(static_cast<size_t>(n)), zs_(static_cast<size_t>(n), 0),
+        written_(static_cast<size_t>(n), 0) {}
+
+  // Source index must lie in [base, base + len).
+  bool Read(int p, int len, int base, int *src) {
+    if (p < 0 || p >= len) ok_ = false;
+    *src = base + p;
+    return ok_;
+  }
+  void Zero(int k) {
+    if (!Out(k)) return;
+    terms_[k].clear();
+    zs_[k] = 1;
+    written_[k] = 1;
+  }
+  void Store(int k, int src, float c) {
+    if (!Out(k)) return;
+    terms_[k].clear();
+    terms_[k].emplace_back(src, c);
+    zs_[k] = 0;
+    written_[k] = 1;
+  }
+  void Add(int k, int src, float c) {
+    if (!Out(k)) return;
+    if (!written_[k]) {
+      zs_[k] = 1;
+      written_[k] = 1;
+    }
+    terms_[k].emplace_back(src, c);
+  }
+  bool ok() const { return ok_; }
+
+  bool Finish(LinePlan *plan) {
+    if (!ok_) return false;
+    plan->length = n_;
+    plan->begin.assign(1, 0);
+    plan->src.clear();
+    plan->coef.clear();
+    plan->zero_start.assign(zs_.begin(), zs_.end());
+    for (int k = 0; k < n_; ++k) {
+      if (!written_[k]) return false;
+      for (const auto &t : terms_[k]) {
+        plan->src.push_back(t.first);
+        plan->coef.push_back(t.second);
+      }
+      plan->begin.push_back(static_cast<int>(plan->src.size()));
+    }
+    return true;
+  }
+
+ private:
+  bool Out(int k) {
+    if (k < 0 || k >= n_) ok_ = false;
+    return ok_;
+  }
+  int n_;
+  std::vector<std::vector<std::pair<int, float>>> terms_;
+  std::vector<unsigned char> zs_, written_;
+  bool ok_ = true;
+};
+
+// Longest filter a transform table may bring: the standard pair has 9 and 7
+// taps; longer ones would only make plans (and work) grow without purpose.
+constexpr int kMaxFilterTaps = 32;
+
+bool plan_get_lets_walk(LinePlan *plan, int n, const float *hi_in, int hsz, const float *lo,
+                        int lsz, int inv) {
+  if (n < 1 || hsz < 1 || lsz < 1 || hsz > kMaxFilterTaps || lsz > kMaxFilterTaps) return false;
+  std::vector<float> hi(hi_in, hi_in + hsz);
+  int lstart, hstart;
+  bool lfe, lle, hfe, hle;
+  if (lsz % 2) {
+    lstart = (lsz - 1) / 2;
+    hstart = (hsz - 1) / 2 - 1;
+    lfe = lle = hfe = hle = false;
+  } else {
+    lstart = lsz / 2 - 2;
+    hstart = hsz / 2 - 2;
+    lfe = lle = hfe = hle = true;
+    if (lstart == -1) {
+      lstart = 0;
+      lfe = false;
+    }
+    if (hstart == -1) {
+      hstart = 0;
+      hfe = false;
+    }
+    for (float &t : hi) t = -t;
+  }
+  const int hn = n / 2, ln = n - hn;
+  int lopos = inv ? hn : 0;
+  int hipos = inv ? 0 : ln;
+  Recorder rec(n);
+  Walk ls{lstart, -1, lfe, false};
+  Walk hs{hstart, -1, hfe, false};
+  auto filt = [&](const Walk &start, bool last, const float *f, int fsz, int outk) {
+    Walk w{start.p, start.d, start.first, last};
+    int src;
+    if (!rec.Read(w.p, n, 0, &src)) return;
+    rec.Store(outk, src, f[0]);
+    for (int i = 1; i < fsz; ++i) {
+      move(w, n, false);
+      if (!rec.Read(w.p, n, 0, &src)) return;
+      rec.Add(outk, src, f[i]);
+    }
+  };
+  for (int j = 0; j < hn && rec.ok(); ++j) {
+    filt(ls, lle, lo, lsz, lopos++);
+    filt(hs, hle, hi.data(), hsz, hipos++);
+    move(ls, n, true);
+    move(ls, n, true);
+    move(hs, n, true);
+    move(hs, n, true);
+  }
+  if (n % 2 && rec.ok()) filt(ls, lle, lo, lsz, lopos++);
+  return rec.Finish(plan);
+}
+
+bool plan_join_lets_walk(LinePlan *plan, int n, const float *hi_in, int hsz, const float *lo,
+                         int lsz, int inv) {
+  if (n < 2 || hsz < 1 || lsz < 1 || hsz > kMaxFilterTaps || lsz > kMaxFilterTaps) return false;
+  std::vector<float> hi(hi_in, hi_in + hsz);
+  const int hn = n / 2, ln = n - hn;
+  const bool nodd = n % 2;
+  bool asym;
+  int fi_sign, ostart, lstart, hstart, ltap, htap;
+  bool lfe, lle, hfe, hle;
+  if (lsz % 2) {
+    asym = false;
+    fi_sign = 1;
+    ostart = 0;
+    lstart = (lsz - 1) / 4;
+    hstart = (hsz + 1) / 4 - 1;
+    ltap = ((lsz - 1) / 2) % 2;
+    htap = ((hsz + 1) / 2) % 2;
+    lfe = false;
+    lle = !nodd;
+    hfe = true;
+    hle = nodd;
+  } else {
+    asym = true;
+    fi_sign = -1;
+    ostart = 2;
+    lstart = lsz / 4 - 1;
+    hstart = hsz / 4 - 1;
+    ltap = (lsz / 2) % 2;
+    htap = (hsz / 2) % 2;
+    lfe = true;
+    lle = !nodd;
+    hfe = hle = true;
+    if (lstart == -1) {
+      lstart = 0;
+      lfe = false;
+    }
+    if (hstart == -1) {
+      hstart = 0;
+      hfe = false;
+    }
+    for (float &t : hi) t = -t;
+  }
+  const int lbase = inv ? hn : 0;
+  const int hbase = inv ? 0 : ln;
+
+  Recorder rec(n);
+  rec.Zero(0);
+  rec.Zero(1);
+  int lcur = 0, hcur = 0;
+  Walk ls{lstart, -1, lfe, false};
+  Walk hs{hstart, -1, hfe, false};
+  int fsign = fi_sign;
+  int ltap_start = ltap, htap_start = htap;
+
+  auto low = [&](int tap) {
+    Walk w{ls.p, ls.d, ls.first, lle};
+    int src;
+    if (!rec.Read(w.p, ln, lbase, &src)) return;
+    rec.Store(lcur, src, lo[tap]);
+    for (int i = tap + 2; i < lsz; i += 2) {
+      move(w, ln, false);
+      if (!rec.Read(w.p, ln, lbase, &src)) return;
+      rec.Add(lcur, src, lo[i]);
+    }
+    ++lcur;
+  };
+  // o is the offset counter of the antisymmetric edge; the caller decides
+  // whether it restarts per tap.
+  auto high = [&](int tap, int *o) {
+    Walk w{hs.p, hs.d, hs.first, hle};
+    int f = fsign;
+    for (int i = tap; i < hsz && rec.ok(); i += 2) {
+      if (w.p == 0) {
+        if (w.first) {
+          w.first = false;
+          w.d = 0;
+        } else {
+          w.d = 1;
+          f = 1;
+        }
+      }
+      if (w.p == hn - 1) {
+        if (w.last) {
+          w.d = 0;
+          if (asym && nodd) {
+            --*o;
+            f = *o;
+            if (*o == 0) w.last = false;
+          } else {
+            w.last = false;
+          }
+        } else {
+          w.d = -1;
+          if (asym) f = -1;
+        }
+      }
+      int src;
+      if (!rec.Read(w.p, hn, hbase, &src)) return;
+      // (hi * c) * f equals (hi * f) * c for the factors the walk produces
+      // (-1, 0, 1): only signs change, never the rounding.
+      rec.Add(hcur, src, hi[i] * static_cast<float>(f));
+      w.p += w.d;
+    }
+    ++hcur;
+  };
+
+  for (int j = 0; j < hn && rec.ok(); ++j) {
+    for (int tap = ltap_start; tap >= 0 && rec.ok(); --tap) low(tap);
+    move(ls, ln, true);
+    for (int tap = htap_start; tap >= 0 && rec.ok(); --tap) {
+      int o = ostart;
+      high(tap, &o);
+    }
+    if (hs.p == 0 && !hs.first) fsign = 1;
+    move(hs, hn, true);
+    ltap_start = htap_start = 1;
+  }
+  if (rec.ok()) {
+    const int lstop = nodd ? (ltap == 1 ? 1 : 0) : (ltap == 1 ? 2 : 1);
+    for (int tap = 1; tap >= lstop && rec.ok(); --tap) low(tap);
+  }
+  if (rec.ok()) {
+    const int hstop = nodd ? (htap == 1 ? 1 : 0) : (htap == 1 ? 2 : 1);
+    if (nodd && hsz == 2) {
+      hs.p -= hs.d;
+      int o = 1;
+      for (int tap = 1; tap >= hstop && rec.ok(); --tap) high(tap, &o);
+    } else {
+      for (int tap = 1; tap >= hstop && rec.ok(); --tap) {
+        int o = ostart;
+        high(tap, &o);
+      }
+    }
+  }
+  return rec.Finish(plan);
+}
+
+// Applies a plan to one line (any pitch and stride).
+void apply_line(const LinePlan &plan, const float *in, int in_stride, float *out,
+                int out_stride) {
+  for (int k = 0; k < plan.length; ++k) {
+    const int b = plan.begin[k], e = plan.begin[k + 1];
+    float v;
+    int t = b;
+    if (plan.zero_start[k]) {
+      v = 0.0f;
+    } else {
+      v = plan.coef[t] * in[static_cast<ptrdiff_t>(plan.src[t]) * in_stride];
+      ++t;
+    }
+    for (; t < e; ++t) v += plan.coef[t] * in[static_cast<ptrdiff_t>(plan.src[t]) * in_stride];
+    out[static_cast<ptrdiff_t>(k) * out_stride] = v;
+  }
+}
+
+// Exact synthesis of 5-sample lines. The reflecting synthesis walk does not
+// invert the analysis at this length, so the 5x5 analysis matrix (from the
+// analysis filters that the synthesis filters were derived from) is inverted
+// instead. False when the filters are not of the odd-length kind or the
+// matrix is singular; the caller then keeps the walk.
+bool plan_join_five(LinePlan *plan, const float *hi, int hsz, const float *lo, int lsz,
+                    int inv) {
+  if (hsz % 2 == 0 || lsz % 2 == 0) return false;
+  // Synthesis high-pass tap c+i is (-1)^i times analysis low-pass tap c+i,
+  // and synthesis low-pass tap c+i is (-1)^i times analysis high-pass tap c+i.
+  std::vector<float> alo(static_cast<size_t>(hsz)), ahi(static_cast<size_t>(lsz));
+  const int ch = hsz / 2, cl = lsz / 2;
+  for (int i = 0; i <= ch; ++i) alo[ch + i] = alo[ch - i] = (i % 2 ? -1.0f : 1.0f) * hi[ch + i];
+  for (int i = 0; i <= cl; ++i) ahi[cl + i] = ahi[cl - i] = (i % 2 ? -1.0f : 1.0f) * lo[cl + i];
+  LinePlan a;
+  if (!plan_get_lets_walk(&a, 5, ahi.data(), lsz, alo.data(), hsz, inv)) return false;
+  double m[5][10] = {};
+  for (int k = 0; k < 5; ++k) {
+    for (int t = a.begin[k]; t < a.begin[k + 1]; ++t) m[k][a.src[t]] += a.coef[t];
+    m[k][5 + k] = 1.0;
+  }
+  for (int c = 0; c < 5; ++c) {
+    int piv = c;
+    for (int r = c + 1; r < 5; ++r)
+      if (std::fabs(m[r][c]) > std::fabs(m[piv][c])) piv = r;
+    if (std::fabs(m[piv][c]) < 1e-6) return false;
+    if (piv != c)
+      for (int j = 0; j < 10; ++j) std::swap(m[c][j], m[piv][j]);
+    const double inv_p = 1.0 / m[c][c];
+    for (int j = 0; j < 10; ++j) m[c][j] *= inv_p;
+    for (int r = 0; r < 5; ++r) {
+      if (r == c || m[r][c] == 0.0) continue;
+      const double f = m[r][c];
+      for (int j = 0; j < 10; ++j) m[r][j] -= f * m[c][j];
+    }
+  }
+  plan->length = 5;
+  plan->begin.clear();
+  plan->src.clear();
+  plan->coef.clear();
+  plan->zero_start.assign(5, 0);
+  for (int k = 0; k < 5; ++k) {
+    plan->begin.push_back(static_cast<int>(plan->src.size()));
+    for (int j = 0; j < 5; ++j) {
+      plan->src.push_back(j);
+      plan->coef.push_back(static_cast<float>(m[k][5 + j]));
+    }
+  }
+  plan->begin.push_back(static_cast<int>(plan->src.size()));
+  return true;
+}
+
+}  // namespace
+
+bool plan_get_lets(LinePlan *plan, int length, const float *hi, int hsz, const float *lo,
+                   int lsz, int inv) {
+  return plan_get_lets_walk(plan, length, hi, hsz, lo, lsz, inv);
+}
+
+bool plan_join_lets(LinePlan *plan, int length, const float *hi, int hsz, const float *lo,
+                    int lsz, int inv) {
+  if (length == 5 && plan_join_five(plan, hi, hsz, lo, lsz, inv)) return true;
+  return plan_join_lets_walk(plan, length, hi, hsz, lo, lsz, inv);
+}
+
+void get_lets(float *out, const float *in, int lines, int length, int pitch, int stride,
+              const float *hi, int hsz, const float *lo, int lsz, int inv) {
+  LinePlan plan;
+  if (!plan_get_lets(&plan, length, hi, hsz, lo, lsz, inv)) return;
+  for (int k = 0; k < lines; ++k) {
+    const ptrdiff_t off = static_cast<ptrdiff_t>(k) * pitch;
+    apply_line(plan, in + off, stride, out + off, stride);
+  }
+}
+
+int join_lets(float *out, const float *in, int lines, int length, int pitch, int stride,
+              const float *hi, int hsz, const float *lo, int lsz, int inv) {
+  LinePlan plan;
+  if (!plan_join_lets(&plan, length, hi, hsz, lo, lsz, inv)) return -98;
+  for (int k = 0; k < lines; ++k) {
+    const ptrdiff_t off = static_cast<ptrdiff_t>(k) * pitch;
+    apply_line(plan, in + off, stride, out + off, stride);
+  }
+  return 0;
+}
+
+// ---- Two-dimensional drivers -------------------------------------------------
+
+namespace {
+
+// Plans of one transform, built before any filtering, one per line length
+// and inversion that the 20 steps use.
+class PlanSet {
+ public:
+  PlanSet(const float *hi, int hsz, const float *lo, int lsz, bool synthesis)
+      : hi_(hi), lo_(lo), hsz_(hsz), lsz_(lsz), synthesis_(synthesis) {}
+
+  // False when the filters do not fit lines of this length.
+  bool Prepare(int length, int inv) { return Find(length, inv) != nullptr; }
+
+  const LinePlan *Find(int length, int inv) {
+    for (const Entry &e : entries_)
+      if (e.length == length && e.inv == inv) return e.plan.get();
+    Entry e{length, inv, std::make_unique<LinePlan>()};
+    const bool ok = synthesis_ ? plan_join_lets(e.plan.get(), length, hi_, hsz_, lo_, lsz_, inv)
+                               : plan_get_lets(e.plan.get(), length, hi_, hsz_, lo_, lsz_, inv);
+    if (!ok) return nullptr;
+    entries_.push_back(std::move(e));
+    return entries_.back().plan.get();
+  }
+
+ private:
+  struct Entry {
+    int length;
+    int inv;
+    std::unique_ptr<LinePlan> plan;
+  };
+  const float *hi_, *lo_;
+  int hsz_, lsz_;
+  bool synthesis_;
+  std::vector<Entry> entries_;
+};
+
+// Rows of a region: `lines` rows of plan.length samples, row k at k * pitch.
+void filter_rows(const LinePlan &plan, const float *in, float *out, int lines, int pitch) {
+  for (int r = 0; r < lines; ++r) {
+    const ptrdiff_t off = static_cast<ptrdiff_t>(r) * pitch;
+    apply_line(plan, in + off, 1, out + off, 1);
+  }
+}
+
+// Columns of a region: `lines` adjacent columns of plan.length samples, sample
+// i of every column on row i (i * pitch). Each output row is produced for a
+// run of columns at once, so the pass streams through rows of memory; each
+// column still sums its terms in the plan's order.
+void filter_columns(const LinePlan &plan, const float *in, float *out, int lines, int pitch) {
+  constexpr int kBlock = 64;
+  for (int k = 0; k < plan.length; ++k) {
+    const int b = plan.begin[k], e = plan.begin[k + 1];
+    float *o = out + static_cast<ptrdiff_t>(k) * pitch;
+    for (int c0 = 0; c0 < lines; c0 += kBlock) {
+      const int cn = lines - c0 < kBlock ? lines - c0 : kBlock;
+      float acc[kBlock];
+      int t = b;
+      if (plan.zero_start[k]) {
+        for (int c = 0; c < cn; ++c) acc[c] = 0.0f;
+      } else {
+        const float cf = plan.coef[t];
+        const float *s = in + static_cast<ptrdiff_t>(plan.src[t]) * pitch + c0;
+        for (int c = 0; c < cn; ++c) acc[c] = cf * s[c];
+        ++t;
+      }
+      for (; t < e; ++t) {
+        const float cf = plan.coef[t];
+        const float *s = in + static_cast<ptrdiff_t>(plan.src[t]) * pitch + c0;
+        for (int c = 0; c < cn; ++c) acc[c] += cf * s[c];
+      }
+      for (int c = 0; c < cn; ++c) o[c0 + c] = acc[c];
+    }
+  }
+}
+
+}  // namespace
+
+int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w_treelen,
+                  const float *hifilt, int hisz, const float *lofilt, int losz) {
+  std::unique_ptr<float, FreeDeleter> work(static_cast<float *>(
+      SafeMalloc(static_cast<size_t>(width) * static_cast<size_t>(height), sizeof(float))));
+  if (!work) {
+    fprintf(stderr, "ERROR : wsq_decompose : malloc : fdata1\n");
+    return -94;
+  }
+  PlanSet plans(hifilt, hisz, lofilt, losz, false);
+  for (int s = 0; s < w_treelen; ++s) {
+    const WTreeNode &n = w_tree[s];
+    const LinePlan *rows = plans.Find(n.lenx, n.inv_rw);
+    const LinePlan *cols = plans.Find(n.leny, n.inv_cl);
+    // The encoder refuses sizes whose lines are too short before it gets
+    // here; this only keeps a misuse from reading outside the image.
+    if (!rows || !cols) return -94;
+    float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
+    filter_rows(*rows, region, work.get(), n.leny, width);
+    filter_columns(*cols, work.get(), region, n.lenx, width);
+  }
+  return 0;
+}
+
+int wsq_reconstruct(float *fdata, int width, int height, WTreeNode w_tree[], int w_treelen,
+                    DttTable *dtt_table) {
+  if (dtt_table->lofilt_defined != 1) {
+    fprintf(stderr, "ERROR: wsq_reconstruct : Lopass filter coefficients not defined\n");
+    return -95;
+  }
+  if (dtt_table->hifilt_defined != 1) {
+    fprintf(stderr, "ERROR: wsq_reconstruct : Hipass filter coefficients not defined\n");
+    return -96;
+  }
+  // A stream's filters must let every walk stay inside its lines; all plans
+  // are built (and so checked) before anything is filtered.
+  PlanSet plans(dtt_table->hifilt, dtt_table->hisize, dtt_table->lofilt, dtt_table->losize,
+                true);
+  const bool have = dtt_table->hifilt && dtt_table->lofilt;
+  for (int s = 0; s < w_treelen; ++s) {
+    const WTreeNode &n = w_tree[s];
+    if (!have || !plans.Prepare(n.leny, n.inv_cl) || !plans.Prepare(n.lenx, n.inv_rw)) {
+      fprintf(stderr,
+              "ERROR: wsq_reconstruct : filters of %d and %d taps do not fit "
+              "a %d x %d image\n",
+              dtt_table->losize, dtt_table->hisize, width, height);
+      return -98;
+    }
+  }
+  std::unique_ptr<float, FreeDeleter> work(static_cast<float *>(
+      SafeMalloc(static_cast<size_t>(width) * static_cast<size_t>(height), sizeof(float))));
+  if (!work) {
+    fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
+    return -97;
+  }
+  for (int s = w_treelen - 1; s >= 0; --s) {
+    const WTreeNode &n = w_tree[s];
+    float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
+    filter_columns(*plans.Find(n.leny, n.inv_cl), region, work.get(), n.lenx, width);
+    filter_rows(*plans.Find(n.lenx, n.inv_rw), work.get(), region, n.leny, width);
+  }
+  return 0;
+}
+
+}  // namespace tsl
