@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -166,12 +167,14 @@ void move(Walk &w, int n, bool first_edge_only) {
 }
 
 // Collects, per output, the terms the walk adds to it; refuses any read or
-// write outside the line.
+// write outside the line. Storage is sized once (no growth in the walk):
+// an output never collects more than `cap` terms.
 class Recorder {
  public:
-  explicit Recorder(int n)
-      : n_(n), terms_(static_cast<size_t>(n)), zs_(static_cast<size_t>(n), 0),
-        written_(static_cast<size_t>(n), 0) {}
+  Recorder(int n, int cap)
+      : n_(n), cap_(cap), src_(static_cast<size_t>(n) * cap), coef_(static_cast<size_t>(n) * cap),
+        cnt_(static_cast<size_t>(n)), zs_(static_cast<size_t>(n)),
+        written_(static_cast<size_t>(n)) {}
 
   // Source index must lie in [base, base + len).
   bool Read(int p, int len, int base, int *src) {
@@ -181,16 +184,16 @@ class Recorder {
   }
   void Zero(int k) {
     if (!Out(k)) return;
-    terms_[k].clear();
+    cnt_[k] = 0;
     zs_[k] = 1;
     written_[k] = 1;
   }
   void Store(int k, int src, float c) {
     if (!Out(k)) return;
-    terms_[k].clear();
-    terms_[k].emplace_back(src, c);
+    cnt_[k] = 0;
     zs_[k] = 0;
     written_[k] = 1;
+    Push(k, src, c);
   }
   void Add(int k, int src, float c) {
     if (!Out(k)) return;
@@ -198,25 +201,32 @@ class Recorder {
       zs_[k] = 1;
       written_[k] = 1;
     }
-    terms_[k].emplace_back(src, c);
+    Push(k, src, c);
   }
   bool ok() const { return ok_; }
 
   bool Finish(LinePlan *plan) {
     if (!ok_) return false;
-    plan->length = n_;
-    plan->begin.assign(1, 0);
-    plan->src.clear();
-    plan->coef.clear();
-    plan->zero_start.assign(zs_.begin(), zs_.end());
+    size_t total = 0;
     for (int k = 0; k < n_; ++k) {
       if (!written_[k]) return false;
-      for (const auto &t : terms_[k]) {
-        plan->src.push_back(t.first);
-        plan->coef.push_back(t.second);
-      }
-      plan->begin.push_back(static_cast<int>(plan->src.size()));
+      total += cnt_[k];
     }
+    plan->length = n_;
+    plan->begin = std::vector<int>(static_cast<size_t>(n_) + 1);
+    plan->src = std::vector<int>(total);
+    plan->coef = std::vector<float>(total);
+    plan->zero_start = zs_;
+    size_t at = 0;
+    for (int k = 0; k < n_; ++k) {
+      plan->begin[k] = static_cast<int>(at);
+      const size_t row = static_cast<size_t>(k) * cap_;
+      for (int t = 0; t < cnt_[k]; ++t, ++at) {
+        plan->src[at] = src_[row + t];
+        plan->coef[at] = coef_[row + t];
+      }
+    }
+    plan->begin[n_] = static_cast<int>(at);
     return true;
   }
 
@@ -225,8 +235,19 @@ class Recorder {
     if (k < 0 || k >= n_) ok_ = false;
     return ok_;
   }
-  int n_;
-  std::vector<std::vector<std::pair<int, float>>> terms_;
+  void Push(int k, int src, float c) {
+    if (cnt_[k] >= cap_) {
+      ok_ = false;
+      return;
+    }
+    const size_t at = static_cast<size_t>(k) * cap_ + cnt_[k]++;
+    src_[at] = src;
+    coef_[at] = c;
+  }
+  int n_, cap_;
+  std::vector<int> src_;
+  std::vector<float> coef_;
+  std::vector<int> cnt_;
   std::vector<unsigned char> zs_, written_;
   bool ok_ = true;
 };
@@ -262,7 +283,7 @@ bool plan_get_lets_walk(LinePlan *plan, int n, const float *hi_in, int hsz, cons
   const int hn = n / 2, ln = n - hn;
   int lopos = inv ? hn : 0;
   int hipos = inv ? 0 : ln;
-  Recorder rec(n);
+  Recorder rec(n, lsz > hsz ? lsz : hsz);
   Walk ls{lstart, -1, lfe, false};
   Walk hs{hstart, -1, hfe, false};
   auto filt = [&](const Walk &start, bool last, const float *f, int fsz, int outk) {
@@ -333,7 +354,7 @@ bool plan_join_lets_walk(LinePlan *plan, int n, const float *hi_in, int hsz, con
   const int lbase = inv ? hn : 0;
   const int hbase = inv ? 0 : ln;
 
-  Recorder rec(n);
+  Recorder rec(n, lsz + hsz);
   rec.Zero(0);
   rec.Zero(1);
   int lcur = 0, hcur = 0;
@@ -480,18 +501,18 @@ bool plan_join_five(LinePlan *plan, const float *hi, int hsz, const float *lo, i
     }
   }
   plan->length = 5;
-  plan->begin.clear();
-  plan->src.clear();
-  plan->coef.clear();
-  plan->zero_start.assign(5, 0);
+  plan->begin = std::vector<int>(6);
+  plan->src = std::vector<int>(25);
+  plan->coef = std::vector<float>(25);
+  plan->zero_start = std::vector<unsigned char>(5);
   for (int k = 0; k < 5; ++k) {
-    plan->begin.push_back(static_cast<int>(plan->src.size()));
+    plan->begin[k] = 5 * k;
     for (int j = 0; j < 5; ++j) {
-      plan->src.push_back(j);
-      plan->coef.push_back(static_cast<float>(m[k][5 + j]));
+      plan->src[5 * k + j] = j;
+      plan->coef[5 * k + j] = static_cast<float>(m[k][5 + j]);
     }
   }
-  plan->begin.push_back(static_cast<int>(plan->src.size()));
+  plan->begin[5] = 25;
   return true;
 }
 
@@ -534,7 +555,8 @@ int join_lets(float *out, const float *in, int lines, int length, int pitch, int
 namespace {
 
 // Plans of one transform, built before any filtering, one per line length
-// and inversion that the 20 steps use.
+// and inversion that the 20 steps use (at most two lengths per direction per
+// step, so a fixed table holds them).
 class PlanSet {
  public:
   PlanSet(const float *hi, int hsz, const float *lo, int lsz, bool synthesis)
@@ -544,31 +566,53 @@ class PlanSet {
   bool Prepare(int length, int inv) { return Find(length, inv) != nullptr; }
 
   const LinePlan *Find(int length, int inv) {
-    for (const Entry &e : entries_)
-      if (e.length == length && e.inv == inv) return e.plan.get();
-    Entry e{length, inv, std::make_unique<LinePlan>()};
-    const bool ok = synthesis_ ? plan_join_lets(e.plan.get(), length, hi_, hsz_, lo_, lsz_, inv)
-                               : plan_get_lets(e.plan.get(), length, hi_, hsz_, lo_, lsz_, inv);
+    for (int i = 0; i < count_; ++i)
+      if (length_[i] == length && inv_[i] == inv) return &plans_[i];
+    if (count_ == kMaxPlans) return nullptr;
+    LinePlan &p = plans_[count_];
+    const bool ok = synthesis_ ? plan_join_lets(&p, length, hi_, hsz_, lo_, lsz_, inv)
+                               : plan_get_lets(&p, length, hi_, hsz_, lo_, lsz_, inv);
     if (!ok) return nullptr;
-    entries_.push_back(std::move(e));
-    return entries_.back().plan.get();
+    length_[count_] = length;
+    inv_[count_] = inv;
+    return &plans_[count_++];
   }
 
  private:
-  struct Entry {
-    int length;
-    int inv;
-    std::unique_ptr<LinePlan> plan;
-  };
+  static constexpr int kMaxPlans = 4 * W_TREELEN;
   const float *hi_, *lo_;
   int hsz_, lsz_;
   bool synthesis_;
-  std::vector<Entry> entries_;
+  int count_ = 0;
+  int length_[kMaxPlans] = {};
+  int inv_[kMaxPlans] = {};
+  LinePlan plans_[kMaxPlans];
 };
 
 // Rows of a region: `lines` rows of plan.length samples, row k at k * pitch.
-void filter_rows(const LinePlan &plan, const float *in, float *out, int lines, int pitch) {
-  for (int r = 0; r < lines; ++r) {
+// Rows are taken kRowBlock at a time, transposed into `scratch` so that the
+// column filter below works on them, and transposed back; each output still
+// sums its terms in the plan's order. scratch holds 2 * length * kRowBlock.
+constexpr int kRowBlock = 8;
+
+void filter_columns(const LinePlan &plan, const float *in, float *out, int lines, int pitch);
+
+void filter_rows(const LinePlan &plan, const float *in, float *out, int lines, int pitch,
+                 float *scratch) {
+  const int n = plan.length;
+  float *t_in = scratch;
+  float *t_out = scratch + static_cast<size_t>(n) * kRowBlock;
+  int r = 0;
+  for (; r + kRowBlock <= lines; r += kRowBlock) {
+    const float *src = in + static_cast<ptrdiff_t>(r) * pitch;
+    for (int i = 0; i < n; ++i)
+      for (int b = 0; b < kRowBlock; ++b) t_in[i * kRowBlock + b] = src[b * pitch + i];
+    filter_columns(plan, t_in, t_out, kRowBlock, kRowBlock);
+    float *dst = out + static_cast<ptrdiff_t>(r) * pitch;
+    for (int b = 0; b < kRowBlock; ++b)
+      for (int i = 0; i < n; ++i) dst[b * pitch + i] = t_out[i * kRowBlock + b];
+  }
+  for (; r < lines; ++r) {
     const ptrdiff_t off = static_cast<ptrdiff_t>(r) * pitch;
     apply_line(plan, in + off, 1, out + off, 1);
   }
@@ -576,31 +620,66 @@ void filter_rows(const LinePlan &plan, const float *in, float *out, int lines, i
 
 // Columns of a region: `lines` adjacent columns of plan.length samples, sample
 // i of every column on row i (i * pitch). Each output row is produced for a
-// run of columns at once, so the pass streams through rows of memory; each
-// column still sums its terms in the plan's order.
+// run of columns at once, four lanes to a vector, so the pass streams through
+// rows of memory; each column still sums its terms in the plan's order, one
+// rounded multiply and one rounded add per term, as the walk does.
+typedef float Vec4 __attribute__((vector_size(16)));
+
+inline Vec4 load4(const float *p) {
+  Vec4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void store4(float *p, Vec4 v) { std::memcpy(p, &v, sizeof v); }
+
 void filter_columns(const LinePlan &plan, const float *in, float *out, int lines, int pitch) {
-  constexpr int kBlock = 64;
   for (int k = 0; k < plan.length; ++k) {
     const int b = plan.begin[k], e = plan.begin[k + 1];
+    const bool zs = plan.zero_start[k];
+    const int first = zs ? b : b + 1;
     float *o = out + static_cast<ptrdiff_t>(k) * pitch;
-    for (int c0 = 0; c0 < lines; c0 += kBlock) {
-      const int cn = lines - c0 < kBlock ? lines - c0 : kBlock;
-      float acc[kBlock];
-      int t = b;
-      if (plan.zero_start[k]) {
-        for (int c = 0; c < cn; ++c) acc[c] = 0.0f;
-      } else {
-        const float cf = plan.coef[t];
-        const float *s = in + static_cast<ptrdiff_t>(plan.src[t]) * pitch + c0;
-        for (int c = 0; c < cn; ++c) acc[c] = cf * s[c];
-        ++t;
+    int c = 0;
+    for (; c + 16 <= lines; c += 16) {
+      Vec4 a0 = {0, 0, 0, 0}, a1 = a0, a2 = a0, a3 = a0;
+      if (!zs) {
+        const Vec4 cf = {plan.coef[b], plan.coef[b], plan.coef[b], plan.coef[b]};
+        const float *s = in + static_cast<ptrdiff_t>(plan.src[b]) * pitch + c;
+        a0 = cf * load4(s);
+        a1 = cf * load4(s + 4);
+        a2 = cf * load4(s + 8);
+        a3 = cf * load4(s + 12);
       }
-      for (; t < e; ++t) {
-        const float cf = plan.coef[t];
-        const float *s = in + static_cast<ptrdiff_t>(plan.src[t]) * pitch + c0;
-        for (int c = 0; c < cn; ++c) acc[c] += cf * s[c];
+      for (int t = first; t < e; ++t) {
+        const Vec4 cf = {plan.coef[t], plan.coef[t], plan.coef[t], plan.coef[t]};
+        const float *s = in + static_cast<ptrdiff_t>(plan.src[t]) * pitch + c;
+        a0 += cf * load4(s);
+        a1 += cf * load4(s + 4);
+        a2 += cf * load4(s + 8);
+        a3 += cf * load4(s + 12);
       }
-      for (int c = 0; c < cn; ++c) o[c0 + c] = acc[c];
+      store4(o + c, a0);
+      store4(o + c + 4, a1);
+      store4(o + c + 8, a2);
+      store4(o + c + 12, a3);
+    }
+    for (; c + 4 <= lines; c += 4) {
+      Vec4 a0 = {0, 0, 0, 0};
+      if (!zs) {
+        const Vec4 cf = {plan.coef[b], plan.coef[b], plan.coef[b], plan.coef[b]};
+        a0 = cf * load4(in + static_cast<ptrdiff_t>(plan.src[b]) * pitch + c);
+      }
+      for (int t = first; t < e; ++t) {
+        const Vec4 cf = {plan.coef[t], plan.coef[t], plan.coef[t], plan.coef[t]};
+        a0 += cf * load4(in + static_cast<ptrdiff_t>(plan.src[t]) * pitch + c);
+      }
+      store4(o + c, a0);
+    }
+    for (; c < lines; ++c) {
+      float v = zs ? 0.0f : plan.coef[b] * in[static_cast<ptrdiff_t>(plan.src[b]) * pitch + c];
+      for (int t = first; t < e; ++t)
+        v += plan.coef[t] * in[static_cast<ptrdiff_t>(plan.src[t]) * pitch + c];
+      o[c] = v;
     }
   }
 }
@@ -615,6 +694,8 @@ int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w
     fprintf(stderr, "ERROR : wsq_decompose : malloc : fdata1\n");
     return -94;
   }
+  std::vector<float> scratch(2 * static_cast<size_t>(width > height ? width : height) *
+                             kRowBlock);
   PlanSet plans(hifilt, hisz, lofilt, losz, false);
   for (int s = 0; s < w_treelen; ++s) {
     const WTreeNode &n = w_tree[s];
@@ -624,7 +705,7 @@ int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w
     // here; this only keeps a misuse from reading outside the image.
     if (!rows || !cols) return -94;
     float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
-    filter_rows(*rows, region, work.get(), n.leny, width);
+    filter_rows(*rows, region, work.get(), n.leny, width, scratch.data());
     filter_columns(*cols, work.get(), region, n.lenx, width);
   }
   return 0;
@@ -661,11 +742,14 @@ int wsq_reconstruct(float *fdata, int width, int height, WTreeNode w_tree[], int
     fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
     return -97;
   }
+  std::vector<float> scratch(2 * static_cast<size_t>(width > height ? width : height) *
+                             kRowBlock);
   for (int s = w_treelen - 1; s >= 0; --s) {
     const WTreeNode &n = w_tree[s];
     float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
     filter_columns(*plans.Find(n.leny, n.inv_cl), region, work.get(), n.lenx, width);
-    filter_rows(*plans.Find(n.lenx, n.inv_rw), work.get(), region, n.leny, width);
+    filter_rows(*plans.Find(n.lenx, n.inv_rw), work.get(), region, n.leny, width,
+                scratch.data());
   }
   return 0;
 }
