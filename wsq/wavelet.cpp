@@ -17,6 +17,10 @@
 
 #include "common/checked.h"
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 namespace tsl {
 
 WTreeNode w_tree[W_TREELEN];
@@ -597,6 +601,50 @@ constexpr int kRowBlock = 8;
 
 void filter_columns(const LinePlan &plan, const float *in, float *out, int lines, int pitch);
 
+// kRowBlock rows of n samples (row b at b * pitch) to n groups of kRowBlock
+// lanes, and back. Pure data movement, four by four where SSE is there.
+void rows_to_lanes(const float *src, int pitch, int n, float *t) {
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i + 4 <= n; i += 4) {
+    for (int h = 0; h < kRowBlock; h += 4) {
+      __m128 r0 = _mm_loadu_ps(src + (h + 0) * pitch + i);
+      __m128 r1 = _mm_loadu_ps(src + (h + 1) * pitch + i);
+      __m128 r2 = _mm_loadu_ps(src + (h + 2) * pitch + i);
+      __m128 r3 = _mm_loadu_ps(src + (h + 3) * pitch + i);
+      _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+      _mm_storeu_ps(t + (i + 0) * kRowBlock + h, r0);
+      _mm_storeu_ps(t + (i + 1) * kRowBlock + h, r1);
+      _mm_storeu_ps(t + (i + 2) * kRowBlock + h, r2);
+      _mm_storeu_ps(t + (i + 3) * kRowBlock + h, r3);
+    }
+  }
+#endif
+  for (; i < n; ++i)
+    for (int b = 0; b < kRowBlock; ++b) t[i * kRowBlock + b] = src[b * pitch + i];
+}
+
+void lanes_to_rows(const float *t, int n, float *dst, int pitch) {
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i + 4 <= n; i += 4) {
+    for (int h = 0; h < kRowBlock; h += 4) {
+      __m128 r0 = _mm_loadu_ps(t + (i + 0) * kRowBlock + h);
+      __m128 r1 = _mm_loadu_ps(t + (i + 1) * kRowBlock + h);
+      __m128 r2 = _mm_loadu_ps(t + (i + 2) * kRowBlock + h);
+      __m128 r3 = _mm_loadu_ps(t + (i + 3) * kRowBlock + h);
+      _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+      _mm_storeu_ps(dst + (h + 0) * pitch + i, r0);
+      _mm_storeu_ps(dst + (h + 1) * pitch + i, r1);
+      _mm_storeu_ps(dst + (h + 2) * pitch + i, r2);
+      _mm_storeu_ps(dst + (h + 3) * pitch + i, r3);
+    }
+  }
+#endif
+  for (; i < n; ++i)
+    for (int b = 0; b < kRowBlock; ++b) dst[b * pitch + i] = t[i * kRowBlock + b];
+}
+
 void filter_rows(const LinePlan &plan, const float *in, float *out, int lines, int pitch,
                  float *scratch) {
   const int n = plan.length;
@@ -604,13 +652,9 @@ void filter_rows(const LinePlan &plan, const float *in, float *out, int lines, i
   float *t_out = scratch + static_cast<size_t>(n) * kRowBlock;
   int r = 0;
   for (; r + kRowBlock <= lines; r += kRowBlock) {
-    const float *src = in + static_cast<ptrdiff_t>(r) * pitch;
-    for (int i = 0; i < n; ++i)
-      for (int b = 0; b < kRowBlock; ++b) t_in[i * kRowBlock + b] = src[b * pitch + i];
+    rows_to_lanes(in + static_cast<ptrdiff_t>(r) * pitch, pitch, n, t_in);
     filter_columns(plan, t_in, t_out, kRowBlock, kRowBlock);
-    float *dst = out + static_cast<ptrdiff_t>(r) * pitch;
-    for (int b = 0; b < kRowBlock; ++b)
-      for (int i = 0; i < n; ++i) dst[b * pitch + i] = t_out[i * kRowBlock + b];
+    lanes_to_rows(t_out, n, out + static_cast<ptrdiff_t>(r) * pitch, pitch);
   }
   for (; r < lines; ++r) {
     const ptrdiff_t off = static_cast<ptrdiff_t>(r) * pitch;
