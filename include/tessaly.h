@@ -33,6 +33,20 @@ extern "C" {
 /* WSQ-STREAM-FUNCTIONS */
 
 
+/*
+ * Reads only the headers of a WSQ stream: width and height from its frame
+ * header and the text of the last comment segment before the first block.
+ * *ppi is always set to -1. When a comment is found, a non-null *comment is
+ * freed and replaced by a new malloc'ed text (the caller frees it); without
+ * one *comment keeps what was passed. Returns 1, or a negative code (-40
+ * when the stream ends before its frame header; the outputs are then left
+ * untouched).
+ */
+TESSALY_API int Fast_WSQ_decode_stream(unsigned char *data, int length,
+                                       int *width, int *height, int *ppi,
+                                       char **comment);
+
+
 /* ---- Settings ----------------------------------------------------------- */
 /* Process-wide values read by later calls (see each). */
 

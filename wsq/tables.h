@@ -36,7 +36,8 @@ struct DqtTable {
 struct DhtTable {
   uint8_t table_defined;
   uint8_t huffbits[MAX_HUFFBITS];
-  uint8_t huffvalues[MAX_HUFFCOUNTS_WSQ + 1];
+  // One entry beyond the 257 a table may hold, so a terminator always fits.
+  uint8_t huffvalues[MAX_HUFFCOUNTS_WSQ + 2];
 };
 
 struct FrameHeaderWsq {

@@ -1,0 +1,37 @@
+// The full table, frame-header and block-header readers on arbitrary bytes,
+// walked as a decoder walks them.
+#include <cstdint>
+#include <cstdlib>
+
+#include "wsq/stream_io.h"
+#include "wsq/tables.h"
+
+using namespace tsl;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  const uint8_t *cur = data;
+  const uint8_t *end = data + size;
+  DttTable dtt{};
+  DqtTable dqt{};
+  DhtTable dht[MAX_DHT_TABLES] = {};
+  FrameHeaderWsq frame{};
+  uint16_t marker;
+  while (getc_marker_wsq(&marker, ANY_WSQ, &cur, end) == 0) {
+    int ret;
+    if (marker == SOF_WSQ) {
+      ret = getc_frame_header_wsq(&frame, &cur, end);
+    } else if (marker == SOB_WSQ) {
+      uint8_t id;
+      ret = getc_block_header(&id, &cur, end);
+      if (ret == 0 && id >= MAX_DHT_TABLES) __builtin_trap();
+    } else if (marker == SOI_WSQ || marker == EOI_WSQ) {
+      ret = 0;
+    } else {
+      ret = getc_table_wsq(marker, &dtt, &dqt, dht, &cur, end);
+    }
+    if (ret) break;
+  }
+  std::free(dtt.lofilt);
+  std::free(dtt.hifilt);
+  return 0;
+}
