@@ -28,8 +28,45 @@ constexpr int kMaxCodeLength = 16;
 // once limited; the array is long enough for any code size of up to 256
 // symbols, so no size can be counted past it.
 constexpr int kHuffbitsSlots = 256;
+// Largest symbol count N the routines accept.
+constexpr int MAX_HUFFSYMBOLS = 256;
 // Entries of the decoder lookup arrays (index = code length 1..16).
 constexpr int kDecodeTableLen = kMaxCodeLength + 1;
+
+// The symbol that codes one coefficient or one zero run, with the extra bits
+// that follow it (extra_size of them, most significant first). Symbols
+// 1..MaxZRun are runs, MaxZRun+1..MaxZRun+6 the escapes (8-bit value, 8-bit
+// magnitude, 16-bit value, 16-bit magnitude, 8-bit run, 16-bit run), and the
+// values 1-MaxCoeff..MaxCoeff follow them directly.
+struct CodedSymbol {
+  int symbol;
+  int extra_size;
+  uint32_t extra;
+};
+
+inline CodedSymbol CoeffSymbol(int c, int MaxCoeff, int MaxZRun) {
+  if (c > MaxCoeff) {
+    if (c > 255) return {MaxZRun + 3, 16, static_cast<uint32_t>(c)};
+    return {MaxZRun + 1, 8, static_cast<uint32_t>(c)};
+  }
+  if (c < 1 - MaxCoeff) {
+    if (c < -255) return {MaxZRun + 4, 16, static_cast<uint32_t>(-c)};
+    return {MaxZRun + 2, 8, static_cast<uint32_t>(-c)};
+  }
+  return {c + MaxCoeff + MaxZRun + 6, 0, 0};
+}
+
+inline CodedSymbol RunSymbol(int run, int MaxZRun) {
+  if (run <= MaxZRun) return {run, 0, 0};
+  if (run <= 255) return {MaxZRun + 5, 8, static_cast<uint32_t>(run)};
+  return {MaxZRun + 6, 16, static_cast<uint32_t>(run)};
+}
+
+// True when every symbol of that alphabet lies below N.
+inline bool SymbolAlphabetFits(int N, int MaxCoeff, int MaxZRun) {
+  return N >= 1 && N <= MAX_HUFFSYMBOLS && MaxCoeff >= 1 && MaxCoeff <= 255 && MaxZRun >= 1 &&
+         MaxZRun <= 255 && MaxZRun + 6 < N && 2 * MaxCoeff + MaxZRun + 6 < N;
+}
 
 // Whole WSQ table (256 symbols) from one block or from several blocks lying
 // one after another in sip. Hands out a code table by symbol (257 entries),

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -159,6 +160,33 @@ bool ReadPnm(const std::string &path, int *width, int *height, int *channels, By
                  f.begin() + static_cast<std::ptrdiff_t>(pos + n));
   return true;
 }
+
+bool UseCommaDecimalLocale() {
+  auto comma = []() {
+    const struct lconv *lc = std::localeconv();
+    return lc && lc->decimal_point && std::strcmp(lc->decimal_point, ",") == 0;
+  };
+  for (const char *name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"}) {
+    if (std::setlocale(LC_NUMERIC, name) && comma()) return true;
+  }
+  // Build one: glibc looks in LOCPATH before the system folders.
+  static std::string dir;
+  if (dir.empty()) {
+    const char *base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tessaly-locale-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) return false;
+    dir = buf.data();
+    Run("localedef -i de_DE -f UTF-8 '" + dir + "/de_DE.UTF-8' >/dev/null 2>&1");
+  }
+  setenv("LOCPATH", dir.c_str(), 1);
+  bool ok = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && comma();
+  if (!ok) std::setlocale(LC_NUMERIC, "C");
+  return ok;
+}
+
+void RestoreCLocale() { std::setlocale(LC_NUMERIC, "C"); }
 
 // Compact SHA-256 (FIPS 180-4) so golden digests need no extra dependency.
 std::string Sha256Hex(const uint8_t *data, size_t size) {

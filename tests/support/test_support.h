@@ -82,6 +82,13 @@ void WritePgm(const std::string &path, const uint8_t *grey, int width, int heigh
 void WritePpmInterleaved(const std::string &path, const uint8_t *rgb, int width, int height);
 bool ReadPnm(const std::string &path, int *width, int *height, int *channels, Bytes *pixels);
 
+// Switches LC_NUMERIC (and LC_ALL's numeric part) of this process to a
+// locale whose decimal separator is a comma, compiling one with localedef
+// into a scratch folder when the system has none. Returns false when no
+// such locale can be had (the caller skips). RestoreCLocale undoes it.
+bool UseCommaDecimalLocale();
+void RestoreCLocale();
+
 // Hex SHA-256 of a buffer, for golden digests of encoder output.
 std::string Sha256Hex(const uint8_t *data, size_t size);
 inline std::string Sha256Hex(const Bytes &b) { return Sha256Hex(b.data(), b.size()); }
