@@ -593,13 +593,24 @@ class PlanSet {
   LinePlan plans_[kMaxPlans];
 };
 
-// Rows of a region: `lines` rows of plan.length samples, row k at k * pitch.
-// Rows are taken kRowBlock at a time, transposed into `scratch` so that the
-// column filter below works on them, and transposed back; each output still
-// sums its terms in the plan's order. scratch holds 2 * length * kRowBlock.
+// Filtering of a step's region in place. Rows are taken kRowBlock at a time
+// and transposed into scratch, columns kColBlock at a time and copied into
+// scratch, so that one vectorised kernel (filter_columns) serves both
+// directions and no image-sized work array is needed; every output still
+// sums its terms in the plan's order.
 constexpr int kRowBlock = 8;
+constexpr int kColBlock = 64;
 
-void filter_columns(const LinePlan &plan, const float *in, float *out, int lines, int pitch);
+// Scratch floats the in-place passes need for an image of this size.
+size_t scratch_floats(int width, int height) {
+  const size_t longest = static_cast<size_t>(width > height ? width : height);
+  const size_t rows = 2 * kRowBlock * longest;
+  const size_t cols = static_cast<size_t>(kColBlock) * static_cast<size_t>(height);
+  return rows > cols ? rows : cols;
+}
+
+void filter_columns(const LinePlan &plan, const float *in, int in_pitch, float *out,
+                    int out_pitch, int lines);
 
 // kRowBlock rows of n samples (row b at b * pitch) to n groups of kRowBlock
 // lanes, and back. Pure data movement, four by four where SSE is there.
@@ -645,27 +656,44 @@ void lanes_to_rows(const float *t, int n, float *dst, int pitch) {
     for (int b = 0; b < kRowBlock; ++b) dst[b * pitch + i] = t[i * kRowBlock + b];
 }
 
-void filter_rows(const LinePlan &plan, const float *in, float *out, int lines, int pitch,
-                 float *scratch) {
+// `lines` rows of plan.length samples, row k at region + k * pitch.
+void filter_rows_in_place(const LinePlan &plan, float *region, int lines, int pitch,
+                          float *scratch) {
   const int n = plan.length;
   float *t_in = scratch;
   float *t_out = scratch + static_cast<size_t>(n) * kRowBlock;
   int r = 0;
   for (; r + kRowBlock <= lines; r += kRowBlock) {
-    rows_to_lanes(in + static_cast<ptrdiff_t>(r) * pitch, pitch, n, t_in);
-    filter_columns(plan, t_in, t_out, kRowBlock, kRowBlock);
-    lanes_to_rows(t_out, n, out + static_cast<ptrdiff_t>(r) * pitch, pitch);
+    float *rows = region + static_cast<ptrdiff_t>(r) * pitch;
+    rows_to_lanes(rows, pitch, n, t_in);
+    filter_columns(plan, t_in, kRowBlock, t_out, kRowBlock, kRowBlock);
+    lanes_to_rows(t_out, n, rows, pitch);
   }
   for (; r < lines; ++r) {
-    const ptrdiff_t off = static_cast<ptrdiff_t>(r) * pitch;
-    apply_line(plan, in + off, 1, out + off, 1);
+    float *row = region + static_cast<ptrdiff_t>(r) * pitch;
+    std::memcpy(t_in, row, static_cast<size_t>(n) * sizeof(float));
+    apply_line(plan, t_in, 1, row, 1);
   }
 }
 
-// Columns of a region: `lines` adjacent columns of plan.length samples, sample
-// i of every column on row i (i * pitch). Each output row is produced for a
-// run of columns at once, four lanes to a vector, so the pass streams through
-// rows of memory; each column still sums its terms in the plan's order, one
+// `lines` adjacent columns of plan.length samples, sample i on row i.
+void filter_columns_in_place(const LinePlan &plan, float *region, int lines, int pitch,
+                             float *scratch) {
+  const int n = plan.length;
+  for (int c0 = 0; c0 < lines; c0 += kColBlock) {
+    const int cw = lines - c0 < kColBlock ? lines - c0 : kColBlock;
+    for (int i = 0; i < n; ++i)
+      std::memcpy(scratch + static_cast<size_t>(i) * kColBlock,
+                  region + static_cast<ptrdiff_t>(i) * pitch + c0,
+                  static_cast<size_t>(cw) * sizeof(float));
+    filter_columns(plan, scratch, kColBlock, region + c0, pitch, cw);
+  }
+}
+
+// Columns of an array: `lines` adjacent columns, sample i of every column on
+// row i (in + i * in_pitch), outputs on rows of out. Each output row is made
+// for a run of columns at once, four lanes to a vector, streaming through
+// rows of memory; each column sums its terms in the plan's order, one
 // rounded multiply and one rounded add per term, as the walk does.
 typedef float Vec4 __attribute__((vector_size(16)));
 
@@ -677,18 +705,19 @@ inline Vec4 load4(const float *p) {
 
 inline void store4(float *p, Vec4 v) { std::memcpy(p, &v, sizeof v); }
 
-void filter_columns(const LinePlan &plan, const float *in, float *out, int lines, int pitch) {
+void filter_columns(const LinePlan &plan, const float *in, int in_pitch, float *out,
+                    int out_pitch, int lines) {
   for (int k = 0; k < plan.length; ++k) {
     const int b = plan.begin[k], e = plan.begin[k + 1];
     const bool zs = plan.zero_start[k];
     const int first = zs ? b : b + 1;
-    float *o = out + static_cast<ptrdiff_t>(k) * pitch;
+    float *o = out + static_cast<ptrdiff_t>(k) * out_pitch;
     int c = 0;
     for (; c + 16 <= lines; c += 16) {
       Vec4 a0 = {0, 0, 0, 0}, a1 = a0, a2 = a0, a3 = a0;
       if (!zs) {
         const Vec4 cf = {plan.coef[b], plan.coef[b], plan.coef[b], plan.coef[b]};
-        const float *s = in + static_cast<ptrdiff_t>(plan.src[b]) * pitch + c;
+        const float *s = in + static_cast<ptrdiff_t>(plan.src[b]) * in_pitch + c;
         a0 = cf * load4(s);
         a1 = cf * load4(s + 4);
         a2 = cf * load4(s + 8);
@@ -696,7 +725,7 @@ void filter_columns(const LinePlan &plan, const float *in, float *out, int lines
       }
       for (int t = first; t < e; ++t) {
         const Vec4 cf = {plan.coef[t], plan.coef[t], plan.coef[t], plan.coef[t]};
-        const float *s = in + static_cast<ptrdiff_t>(plan.src[t]) * pitch + c;
+        const float *s = in + static_cast<ptrdiff_t>(plan.src[t]) * in_pitch + c;
         a0 += cf * load4(s);
         a1 += cf * load4(s + 4);
         a2 += cf * load4(s + 8);
@@ -711,18 +740,19 @@ void filter_columns(const LinePlan &plan, const float *in, float *out, int lines
       Vec4 a0 = {0, 0, 0, 0};
       if (!zs) {
         const Vec4 cf = {plan.coef[b], plan.coef[b], plan.coef[b], plan.coef[b]};
-        a0 = cf * load4(in + static_cast<ptrdiff_t>(plan.src[b]) * pitch + c);
+        a0 = cf * load4(in + static_cast<ptrdiff_t>(plan.src[b]) * in_pitch + c);
       }
       for (int t = first; t < e; ++t) {
         const Vec4 cf = {plan.coef[t], plan.coef[t], plan.coef[t], plan.coef[t]};
-        a0 += cf * load4(in + static_cast<ptrdiff_t>(plan.src[t]) * pitch + c);
+        a0 += cf * load4(in + static_cast<ptrdiff_t>(plan.src[t]) * in_pitch + c);
       }
       store4(o + c, a0);
     }
     for (; c < lines; ++c) {
-      float v = zs ? 0.0f : plan.coef[b] * in[static_cast<ptrdiff_t>(plan.src[b]) * pitch + c];
+      float v =
+          zs ? 0.0f : plan.coef[b] * in[static_cast<ptrdiff_t>(plan.src[b]) * in_pitch + c];
       for (int t = first; t < e; ++t)
-        v += plan.coef[t] * in[static_cast<ptrdiff_t>(plan.src[t]) * pitch + c];
+        v += plan.coef[t] * in[static_cast<ptrdiff_t>(plan.src[t]) * in_pitch + c];
       o[c] = v;
     }
   }
@@ -732,14 +762,12 @@ void filter_columns(const LinePlan &plan, const float *in, float *out, int lines
 
 int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w_treelen,
                   const float *hifilt, int hisz, const float *lofilt, int losz) {
-  std::unique_ptr<float, FreeDeleter> work(static_cast<float *>(
-      SafeMalloc(static_cast<size_t>(width) * static_cast<size_t>(height), sizeof(float))));
-  if (!work) {
+  std::unique_ptr<float, FreeDeleter> scratch(
+      static_cast<float *>(SafeMalloc(scratch_floats(width, height), sizeof(float))));
+  if (!scratch) {
     fprintf(stderr, "ERROR : wsq_decompose : malloc : fdata1\n");
     return -94;
   }
-  std::vector<float> scratch(2 * static_cast<size_t>(width > height ? width : height) *
-                             kRowBlock);
   PlanSet plans(hifilt, hisz, lofilt, losz, false);
   for (int s = 0; s < w_treelen; ++s) {
     const WTreeNode &n = w_tree[s];
@@ -749,8 +777,8 @@ int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w
     // here; this only keeps a misuse from reading outside the image.
     if (!rows || !cols) return -94;
     float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
-    filter_rows(*rows, region, work.get(), n.leny, width, scratch.data());
-    filter_columns(*cols, work.get(), region, n.lenx, width);
+    filter_rows_in_place(*rows, region, n.leny, width, scratch.get());
+    filter_columns_in_place(*cols, region, n.lenx, width, scratch.get());
   }
   return 0;
 }
@@ -780,20 +808,18 @@ int wsq_reconstruct(float *fdata, int width, int height, WTreeNode w_tree[], int
       return -98;
     }
   }
-  std::unique_ptr<float, FreeDeleter> work(static_cast<float *>(
-      SafeMalloc(static_cast<size_t>(width) * static_cast<size_t>(height), sizeof(float))));
-  if (!work) {
+  std::unique_ptr<float, FreeDeleter> scratch(
+      static_cast<float *>(SafeMalloc(scratch_floats(width, height), sizeof(float))));
+  if (!scratch) {
     fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
     return -97;
   }
-  std::vector<float> scratch(2 * static_cast<size_t>(width > height ? width : height) *
-                             kRowBlock);
   for (int s = w_treelen - 1; s >= 0; --s) {
     const WTreeNode &n = w_tree[s];
     float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
-    filter_columns(*plans.Find(n.leny, n.inv_cl), region, work.get(), n.lenx, width);
-    filter_rows(*plans.Find(n.lenx, n.inv_rw), work.get(), region, n.leny, width,
-                scratch.data());
+    filter_columns_in_place(*plans.Find(n.leny, n.inv_cl), region, n.lenx, width,
+                            scratch.get());
+    filter_rows_in_place(*plans.Find(n.lenx, n.inv_rw), region, n.leny, width, scratch.get());
   }
   return 0;
 }
