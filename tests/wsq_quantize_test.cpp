@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -73,14 +74,37 @@ TEST(WsqPixels, ScaleFollowsTheFartherExtreme) {
   EXPECT_EQ(f[10], (255.0f - shift) / scale);
 }
 
+// The conversion as first written: the +0.5 in double, then to float.
+uint8_t ReferenceByte(float f, float r_scale, float m_shift) {
+  const float t = static_cast<float>(static_cast<double>(f * r_scale + m_shift) + 0.5);
+  if (t < 0.0f || t != t) return 0;
+  if (t > 255.0f) return 255;
+  return static_cast<uint8_t>(t);
+}
+
 TEST(WsqPixels, BackToBytesRoundsAndClamps) {
   const float in[] = {254.6f, -0.4f, 255.4f, 100.49f, 1e30f,
                       -std::numeric_limits<float>::infinity(),
                       std::numeric_limits<float>::quiet_NaN()};
-  uint8_t out[7];
-  tsl::conv_img_2_uchar(out, in, 7, 1, 0.0f, 1.0f);
   const uint8_t want[] = {255, 0, 255, 100, 255, 0, 0};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(out[i], want[i]) << i;
+  // Repeated so that both the vector and the scalar paths see every case.
+  std::vector<float> img;
+  for (int rep = 0; rep < 5; ++rep) img.insert(img.end(), in, in + 7);
+  std::vector<uint8_t> out(img.size());
+  tsl::conv_img_2_uchar(out.data(), img.data(), static_cast<int>(img.size()), 1, 0.0f, 1.0f);
+  for (size_t i = 0; i < img.size(); ++i) EXPECT_EQ(out[i], want[i % 7]) << i;
+}
+
+TEST(WsqPixels, BackToBytesMatchesTheDoubleFormBitForBit) {
+  tsltest::Rng rng(3);
+  std::vector<float> img(4099);
+  for (float &f : img)
+    f = static_cast<float>(static_cast<int>(rng.Below(1 << 20)) - (1 << 19)) / 2048.0f;
+  img[5] = 0.5f - 1.0f / 4096.0f;
+  std::vector<uint8_t> out(img.size());
+  const float r = 0.70089f, m = 127.4375f;
+  tsl::conv_img_2_uchar(out.data(), img.data(), 4099, 1, m, r);
+  for (size_t i = 0; i < img.size(); ++i) ASSERT_EQ(out[i], ReferenceByte(img[i], r, m)) << i;
 }
 
 // With only subbands 0 to 3 above the threshold the scale q is 1, so their
@@ -198,6 +222,35 @@ TEST(WsqDequantize, BinCentreAndZeroBin) {
   EXPECT_EQ(f[2], 0.0f);
   // Subbands without a width stay zero.
   EXPECT_EQ(f[static_cast<size_t>(qt[5].y) * 100 + qt[5].x], 0.0f);
+
+  // Every value against the double form of the rule, bit for bit.
+  tsltest::Rng rng(9);
+  for (short &v : sip) v = static_cast<short>(static_cast<int>(rng.Below(2001)) - 1000);
+  sip[7] = 32767;
+  sip[8] = -32768;
+  for (int k = 0; k < 60; ++k) {
+    dqt.q_widths[k] = k % 7 == 3 ? 0.0f : 0.37f + 1.91f * static_cast<float>(k);
+    dqt.z_widths[k] = static_cast<float>(1.2 * dqt.q_widths[k]);
+  }
+  ASSERT_EQ(tsl::unquantize(&f, &dqt, qt, 64, sip.data(), 100, 100), 0);
+  hold.reset(f);
+  const short *v = sip.data();
+  for (int k = 0; k < 60; ++k) {
+    const float Q = dqt.q_widths[k];
+    if (Q == 0.0f) continue;
+    const QTreeEntry &b = qt[k];
+    for (int y = b.y; y < b.y + b.leny; ++y) {
+      for (int x = b.x; x < b.x + b.lenx; ++x, ++v) {
+        float want = 0.0f;
+        if (*v > 0)
+          want = static_cast<float>(Q * (*v - dqt.bin_centre) + dqt.z_widths[k] / 2.0);
+        else if (*v < 0)
+          want = static_cast<float>(Q * (*v + dqt.bin_centre) - dqt.z_widths[k] / 2.0);
+        const float got = f[static_cast<size_t>(y) * 100 + x];
+        ASSERT_EQ(memcmp(&got, &want, sizeof got), 0) << k << " " << *v;
+      }
+    }
+  }
 
   dqt.qtable_defined = 0;
   f = nullptr;

@@ -13,6 +13,10 @@
 
 #include "common/checked.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tsl {
 
 QuantVals quant_vals;
@@ -243,24 +247,45 @@ int unquantize(float **ofip, const DqtTable *dqt, QTreeEntry q_tree[], int /*q_t
     free(fip);
     return -92;
   }
+  // A value v becomes Q (v - C) + Z/2 above zero and Q (v + C) - Z/2 below.
+  // The addition of Z/2 is a float sum rounded once; doing it in double and
+  // rounding to float gives the same value (double holds more than twice a
+  // float's digits), so the float form below is the exact same result.
   const float C = dqt->bin_centre;
   const short *in = sip;
   for (int k = 0; k < NUM_SUBBANDS; ++k) {
     const float Q = dqt->q_widths[k];
     if (Q == 0.0f) continue;
-    const double half = static_cast<double>(dqt->z_widths[k]) / 2.0;
+    const float half = dqt->z_widths[k] / 2.0f;
     const QTreeEntry &b = q_tree[k];
     for (int r = 0; r < b.leny; ++r) {
       float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
-      for (int c = 0; c < b.lenx; ++c) {
-        const int v = *in++;
+      int c = 0;
+#if defined(__SSE2__)
+      const __m128 vq = _mm_set1_ps(Q), vc = _mm_set1_ps(C), vh = _mm_set1_ps(half);
+      const __m128i zero = _mm_setzero_si128();
+      for (; c + 4 <= b.lenx; c += 4) {
+        __m128i v16 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + c));
+        __m128i v32 = _mm_srai_epi32(_mm_unpacklo_epi16(v16, v16), 16);
+        __m128 vf = _mm_cvtepi32_ps(v32);
+        __m128 pos = _mm_add_ps(_mm_mul_ps(vq, _mm_sub_ps(vf, vc)), vh);
+        __m128 neg = _mm_sub_ps(_mm_mul_ps(vq, _mm_add_ps(vf, vc)), vh);
+        __m128 is_pos = _mm_castsi128_ps(_mm_cmpgt_epi32(v32, zero));
+        __m128 is_neg = _mm_castsi128_ps(_mm_cmplt_epi32(v32, zero));
+        __m128 out = _mm_or_ps(_mm_and_ps(is_pos, pos), _mm_and_ps(is_neg, neg));
+        _mm_storeu_ps(p + c, out);
+      }
+#endif
+      for (; c < b.lenx; ++c) {
+        const int v = in[c];
         if (v == 0)
           p[c] = 0.0f;
         else if (v > 0)
-          p[c] = static_cast<float>(static_cast<double>(Q * (static_cast<float>(v) - C)) + half);
+          p[c] = Q * (static_cast<float>(v) - C) + half;
         else
-          p[c] = static_cast<float>(static_cast<double>(Q * (static_cast<float>(v) + C)) - half);
+          p[c] = Q * (static_cast<float>(v) + C) - half;
       }
+      in += b.lenx;
     }
   }
   *ofip = fip;
@@ -269,10 +294,29 @@ int unquantize(float **ofip, const DqtTable *dqt, QTreeEntry q_tree[], int /*q_t
 
 void conv_img_2_uchar(uint8_t *data, const float *img, int width, int height, float m_shift,
                       float r_scale) {
+  // t = f r + m + 0.5, rounded to float once per operation (the +0.5 in
+  // double then rounded to float is the same value, as in unquantize).
+  // Below zero and not-a-number (only a hostile stream makes one) give 0.
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
-  for (size_t i = 0; i < n; ++i) {
-    const float t = static_cast<float>(static_cast<double>(img[i] * r_scale + m_shift) + 0.5);
-    if (t < 0.0f || t != t)  // a hostile stream can make not-a-number
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128 vr = _mm_set1_ps(r_scale), vm = _mm_set1_ps(m_shift), vh = _mm_set1_ps(0.5f);
+  const __m128 lo = _mm_setzero_ps(), hi = _mm_set1_ps(255.0f);
+  for (; i + 16 <= n; i += 16) {
+    __m128i q[4];
+    for (int j = 0; j < 4; ++j) {
+      __m128 t = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_loadu_ps(img + i + 4 * j), vr), vm), vh);
+      t = _mm_max_ps(t, lo);  // takes the second operand for not-a-number
+      t = _mm_min_ps(t, hi);
+      q[j] = _mm_cvttps_epi32(t);
+    }
+    const __m128i w0 = _mm_packs_epi32(q[0], q[1]), w1 = _mm_packs_epi32(q[2], q[3]);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(data + i), _mm_packus_epi16(w0, w1));
+  }
+#endif
+  for (; i < n; ++i) {
+    const float t = img[i] * r_scale + m_shift + 0.5f;
+    if (t < 0.0f || t != t)
       data[i] = 0;
     else if (t > 255.0f)
       data[i] = 255;
