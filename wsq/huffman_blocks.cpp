@@ -309,7 +309,7 @@ int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
         BudgetFailure(where);
         return -51;
       }
-      std::memset(ip + count, 0, static_cast<size_t>(run) * sizeof(int16_t));
+      if (run > 0) std::memset(ip + count, 0, static_cast<size_t>(run) * sizeof(int16_t));
       count += run;
     } else {
       // A single value may land one past the budget (the next symbol's check
