@@ -17,9 +17,6 @@ using Owned = std::unique_ptr<T, FreeDeleter>;
 
 bool SymbolCountOk(int N) { return N >= 1 && N <= MAX_HUFFSYMBOLS; }
 
-// Adds one coefficient or run symbol to the counts.
-inline void CountSymbol(uint32_t *counts, const CodedSymbol &s) { counts[s.symbol]++; }
-
 }  // namespace
 
 int count_block(uint32_t **ocounts, int max_huffcounts, const int16_t *sip, int sip_siz,
@@ -29,8 +26,8 @@ int count_block(uint32_t **ocounts, int max_huffcounts, const int16_t *sip, int 
                  max_huffcounts);
     return -48;
   }
-  uint32_t *counts =
-      static_cast<uint32_t *>(std::calloc(static_cast<size_t>(max_huffcounts) + 1, sizeof(uint32_t)));
+  size_t n = static_cast<size_t>(max_huffcounts) + 1;
+  uint32_t *counts = static_cast<uint32_t *>(std::calloc(n, sizeof(uint32_t)));
   if (counts == nullptr) {
     std::fprintf(stderr, "ERROR : count_block : calloc : counts\n");
     return -48;
@@ -38,26 +35,10 @@ int count_block(uint32_t **ocounts, int max_huffcounts, const int16_t *sip, int 
   // The reserved symbol holds back the code space of one code so that no
   // code is all 1-bits (the padding of a block's last byte).
   counts[max_huffcounts] = 1;
-  bool in_run = false;
-  int run = 0;
-  for (int i = 0; i < sip_siz; i++) {
-    int c = sip[i];
-    if (in_run) {
-      if (c == 0 && run < kMaxZeroRun) {
-        run++;
-        continue;
-      }
-      CountSymbol(counts, RunSymbol(run, MaxZRun));
-      in_run = false;
-    }
-    if (c == 0) {
-      in_run = true;
-      run = 1;
-    } else {
-      CountSymbol(counts, CoeffSymbol(c, MaxCoeff, MaxZRun));
-    }
-  }
-  if (in_run) CountSymbol(counts, RunSymbol(run, MaxZRun));
+  ForEachSymbol(sip, sip_siz, MaxCoeff, MaxZRun, [counts](const CodedSymbol &s) {
+    counts[s.symbol]++;
+    return 0;
+  });
   *ocounts = counts;
   return 0;
 }

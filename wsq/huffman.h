@@ -62,6 +62,34 @@ inline CodedSymbol RunSymbol(int run, int MaxZRun) {
   return {MaxZRun + 6, 16, static_cast<uint32_t>(run)};
 }
 
+// Walks a block of coefficients as the coder codes it, handing each symbol
+// in order to emit; stops at and returns emit's first non-zero result. A
+// zero run longer than one symbol can carry is closed and a new one begun.
+template <typename Emit>
+int ForEachSymbol(const int16_t *sip, int sip_siz, int MaxCoeff, int MaxZRun, Emit emit) {
+  bool in_run = false;
+  int run = 0;
+  int ret;
+  for (int i = 0; i < sip_siz; i++) {
+    int c = sip[i];
+    if (in_run) {
+      if (c == 0 && run < kMaxZeroRun) {
+        run++;
+        continue;
+      }
+      if ((ret = emit(RunSymbol(run, MaxZRun))) != 0) return ret;
+      in_run = false;
+    }
+    if (c == 0) {
+      in_run = true;
+      run = 1;
+      continue;
+    }
+    if ((ret = emit(CoeffSymbol(c, MaxCoeff, MaxZRun))) != 0) return ret;
+  }
+  return in_run ? emit(RunSymbol(run, MaxZRun)) : 0;
+}
+
 // True when every symbol of that alphabet lies below N.
 inline bool SymbolAlphabetFits(int N, int MaxCoeff, int MaxZRun) {
   return N >= 1 && N <= MAX_HUFFSYMBOLS && MaxCoeff >= 1 && MaxCoeff <= 255 && MaxZRun >= 1 &&

@@ -119,33 +119,10 @@ int compress_block(uint8_t *outbuf, int outalloc, int *obytes, const int16_t *si
   int outbit = 7;
   uint8_t bits = 0;
   int bytes = 0;
-  bool in_run = false;
-  int run = 0;
-  int ret;
-  for (int i = 0; i < sip_siz; i++) {
-    int c = sip[i];
-    if (in_run) {
-      if (c == 0 && run < kMaxZeroRun) {
-        run++;
-        continue;
-      }
-      ret = WriteSymbol(RunSymbol(run, MaxZRun), codes, &optr, &outbit, &bits, &bytes, outalloc);
-      if (ret) return ret;
-      in_run = false;
-    }
-    if (c == 0) {
-      in_run = true;
-      run = 1;
-      continue;
-    }
-    ret = WriteSymbol(CoeffSymbol(c, MaxCoeff, MaxZRun), codes, &optr, &outbit, &bits, &bytes,
-                      outalloc);
-    if (ret) return ret;
-  }
-  if (in_run) {
-    ret = WriteSymbol(RunSymbol(run, MaxZRun), codes, &optr, &outbit, &bits, &bytes, outalloc);
-    if (ret) return ret;
-  }
+  int ret = ForEachSymbol(sip, sip_siz, MaxCoeff, MaxZRun, [&](const CodedSymbol &s) {
+    return WriteSymbol(s, codes, &optr, &outbit, &bits, &bytes, outalloc);
+  });
+  if (ret) return ret;
   ret = flush_bits(&optr, &outbit, &bits, &bytes, outalloc);
   if (ret) return ret;
   *obytes = bytes;
@@ -332,7 +309,7 @@ int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
         BudgetFailure(where);
         return -51;
       }
-      std::memset(ip + count, 0, static_cast<size_t>(run) * sizeof(int16_t));
+      if (run > 0) std::memset(ip + count, 0, static_cast<size_t>(run) * sizeof(int16_t));
       count += run;
     } else {
       // A single value may land one past the budget (the next symbol's check
