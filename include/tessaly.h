@@ -105,10 +105,32 @@ TESSALY_API void ShowFileConverter(void);
 /* ---- JPEG 2000 streams -------------------------------------------------- */
 
 /* JPEG2000-FUNCTIONS */
+/* Planar RGB to a JP2 ("jp2") or raw code stream ("jpc") in a new malloc'ed
+ * buffer; rate is chosen from the image size. 0 done, -1 bad argument or
+ * set-up failure (outputs untouched), -2 the encoder failed (outputs hold
+ * what was written, to be freed all the same). */
+TESSALY_API int JPEG2000_encode_stream(const unsigned char *planar, int width, int height,
+                                       unsigned char **output, int *output_length,
+                                       const char *format);
+/* "jp2"/"jpc" stream to a new malloc'ed planar RGB buffer; a buffer already
+ * held in *output is freed on success. 0 done, -1 on any failure (width and
+ * height may be set; *output untouched). */
+TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
+                                       unsigned char **output, int *width, int *height,
+                                       const char *format);
 
 /* ---- PBM / PGM / PPM streams -------------------------------------------- */
 
 /* NETPBM-FUNCTIONS */
+/* Raw P4 / P5 / P6 stream to a new malloc'ed planar RGB buffer (PBM: 0 black,
+ * 255 white). A buffer already held in *output is freed on success. 0 done,
+ * -1 for another form, bad sizes or short pixel data (outputs untouched). */
+TESSALY_API int PBM_decode_stream(const unsigned char *data, int length,
+                                  unsigned char **output, int *width, int *height);
+TESSALY_API int PGM_decode_stream(const unsigned char *data, int length,
+                                  unsigned char **output, int *width, int *height);
+TESSALY_API int PPM_decode_stream(const unsigned char *data, int length,
+                                  unsigned char **output, int *width, int *height);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,106 @@
+// Whole-file input and output and the single exits of the raster readers and
+// writers.
+#include "image/raster_io.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tsl {
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE *f) const { std::fclose(f); }
+};
+using FileHandle = std::unique_ptr<FILE, FileCloser>;
+
+// Reads the whole file; a file beyond the layer's size limit cannot hold a
+// picture the record takes.
+RasterError LoadFile(const char *filename, EncodedFile *out) {
+  if (!filename) return RASTER_ERR_OPEN_FILE;
+  FileHandle f(std::fopen(filename, "rb"));
+  if (!f) return RASTER_ERR_OPEN_FILE;
+  if (std::fseek(f.get(), 0, SEEK_END) != 0) return RASTER_ERR_READ;
+  long end = std::ftell(f.get());
+  if (end < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return RASTER_ERR_READ;
+  if (static_cast<unsigned long>(end) > kMaxRasterBytes) return RASTER_ERR_INVALID_SIZE;
+  const size_t size = static_cast<size_t>(end);
+  out->data.reset(static_cast<uint8_t *>(std::malloc(size ? size : 1)));
+  if (!out->data) return RASTER_ERR_MEMORY;
+  if (std::fread(out->data.get(), 1, size, f.get()) != size) return RASTER_ERR_READ;
+  out->size = size;
+  return RASTER_OK;
+}
+
+RasterError StoreFile(const char *filename, const EncodedFile &file) {
+  if (!filename) return RASTER_ERR_OPEN_FILE;
+  FILE *f = std::fopen(filename, "wb");
+  if (!f) return RASTER_ERR_OPEN_FILE;
+  bool whole = std::fwrite(file.data.get(), 1, file.size, f) == file.size;
+  // Buffered bytes reach the disk at close, so a failing close is a failed
+  // write too.
+  if (std::fclose(f) != 0) whole = false;
+  return whole ? RASTER_OK : RASTER_ERR_WRITE;
+}
+
+RasterError FinishRead(RasterImage *image, RasterError code) {
+  if (code != RASTER_OK && image) FreeRasterImage(image);
+  SetLastRasterError(code);
+  return code;
+}
+
+}  // namespace
+
+RasterError StartEncodedFile(size_t size, EncodedFile *file, ByteWriter *writer) {
+  file->data.reset(static_cast<uint8_t *>(SafeCalloc(size, 1)));
+  if (!file->data) return RASTER_ERR_MEMORY;
+  file->size = size;
+  writer->pos = file->data.get();
+  writer->end = writer->pos + size;
+  return RASTER_OK;
+}
+
+RasterError ReadRasterFile(const char *filename, RasterImage *image, RasterDecoder decode) {
+  SetLastRasterError(RASTER_OK);
+  if (!image) return FinishRead(image, RASTER_ERR_INVALID_IMAGE);
+  EncodedFile file;
+  RasterError code = LoadFile(filename, &file);
+  if (code == RASTER_OK) {
+    ByteReader in{file.data.get(), file.data.get() + file.size};
+    code = decode(in, image);
+  }
+  return FinishRead(image, code);
+}
+
+RasterError ReadRasterMemory(const uint8_t *data, size_t size, RasterImage *image,
+                             RasterDecoder decode) {
+  SetLastRasterError(RASTER_OK);
+  if (!image) return FinishRead(image, RASTER_ERR_INVALID_IMAGE);
+  if (!data) size = 0;
+  ByteReader in{data, data + size};
+  return FinishRead(image, decode(in, image));
+}
+
+RasterError WriteRasterFile(const char *filename, const RasterImage &image, RasterEncoder encode) {
+  SetLastRasterError(RASTER_OK);
+  RasterError code = CheckRasterImage(image);
+  EncodedFile file;
+  if (code == RASTER_OK) code = encode(image, filename, &file);
+  if (code == RASTER_OK) code = StoreFile(filename, file);
+  SetLastRasterError(code);
+  return code;
+}
+
+RasterError AllocateForRead(RasterImage *image, uint32_t width, uint32_t height, unsigned bpp,
+                            uint16_t palette_size, uint8_t bytes_per_entry) {
+  if (!IsRasterDepth(bpp)) return RASTER_ERR_INVALID_BPP;
+  image->width = width;
+  image->height = height;
+  image->bits_per_pixel = static_cast<uint8_t>(bpp);
+  image->palette_size = palette_size;
+  image->bytes_per_palette_entry = bytes_per_entry;
+  image->transparency_index = -1;
+  return AllocateRasterImage(image);
+}
+
+}  // namespace tsl

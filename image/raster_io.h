@@ -1,0 +1,149 @@
+// Bounded byte access and whole-file input and output for the raster readers
+// and writers that parse their format themselves (BMP, TGA, SGI, ...). A
+// reader decodes from memory through a ByteReader, which knows where the
+// data ends; a writer encodes into a buffer of the exact file size, and the
+// file is created only once the whole encoding has succeeded.
+#ifndef TESSALY_IMAGE_RASTER_IO_H
+#define TESSALY_IMAGE_RASTER_IO_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "common/checked.h"
+#include "image/raster_image.h"
+
+namespace tsl {
+
+inline uint32_t LoadLE32(const uint8_t *p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline uint32_t LoadBE32(const uint8_t *p) {
+  return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+struct ByteReader {
+  const uint8_t *pos;
+  const uint8_t *end;
+
+  size_t Left() const { return static_cast<size_t>(end - pos); }
+  // Hands out the next n bytes; false (nothing consumed) when fewer are left.
+  bool Take(size_t n, const uint8_t **out) {
+    if (n > Left()) return false;
+    *out = pos;
+    pos += n;
+    return true;
+  }
+  bool Skip(size_t n) {
+    const uint8_t *unused;
+    return Take(n, &unused);
+  }
+  bool U8(uint8_t *v) {
+    if (pos == end) return false;
+    *v = *pos++;
+    return true;
+  }
+  bool LE16(uint16_t *v) {
+    const uint8_t *p;
+    if (!Take(2, &p)) return false;
+    *v = static_cast<uint16_t>(p[0] | p[1] << 8);
+    return true;
+  }
+  bool LE32(uint32_t *v) {
+    const uint8_t *p;
+    if (!Take(4, &p)) return false;
+    *v = LoadLE32(p);
+    return true;
+  }
+  bool BE16(uint16_t *v) {
+    const uint8_t *p;
+    if (!Take(2, &p)) return false;
+    *v = static_cast<uint16_t>(p[0] << 8 | p[1]);
+    return true;
+  }
+  bool BE32(uint32_t *v) {
+    const uint8_t *p;
+    if (!Take(4, &p)) return false;
+    *v = LoadBE32(p);
+    return true;
+  }
+};
+
+// Appends to a buffer of fixed size; a write that does not fit writes
+// nothing (encoders size their buffer exactly, so that never happens).
+struct ByteWriter {
+  uint8_t *pos;
+  uint8_t *end;
+
+  void Bytes(const void *data, size_t n) {
+    if (n > static_cast<size_t>(end - pos)) return;
+    const uint8_t *s = static_cast<const uint8_t *>(data);
+    for (size_t i = 0; i < n; ++i) pos[i] = s[i];
+    pos += n;
+  }
+  void U8(uint8_t v) { Bytes(&v, 1); }
+  void LE16(uint16_t v) {
+    uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    Bytes(b, 2);
+  }
+  void LE32(uint32_t v) {
+    uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                    static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    Bytes(b, 4);
+  }
+  void BE16(uint16_t v) {
+    uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+    Bytes(b, 2);
+  }
+  void BE32(uint32_t v) {
+    uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16),
+                    static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+    Bytes(b, 4);
+  }
+  // Reserves n bytes (zero-filled by the buffer's allocation) for the caller
+  // to fill in place; null when they do not fit.
+  uint8_t *Reserve(size_t n) {
+    if (n > static_cast<size_t>(end - pos)) return nullptr;
+    uint8_t *p = pos;
+    pos += n;
+    return p;
+  }
+};
+
+using ByteBlock = std::unique_ptr<uint8_t, FreeDeleter>;
+
+// An encoded file: `size` bytes at `data`.
+struct EncodedFile {
+  ByteBlock data;
+  size_t size = 0;
+};
+
+// A zero-filled block of `size` bytes with a writer over it, or
+// RASTER_ERR_MEMORY.
+RasterError StartEncodedFile(size_t size, EncodedFile *file, ByteWriter *writer);
+
+// Decodes a whole file held in memory into `image`, which it allocates with
+// AllocateRasterImage.
+using RasterDecoder = RasterError (*)(ByteReader in, RasterImage *image);
+// Encodes `image` (already checked by CheckRasterImage) as a whole file;
+// `filename` is the name it will be stored under.
+using RasterEncoder = RasterError (*)(const RasterImage &image, const char *filename,
+                                      EncodedFile *out);
+
+// The readers' single exit: stores 0 at entry; on failure empties the
+// record, and always stores the code as the last error and returns it.
+RasterError ReadRasterFile(const char *filename, RasterImage *image, RasterDecoder decode);
+RasterError ReadRasterMemory(const uint8_t *data, size_t size, RasterImage *image,
+                             RasterDecoder decode);
+// The writers' single exit: checks the record, encodes it, and only then
+// creates the file and writes it whole.
+RasterError WriteRasterFile(const char *filename, const RasterImage &image, RasterEncoder encode);
+
+// Sets a reader's record fields and allocates it; transparency is none.
+// `bytes_per_entry` 0 lets AllocateRasterImage choose from bmp_layout.
+RasterError AllocateForRead(RasterImage *image, uint32_t width, uint32_t height, unsigned bpp,
+                            uint16_t palette_size, uint8_t bytes_per_entry);
+
+}  // namespace tsl
+
+#endif
