@@ -9,6 +9,7 @@
 #include "wsq/wavelet.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +19,7 @@
 #include "common/checked.h"
 
 #if defined(__SSE2__)
-#include <xmmintrin.h>
+#include <emmintrin.h>
 #endif
 
 namespace tsl {
@@ -610,7 +611,26 @@ size_t scratch_floats(int width, int height) {
 }
 
 void filter_columns(const LinePlan &plan, const float *in, int in_pitch, float *out,
-                    int out_pitch, int lines);
+                    int out_pitch, int lines, const unsigned char *zero_rows);
+
+// True when the n floats at p are all zero (of either sign).
+bool all_zero(const float *p, int n) {
+  int i = 0;
+  uint32_t bits = 0;
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (; i + 4 <= n; i += 4) acc = _mm_or_si128(acc, _mm_castps_si128(_mm_loadu_ps(p + i)));
+  uint32_t lanes[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), acc);
+  bits = lanes[0] | lanes[1] | lanes[2] | lanes[3];
+#endif
+  for (; i < n; ++i) {
+    uint32_t u;
+    std::memcpy(&u, p + i, sizeof u);
+    bits |= u;
+  }
+  return (bits & 0x7FFFFFFFu) == 0;  // any sign of zero
+}
 
 // kRowBlock rows of n samples (row b at b * pitch) to n groups of kRowBlock
 // lanes, and back. Pure data movement, four by four where SSE is there.
@@ -656,9 +676,11 @@ void lanes_to_rows(const float *t, int n, float *dst, int pitch) {
     for (int b = 0; b < kRowBlock; ++b) dst[b * pitch + i] = t[i * kRowBlock + b];
 }
 
-// `lines` rows of plan.length samples, row k at region + k * pitch.
+// `lines` rows of plan.length samples, row k at region + k * pitch. With
+// zero_rows (room for plan.length flags) the synthesis skips samples that
+// are zero in every row of a block (see filter_columns).
 void filter_rows_in_place(const LinePlan &plan, float *region, int lines, int pitch,
-                          float *scratch) {
+                          float *scratch, unsigned char *zero_rows) {
   const int n = plan.length;
   float *t_in = scratch;
   float *t_out = scratch + static_cast<size_t>(n) * kRowBlock;
@@ -666,7 +688,9 @@ void filter_rows_in_place(const LinePlan &plan, float *region, int lines, int pi
   for (; r + kRowBlock <= lines; r += kRowBlock) {
     float *rows = region + static_cast<ptrdiff_t>(r) * pitch;
     rows_to_lanes(rows, pitch, n, t_in);
-    filter_columns(plan, t_in, kRowBlock, t_out, kRowBlock, kRowBlock);
+    if (zero_rows)
+      for (int i = 0; i < n; ++i) zero_rows[i] = all_zero(t_in + i * kRowBlock, kRowBlock);
+    filter_columns(plan, t_in, kRowBlock, t_out, kRowBlock, kRowBlock, zero_rows);
     lanes_to_rows(t_out, n, rows, pitch);
   }
   for (; r < lines; ++r) {
@@ -678,15 +702,17 @@ void filter_rows_in_place(const LinePlan &plan, float *region, int lines, int pi
 
 // `lines` adjacent columns of plan.length samples, sample i on row i.
 void filter_columns_in_place(const LinePlan &plan, float *region, int lines, int pitch,
-                             float *scratch) {
+                             float *scratch, unsigned char *zero_rows) {
   const int n = plan.length;
   for (int c0 = 0; c0 < lines; c0 += kColBlock) {
     const int cw = lines - c0 < kColBlock ? lines - c0 : kColBlock;
-    for (int i = 0; i < n; ++i)
-      std::memcpy(scratch + static_cast<size_t>(i) * kColBlock,
-                  region + static_cast<ptrdiff_t>(i) * pitch + c0,
+    for (int i = 0; i < n; ++i) {
+      float *row = scratch + static_cast<size_t>(i) * kColBlock;
+      std::memcpy(row, region + static_cast<ptrdiff_t>(i) * pitch + c0,
                   static_cast<size_t>(cw) * sizeof(float));
-    filter_columns(plan, scratch, kColBlock, region + c0, pitch, cw);
+      if (zero_rows) zero_rows[i] = all_zero(row, cw);
+    }
+    filter_columns(plan, scratch, kColBlock, region + c0, pitch, cw, zero_rows);
   }
 }
 
@@ -705,56 +731,86 @@ inline Vec4 load4(const float *p) {
 
 inline void store4(float *p, Vec4 v) { std::memcpy(p, &v, sizeof v); }
 
+// One output row: terms (src, cf) of count nt; when `stored` the first term
+// sets the value, otherwise the value starts at 0 and every term is added.
+void filter_row(const float *in, int in_pitch, float *o, int lines, const int *src,
+                const float *cf, int nt, bool stored) {
+  const int first = stored ? 1 : 0;
+  int c = 0;
+  for (; c + 16 <= lines; c += 16) {
+    Vec4 a0 = {0, 0, 0, 0}, a1 = a0, a2 = a0, a3 = a0;
+    if (stored) {
+      const Vec4 f = {cf[0], cf[0], cf[0], cf[0]};
+      const float *s = in + static_cast<ptrdiff_t>(src[0]) * in_pitch + c;
+      a0 = f * load4(s);
+      a1 = f * load4(s + 4);
+      a2 = f * load4(s + 8);
+      a3 = f * load4(s + 12);
+    }
+    for (int t = first; t < nt; ++t) {
+      const Vec4 f = {cf[t], cf[t], cf[t], cf[t]};
+      const float *s = in + static_cast<ptrdiff_t>(src[t]) * in_pitch + c;
+      a0 += f * load4(s);
+      a1 += f * load4(s + 4);
+      a2 += f * load4(s + 8);
+      a3 += f * load4(s + 12);
+    }
+    store4(o + c, a0);
+    store4(o + c + 4, a1);
+    store4(o + c + 8, a2);
+    store4(o + c + 12, a3);
+  }
+  for (; c + 4 <= lines; c += 4) {
+    Vec4 a0 = {0, 0, 0, 0};
+    if (stored) {
+      const Vec4 f = {cf[0], cf[0], cf[0], cf[0]};
+      a0 = f * load4(in + static_cast<ptrdiff_t>(src[0]) * in_pitch + c);
+    }
+    for (int t = first; t < nt; ++t) {
+      const Vec4 f = {cf[t], cf[t], cf[t], cf[t]};
+      a0 += f * load4(in + static_cast<ptrdiff_t>(src[t]) * in_pitch + c);
+    }
+    store4(o + c, a0);
+  }
+  for (; c < lines; ++c) {
+    float v = stored ? cf[0] * in[static_cast<ptrdiff_t>(src[0]) * in_pitch + c] : 0.0f;
+    for (int t = first; t < nt; ++t) v += cf[t] * in[static_cast<ptrdiff_t>(src[t]) * in_pitch + c];
+    o[c] = v;
+  }
+}
+
+// zero_rows, when given, flags input rows that are zero in every column:
+// their terms only add zeros, so they are left out. That changes nothing but
+// possibly the sign of an output that is zero, which no later step or byte
+// can tell apart; only the decoder passes flags, the encoder's bytes come
+// from the full sums.
 void filter_columns(const LinePlan &plan, const float *in, int in_pitch, float *out,
-                    int out_pitch, int lines) {
+                    int out_pitch, int lines, const unsigned char *zero_rows) {
+  int src[2 * kMaxFilterTaps + 2];
+  float cf[2 * kMaxFilterTaps + 2];
+  if (zero_rows) {
+    bool any = false;
+    for (int i = 0; i < plan.length; ++i) any = any || zero_rows[i];
+    if (!any) zero_rows = nullptr;
+  }
   for (int k = 0; k < plan.length; ++k) {
     const int b = plan.begin[k], e = plan.begin[k + 1];
-    const bool zs = plan.zero_start[k];
-    const int first = zs ? b : b + 1;
     float *o = out + static_cast<ptrdiff_t>(k) * out_pitch;
-    int c = 0;
-    for (; c + 16 <= lines; c += 16) {
-      Vec4 a0 = {0, 0, 0, 0}, a1 = a0, a2 = a0, a3 = a0;
-      if (!zs) {
-        const Vec4 cf = {plan.coef[b], plan.coef[b], plan.coef[b], plan.coef[b]};
-        const float *s = in + static_cast<ptrdiff_t>(plan.src[b]) * in_pitch + c;
-        a0 = cf * load4(s);
-        a1 = cf * load4(s + 4);
-        a2 = cf * load4(s + 8);
-        a3 = cf * load4(s + 12);
-      }
-      for (int t = first; t < e; ++t) {
-        const Vec4 cf = {plan.coef[t], plan.coef[t], plan.coef[t], plan.coef[t]};
-        const float *s = in + static_cast<ptrdiff_t>(plan.src[t]) * in_pitch + c;
-        a0 += cf * load4(s);
-        a1 += cf * load4(s + 4);
-        a2 += cf * load4(s + 8);
-        a3 += cf * load4(s + 12);
-      }
-      store4(o + c, a0);
-      store4(o + c + 4, a1);
-      store4(o + c + 8, a2);
-      store4(o + c + 12, a3);
+    bool stored = !plan.zero_start[k];
+    if (!zero_rows) {
+      filter_row(in, in_pitch, o, lines, &plan.src[b], &plan.coef[b], e - b, stored);
+      continue;
     }
-    for (; c + 4 <= lines; c += 4) {
-      Vec4 a0 = {0, 0, 0, 0};
-      if (!zs) {
-        const Vec4 cf = {plan.coef[b], plan.coef[b], plan.coef[b], plan.coef[b]};
-        a0 = cf * load4(in + static_cast<ptrdiff_t>(plan.src[b]) * in_pitch + c);
+    int nt = 0;
+    for (int t = b; t < e; ++t) {
+      if (zero_rows[plan.src[t]]) {
+        if (t == b) stored = false;
+        continue;
       }
-      for (int t = first; t < e; ++t) {
-        const Vec4 cf = {plan.coef[t], plan.coef[t], plan.coef[t], plan.coef[t]};
-        a0 += cf * load4(in + static_cast<ptrdiff_t>(plan.src[t]) * in_pitch + c);
-      }
-      store4(o + c, a0);
+      src[nt] = plan.src[t];
+      cf[nt++] = plan.coef[t];
     }
-    for (; c < lines; ++c) {
-      float v =
-          zs ? 0.0f : plan.coef[b] * in[static_cast<ptrdiff_t>(plan.src[b]) * in_pitch + c];
-      for (int t = first; t < e; ++t)
-        v += plan.coef[t] * in[static_cast<ptrdiff_t>(plan.src[t]) * in_pitch + c];
-      o[c] = v;
-    }
+    filter_row(in, in_pitch, o, lines, src, cf, nt, stored);
   }
 }
 
@@ -777,8 +833,8 @@ int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w
     // here; this only keeps a misuse from reading outside the image.
     if (!rows || !cols) return -94;
     float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
-    filter_rows_in_place(*rows, region, n.leny, width, scratch.get());
-    filter_columns_in_place(*cols, region, n.lenx, width, scratch.get());
+    filter_rows_in_place(*rows, region, n.leny, width, scratch.get(), nullptr);
+    filter_columns_in_place(*cols, region, n.lenx, width, scratch.get(), nullptr);
   }
   return 0;
 }
@@ -814,12 +870,19 @@ int wsq_reconstruct(float *fdata, int width, int height, WTreeNode w_tree[], int
     fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
     return -97;
   }
+  std::unique_ptr<unsigned char, FreeDeleter> zero_rows(static_cast<unsigned char *>(
+      SafeMalloc(static_cast<size_t>(width > height ? width : height), 1)));
+  if (!zero_rows) {
+    fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
+    return -97;
+  }
   for (int s = w_treelen - 1; s >= 0; --s) {
     const WTreeNode &n = w_tree[s];
     float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
     filter_columns_in_place(*plans.Find(n.leny, n.inv_cl), region, n.lenx, width,
-                            scratch.get());
-    filter_rows_in_place(*plans.Find(n.lenx, n.inv_rw), region, n.leny, width, scratch.get());
+                            scratch.get(), zero_rows.get());
+    filter_rows_in_place(*plans.Find(n.lenx, n.inv_rw), region, n.leny, width, scratch.get(),
+                         zero_rows.get());
   }
   return 0;
 }
