@@ -31,24 +31,13 @@ extern "C" {
 /* ---- WSQ streams -------------------------------------------------------- */
 
 /* WSQ-STREAM-FUNCTIONS */
-/*
- * Compresses a width x height grey image into a new WSQ stream at the given
- * bit rate (bits per pixel), with NISTCOM text and the optional comment.
- * Returns 1 and sets *odata to a malloc'ed buffer (the caller frees it) whose
- * first *olen bytes are the stream, or a negative code (-14/-15: width or
- * height below 65 or above 65535; -32/-33: the stream would not fit in
- * width x height bytes) leaving *odata and *olen unchanged.
- */
+/* Compresses a grey image (sides 65 to 65535) at bitrate bits per pixel; returns 1 with
+ * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code. */
 TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
                                   double bitrate, int ppi, const char *comment_text,
                                   unsigned char **odata, int *olen);
-/*
- * Decodes a WSQ stream into a new malloc'ed width x height grey image (the
- * caller frees it); *ppi is the NISTCOM PPI or -1. When the stream carries a
- * comment before its first block, a non-null *comment is freed and replaced
- * by a malloc'ed copy of the last one (the caller frees it); comment may be
- * NULL. Returns 1, or a negative code with *odata NULL, sizes 0 and *ppi -1.
- */
+/* Decodes a WSQ stream; returns 1 with *odata a malloc'ed grey image (caller frees), or a
+ * negative code with *odata NULL. A found comment replaces (frees) a non-null *comment. */
 TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
                                   unsigned char **odata, int *width, int *height,
                                   int *ppi, char **comment);
