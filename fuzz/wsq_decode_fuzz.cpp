@@ -6,22 +6,36 @@
 #include <cstdlib>
 
 #include "tessaly.h"
+#include "wsq/stream_io.h"
+#include "wsq/tables.h"
 
 namespace {
 
-// Frame sizes the harness lets through: larger frames are valid input but
-// only make each run slow and memory-hungry without reaching new code.
-constexpr unsigned long kMaxFuzzPixels = 1u << 22;
+// Frame sizes the harness lets through: larger frames are valid input (a few
+// bytes can declare a 100-megapixel image of zeros) but only make each run
+// slow and memory-hungry without reaching new code.
+constexpr unsigned long kMaxFuzzPixels = 1u << 20;
 
+// The frame size as the decoder will see it: the same readers walk the same
+// segments up to the frame header.
 bool FrameTooLarge(const uint8_t *data, size_t size) {
-  for (size_t i = 0; i + 10 <= size; ++i) {
-    if (data[i] == 0xFF && data[i + 1] == 0xA2) {
-      const unsigned long h = (data[i + 6] << 8) | data[i + 7];
-      const unsigned long w = (data[i + 8] << 8) | data[i + 9];
-      return w * h > kMaxFuzzPixels;
+  const uint8_t *cur = data, *end = data + size;
+  uint16_t marker;
+  bool large = false;
+  if (!tsl::getc_marker_wsq(&marker, tsl::SOI_WSQ, &cur, end) &&
+      !tsl::getc_marker_wsq(&marker, tsl::TBLS_N_SOF, &cur, end)) {
+    while (marker != tsl::SOF_WSQ) {
+      if (tsl::getc_table_wsq(marker, &tsl::dtt_table, &tsl::dqt_table, tsl::dht_table, &cur,
+                              end) ||
+          tsl::getc_marker_wsq(&marker, tsl::TBLS_N_SOF, &cur, end))
+        break;
     }
+    tsl::FrameHeaderWsq frame{};
+    if (marker == tsl::SOF_WSQ && !tsl::getc_frame_header_wsq(&frame, &cur, end))
+      large = static_cast<unsigned long>(frame.width) * frame.height > kMaxFuzzPixels;
   }
-  return false;
+  tsl::free_wsq_decoder_resources();
+  return large;
 }
 
 }  // namespace
