@@ -65,27 +65,17 @@ int getc_quantization_table_fast(const uint8_t **cbufptr, const uint8_t *ebufptr
   return 0;
 }
 
+// Walks the tables of a DHT segment without storing them; ids are tracked
+// per segment only, so the process-wide tables are never marked.
 int getc_huffman_table_wsq_fast(const uint8_t **cbufptr, const uint8_t *ebufptr) {
   bool seen[MAX_DHT_TABLES] = {};
-  int bytes_left = 0;
-  bool first = true;
-  do {
-    uint8_t table_id;
-    uint8_t *bits = nullptr, *values = nullptr;
-    int ret = getc_huffman_table(&table_id, &bits, &values, MAX_HUFFCOUNTS_WSQ, cbufptr,
-                                 ebufptr, first ? 1 : 0, &bytes_left);
-    if (ret) return ret;
-    std::free(bits);
-    std::free(values);
-    if (table_id >= MAX_DHT_TABLES) {
-      fprintf(stderr, "ERROR : getc_huffman_table_wsq : table id %d out of range\n", table_id);
-      return -99;
-    }
-    if (seen[table_id]) return -2;
-    seen[table_id] = true;
-    first = false;
-  } while (bytes_left != 0);
-  return 0;
+  auto mark = [](void *ctx, bool, uint8_t id, const uint8_t *, const uint8_t *) {
+    bool *ids = static_cast<bool *>(ctx);
+    if (ids[id]) return -2;
+    ids[id] = true;
+    return 0;
+  };
+  return read_huffman_segment(mark, seen, cbufptr, ebufptr);
 }
 
 int getc_comment_fast(char **ocomment, const uint8_t **cbufptr, const uint8_t *ebufptr) {

@@ -90,6 +90,46 @@ TESSALY_API void ShowFileConverter(void);
 /* ---- ANSI/NIST Type-6 and Type-8 binary image data ---------------------- */
 
 /* NIST-TYPE8-FUNCTIONS */
+/* Readers: bi-level image data (1 bit per pixel, most significant bit first,
+ * or Group 4 coded) to a grey image of width x height bytes, 0 or 255 each.
+ * The result stays the library's: valid until the next call of either Type-8
+ * reader (or either Type-6 reader); never free it. NULL when the arguments are
+ * refused (no data, negative length, width or height not positive or too
+ * large) or memory is short; damaged Group 4 data gives the rows decoded. */
+TESSALY_API unsigned char *CreateImageFromNISTType8UncompressedBinaryField(
+    const unsigned char *data, int length, int width, int height);
+TESSALY_API unsigned char *CreateImageFromNISTType8CompressedBinaryField(
+    const unsigned char *data, int length, int width, int height);
+/* The Type-6 uncompressed result is padded: (width rounded up to 8) x height
+ * bytes, the image in its first width x height. */
+TESSALY_API unsigned char *CreateImageFromNISTType6UncompressedBinaryField(
+    const unsigned char *data, int length, int width, int height);
+TESSALY_API unsigned char *CreateImageFromNISTType6CompressedBinaryField(
+    const unsigned char *data, int length, int width, int height);
+/* Writers: grey image (pixels above 128 are white) to Type-8 image data in a
+ * malloc'ed *output of *output_length bytes, which the caller frees. A
+ * non-NULL *output passed in is freed first. Return 1, or 0 with *output NULL
+ * and *output_length 0 when the arguments are refused or memory is short. */
+TESSALY_API int CreateNISTType8UncompressedBinaryFieldfromImage(const unsigned char *image,
+                                                                 int width, int height,
+                                                                 unsigned char **output,
+                                                                 int *output_length);
+TESSALY_API int CreateNISTType8CompressedBinaryFieldfromImage(const unsigned char *image,
+                                                               int width, int height,
+                                                               unsigned char **output,
+                                                               int *output_length);
+/* Inversion switches (0 or 1) of the Type-8 uncompressed reader, uncompressed
+ * writer, (unused) compressed input, and Group 4 writer and reader. */
+TESSALY_API void SetNISTType8ImageColorInversion(int input_uncompressed,
+                                                 int output_uncompressed,
+                                                 int input_compressed,
+                                                 int output_compressed);
+/* Width, height and byte size recorded by the last Type-8 writer call (size 0
+ * when it failed); the compression type reads 0. */
+TESSALY_API int ReadType8DataCompressionType(void);
+TESSALY_API int ReadType8DataWidth(void);
+TESSALY_API int ReadType8DataHeight(void);
+TESSALY_API int ReadSizeOfNISTType8BinaryField(void);
 
 /* ---- JPEG 2000 streams -------------------------------------------------- */
 

@@ -405,7 +405,8 @@ int getc_huffman_table(uint8_t *otable_id, uint8_t **ohuffbits, uint8_t **ohuffv
   return 0;
 }
 
-int getc_huffman_table_wsq(DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr) {
+int read_huffman_segment(HuffmanTableSink sink, void *ctx, const uint8_t **cbufptr,
+                         const uint8_t *ebufptr) {
   int bytes_left = 0;
   bool first = true;
   do {
@@ -419,13 +420,23 @@ int getc_huffman_table_wsq(DhtTable *dhttable, const uint8_t **cbufptr, const ui
       fprintf(stderr, "ERROR : getc_huffman_table_wsq : table id %d out of range\n", table_id);
       return -99;
     }
-    // The first table of a segment replaces one of the same id; a later one
-    // in the same segment may not.
-    if (!first && dhttable[table_id].table_defined) return -2;
-    StoreHuffmanTable(&dhttable[table_id], bits, values);
+    if ((ret = sink(ctx, first, table_id, bits, values))) return ret;
     first = false;
   } while (bytes_left != 0);
   return 0;
+}
+
+int getc_huffman_table_wsq(DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr) {
+  auto store = [](void *ctx, bool first, uint8_t id, const uint8_t *bits,
+                  const uint8_t *values) {
+    DhtTable *tables = static_cast<DhtTable *>(ctx);
+    // The first table of a segment replaces one of the same id; a later one
+    // in the same segment may not.
+    if (!first && tables[id].table_defined) return -2;
+    StoreHuffmanTable(&tables[id], bits, values);
+    return 0;
+  };
+  return read_huffman_segment(store, dhttable, cbufptr, ebufptr);
 }
 
 int getc_frame_header_wsq(FrameHeaderWsq *frm_header, const uint8_t **cbufptr,

@@ -86,6 +86,13 @@ int getc_huffman_table_wsq(DhtTable *dhttable, const uint8_t **cbufptr, const ui
 int getc_huffman_table(uint8_t *otable_id, uint8_t **ohuffbits, uint8_t **ohuffvalues,
                        int max_huffcounts, const uint8_t **cbufptr, const uint8_t *ebufptr,
                        int read_table_len, int *bytes_left);
+// Reads every table of one DHT segment (ids checked against the eight
+// records) and hands each to sink, with whether it is the segment's first;
+// stops at the first failure, sink's included.
+using HuffmanTableSink = int (*)(void *ctx, bool first, uint8_t table_id,
+                                 const uint8_t *huffbits, const uint8_t *huffvalues);
+int read_huffman_segment(HuffmanTableSink sink, void *ctx, const uint8_t **cbufptr,
+                         const uint8_t *ebufptr);
 int getc_frame_header_wsq(FrameHeaderWsq *frm_header, const uint8_t **cbufptr,
                           const uint8_t *ebufptr);
 int getc_block_header(uint8_t *huff_table, const uint8_t **cbufptr, const uint8_t *ebufptr);
