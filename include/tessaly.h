@@ -31,6 +31,16 @@ extern "C" {
 /* ---- WSQ streams -------------------------------------------------------- */
 
 /* WSQ-STREAM-FUNCTIONS */
+/* Compresses a grey image (sides 65 to 65535) at bitrate bits per pixel; returns 1 with
+ * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code. */
+TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
+                                  double bitrate, int ppi, const char *comment_text,
+                                  unsigned char **odata, int *olen);
+/* Decodes a WSQ stream; returns 1 with *odata a malloc'ed grey image (caller frees), or a
+ * negative code with *odata NULL. A found comment replaces (frees) a non-null *comment. */
+TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
+                                  unsigned char **odata, int *width, int *height,
+                                  int *ppi, char **comment);
 
 
 /*

@@ -1,0 +1,211 @@
+// WSQ encode/decode of ridge images against OpenJPEG (irreversible 9/7 at the
+// same compressed size) on the same images, single-threaded.
+#include <benchmark/benchmark.h>
+#include <openjpeg.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "tessaly.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Fingerprint-like ridges with noise (the test images' recipe).
+Bytes Ridges(int width, int height) {
+  Bytes img(static_cast<size_t>(width) * height);
+  uint64_t s = 1;
+  const double cx = width * 0.5, cy = height * 0.55;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      s ^= s << 13;
+      s ^= s >> 7;
+      s ^= s << 17;
+      double dx = x - cx, dy = (y - cy) * 1.2;
+      double r = std::sqrt(dx * dx + dy * dy);
+      double period = 8.0 + 2.0 * std::sin(0.01 * (x + 2 * y));
+      double ridge = std::sin(2 * M_PI * r / period + 0.3 * std::sin(0.05 * x));
+      double v = 128 + 90 * ridge + static_cast<double>(s % 31) - 15;
+      img[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+  }
+  return img;
+}
+
+const Bytes &Image(int side) {
+  static std::map<int, Bytes> cache;
+  auto it = cache.find(side);
+  if (it == cache.end()) it = cache.emplace(side, Ridges(side, side)).first;
+  return it->second;
+}
+
+constexpr double kRate = 0.75;
+
+Bytes WsqEncode(const Bytes &px, int side) {
+  unsigned char *out = nullptr;
+  int len = 0;
+  if (WSQ_encode_stream(px.data(), side, side, kRate, 500, nullptr, &out, &len) != 1) return {};
+  Bytes s(out, out + len);
+  free(out);
+  return s;
+}
+
+// ---- OpenJPEG over memory ------------------------------------------------------
+
+struct MemStream {
+  Bytes data;
+  size_t pos = 0;
+};
+
+OPJ_SIZE_T MemRead(void *buf, OPJ_SIZE_T n, void *user) {
+  MemStream *m = static_cast<MemStream *>(user);
+  if (m->pos >= m->data.size()) return static_cast<OPJ_SIZE_T>(-1);
+  size_t k = std::min(n, m->data.size() - m->pos);
+  memcpy(buf, m->data.data() + m->pos, k);
+  m->pos += k;
+  return k;
+}
+
+OPJ_SIZE_T MemWrite(void *buf, OPJ_SIZE_T n, void *user) {
+  MemStream *m = static_cast<MemStream *>(user);
+  if (m->pos + n > m->data.size()) m->data.resize(m->pos + n);
+  memcpy(m->data.data() + m->pos, buf, n);
+  m->pos += n;
+  return n;
+}
+
+OPJ_OFF_T MemSkip(OPJ_OFF_T n, void *user) {
+  MemStream *m = static_cast<MemStream *>(user);
+  m->pos += n;
+  return n;
+}
+
+OPJ_BOOL MemSeek(OPJ_OFF_T n, void *user) {
+  static_cast<MemStream *>(user)->pos = static_cast<size_t>(n);
+  return OPJ_TRUE;
+}
+
+opj_stream_t *Stream(MemStream *m, bool input) {
+  opj_stream_t *s = opj_stream_create(1 << 16, input ? OPJ_TRUE : OPJ_FALSE);
+  opj_stream_set_user_data(s, m, nullptr);
+  opj_stream_set_user_data_length(s, m->data.size());
+  opj_stream_set_read_function(s, MemRead);
+  opj_stream_set_write_function(s, MemWrite);
+  opj_stream_set_skip_function(s, MemSkip);
+  opj_stream_set_seek_function(s, MemSeek);
+  return s;
+}
+
+// J2K codestream of a grey image at a target size in bytes.
+Bytes J2kEncode(const Bytes &px, int side, size_t target) {
+  opj_cparameters_t p;
+  opj_set_default_encoder_parameters(&p);
+  p.irreversible = 1;
+  p.tcp_numlayers = 1;
+  p.tcp_rates[0] = static_cast<float>(static_cast<double>(px.size()) / target);
+  p.cp_disto_alloc = 1;
+  opj_image_cmptparm_t cp{};
+  cp.dx = cp.dy = 1;
+  cp.w = cp.h = side;
+  cp.prec = 8;
+  cp.sgnd = 0;
+  opj_image_t *img = opj_image_create(1, &cp, OPJ_CLRSPC_GRAY);
+  img->x1 = img->y1 = side;
+  for (size_t i = 0; i < px.size(); ++i) img->comps[0].data[i] = px[i];
+  opj_codec_t *codec = opj_create_compress(OPJ_CODEC_J2K);
+  MemStream m;
+  opj_stream_t *s = Stream(&m, false);
+  bool ok = opj_setup_encoder(codec, &p, img) && opj_start_compress(codec, img, s) &&
+            opj_encode(codec, s) && opj_end_compress(codec, s);
+  opj_stream_destroy(s);
+  opj_destroy_codec(codec);
+  opj_image_destroy(img);
+  return ok ? m.data : Bytes{};
+}
+
+bool J2kDecode(const Bytes &j2k, Bytes *px) {
+  MemStream m;
+  m.data = j2k;
+  opj_dparameters_t p;
+  opj_set_default_decoder_parameters(&p);
+  opj_codec_t *codec = opj_create_decompress(OPJ_CODEC_J2K);
+  opj_stream_t *s = Stream(&m, true);
+  opj_image_t *img = nullptr;
+  bool ok = opj_setup_decoder(codec, &p) && opj_read_header(s, codec, &img) &&
+            opj_decode(codec, s, img) && opj_end_decompress(codec, s);
+  if (ok) {
+    const size_t n = static_cast<size_t>(img->comps[0].w) * img->comps[0].h;
+    px->resize(n);
+    for (size_t i = 0; i < n; ++i) (*px)[i] = static_cast<uint8_t>(img->comps[0].data[i]);
+  }
+  opj_stream_destroy(s);
+  opj_destroy_codec(codec);
+  if (img) opj_image_destroy(img);
+  return ok;
+}
+
+// ---- Benchmarks --------------------------------------------------------------------
+
+void BM_WsqEncode(benchmark::State &state) {
+  const int side = static_cast<int>(state.range(0));
+  const Bytes &px = Image(side);
+  size_t bytes = 0;
+  for (auto _ : state) {
+    Bytes s = WsqEncode(px, side);
+    if (s.empty()) state.SkipWithError("encode failed");
+    bytes = s.size();
+    benchmark::DoNotOptimize(s.data());
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+  state.counters["bpp"] = 8.0 * bytes / px.size();
+}
+
+void BM_WsqDecode(benchmark::State &state) {
+  const int side = static_cast<int>(state.range(0));
+  const Bytes s = WsqEncode(Image(side), side);
+  for (auto _ : state) {
+    unsigned char *out = nullptr;
+    int w, h, ppi;
+    if (WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &out, &w, &h, &ppi, nullptr) != 1)
+      state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(out);
+    free(out);
+  }
+}
+
+void BM_OpenJpegEncode(benchmark::State &state) {
+  const int side = static_cast<int>(state.range(0));
+  const Bytes &px = Image(side);
+  const size_t target = WsqEncode(px, side).size();
+  size_t bytes = 0;
+  for (auto _ : state) {
+    Bytes j = J2kEncode(px, side, target);
+    if (j.empty()) state.SkipWithError("encode failed");
+    bytes = j.size();
+  }
+  state.counters["bytes"] = static_cast<double>(bytes);
+  state.counters["bpp"] = 8.0 * bytes / px.size();
+}
+
+void BM_OpenJpegDecode(benchmark::State &state) {
+  const int side = static_cast<int>(state.range(0));
+  const Bytes &px = Image(side);
+  const Bytes j = J2kEncode(px, side, WsqEncode(px, side).size());
+  Bytes out;
+  for (auto _ : state) {
+    if (!J2kDecode(j, &out)) state.SkipWithError("decode failed");
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+BENCHMARK(BM_WsqEncode)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenJpegEncode)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WsqDecode)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenJpegDecode)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,55 @@
+// Entropy-coded blocks of a WSQ stream: the block coder with its bit writer
+// (0xFF stuffing, 1-bit padding) and the reader of everything between the
+// frame header and the end of the image. Used by the WSQ encoder/decoder.
+#ifndef TESSALY_WSQ_HUFFMAN_BLOCKS_H
+#define TESSALY_WSQ_HUFFMAN_BLOCKS_H
+
+#include <cstdint>
+
+#include "wsq/huffman.h"
+#include "wsq/tables.h"
+
+namespace tsl {
+
+// Bit reader state that outlives calls: the current byte (unread bits only)
+// and the byte read after an 0xFF. Refreshed at the start of every block, so
+// nothing from an earlier block or decode is ever used.
+struct WsqBitReader {
+  uint8_t code;
+  uint8_t code2;
+};
+extern WsqBitReader wsq_bit_reader;
+
+// Codes one block of coefficients into outbuf (capacity outalloc bytes) and
+// stores the number of bytes written in *obytes. Fails with -33 when the
+// coded block would not fit.
+int compress_block(uint8_t *outbuf, int outalloc, int *obytes, const int16_t *sip, int sip_siz,
+                   int MaxCoeff, int MaxZRun, const HuffCode *codes);
+
+// Bit writer: appends the low size bits of code (size 1..16), most
+// significant first, stuffing 0x00 after every 0xFF. outalloc bounds the
+// bytes written; -33 when a byte would pass it.
+int write_bits(uint8_t **outbuf, uint32_t code, int size, int *outbit, uint8_t *bits, int *bytes,
+               int outalloc);
+// Completes a pending partial byte with 1-bits.
+int flush_bits(uint8_t **outbuf, int *outbit, uint8_t *bits, int *bytes, int outalloc);
+
+// Decodes everything after the frame header up to and including EOI into ip
+// (frm_header_wsq.width x height coefficients, zero-filled by the caller).
+int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
+                            DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr);
+
+// One symbol (0..255) into *onodeptr, or -1 when a marker was met (stored in
+// *marker).
+int decode_data_mem(int *onodeptr, const int *mincode, const int *maxcode, const int *valptr,
+                    const uint8_t *huffvalues, const uint8_t **cbufptr, const uint8_t *ebufptr,
+                    int *bit_count, uint16_t *marker);
+
+// The next bits_req (1..16) bits of entropy-coded data. marker may be null;
+// only a 1-bit read given a marker may meet one.
+int getc_nextbits_wsq(uint16_t *obits, uint16_t *marker, const uint8_t **cbufptr,
+                      const uint8_t *ebufptr, int *bit_count, int bits_req);
+
+}  // namespace tsl
+
+#endif

@@ -1,0 +1,328 @@
+// Pixel conversion, subband variances, bin widths and (de)quantization.
+//
+// Every step keeps its float or double precision and its order of operations
+// exactly: the bin widths and quantized values end up in the stream, so any
+// change here changes the encoder's bytes.
+#include "wsq/quantize.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "common/checked.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tsl {
+
+QuantVals quant_vals;
+
+namespace {
+
+// Weights of the bin-width choice, by subband.
+float weight_a(int k) {
+  static const float kHigh[8] = {1.32f, 1.08f, 1.42f, 1.08f, 1.32f, 1.42f, 1.08f, 1.08f};
+  return k < 52 ? 1.0f : kHigh[k - 52];
+}
+
+float size_weight(int k) {
+  if (k < 4) return 1.0f / 1024.0f;
+  if (k < 51) return 1.0f / 256.0f;
+  return 1.0f / 16.0f;
+}
+
+// Variance over a w x h window at (x, y): single-precision sums, the
+// bracket in float and the division in double. Fewer than two samples give
+// not-a-number, which keeps the subband out of every threshold test.
+float window_variance(const float *fip, int width, int x, int y, int w, int h) {
+  const int n = (w > 0 && h > 0) ? w * h : 0;
+  if (n < 2) return std::numeric_limits<float>::quiet_NaN();
+  float s = 0.0f, ss = 0.0f;
+  for (int r = 0; r < h; ++r) {
+    const float *p = fip + static_cast<ptrdiff_t>(y + r) * width + x;
+    for (int c = 0; c < w; ++c) {
+      s += p[c];
+      ss += p[c] * p[c];
+    }
+  }
+  return static_cast<float>(static_cast<double>(ss - s * s / static_cast<float>(n)) /
+                            (n - 1.0));
+}
+
+float windowed(const float *fip, int width, const QTreeEntry &q) {
+  return window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32,
+                         (3 * q.lenx) / 4, (7 * q.leny) / 16);
+}
+
+float whole(const float *fip, int width, const QTreeEntry &q) {
+  return window_variance(fip, width, q.x, q.y, q.lenx, q.leny);
+}
+
+}  // namespace
+
+int conv_img_2_flt_ret(float *fip, float *m_shift, float *r_scale, const uint8_t *data,
+                       int num_pix) {
+  double sum = 0.0;
+  int lo = 255, hi = 0;
+  for (int i = 0; i < num_pix; ++i) {
+    const int v = data[i];
+    if (v < lo) lo = v;
+    if (v > hi) hi = v;
+    sum += v;
+  }
+  const float shift = static_cast<float>(sum / num_pix);
+  const float low = shift - static_cast<float>(lo);
+  const float high = static_cast<float>(hi) - shift;
+  double r = (low >= high ? low : high) / 128.0;
+  if (r == 0.0) r = 1.0;
+  const float scale = static_cast<float>(r);
+  // Four pixels at a time: vector lanes round each subtraction and division
+  // exactly as the scalar code does.
+  typedef float Vec4 __attribute__((vector_size(16)));
+  const Vec4 vshift = {shift, shift, shift, shift}, vscale = {scale, scale, scale, scale};
+  int i = 0;
+  for (; i + 4 <= num_pix; i += 4) {
+    Vec4 v = {static_cast<float>(data[i]), static_cast<float>(data[i + 1]),
+              static_cast<float>(data[i + 2]), static_cast<float>(data[i + 3])};
+    v = (v - vshift) / vscale;
+    std::memcpy(fip + i, &v, sizeof v);
+  }
+  for (; i < num_pix; ++i) fip[i] = (static_cast<float>(data[i]) - shift) / scale;
+  *m_shift = shift;
+  *r_scale = scale;
+  return 0;
+}
+
+void variance(QuantVals *qv, QTreeEntry q_tree[], int /*q_treelen*/, const float *fip,
+              int width, int /*height*/) {
+  float first4 = 0.0f;
+  for (int k = 0; k < 4; ++k) {
+    qv->variances[k] = windowed(fip, width, q_tree[k]);
+    first4 += qv->variances[k];
+  }
+  if (first4 < 20000.0f) {
+    for (int k = 0; k < NUM_SUBBANDS; ++k) qv->variances[k] = whole(fip, width, q_tree[k]);
+  } else {
+    for (int k = 4; k < NUM_SUBBANDS; ++k) qv->variances[k] = windowed(fip, width, q_tree[k]);
+  }
+}
+
+int quantize_wsq(short **osip, int *ocmp_siz, QuantVals *qv, QTreeEntry q_tree[],
+                 int /*q_treelen*/, const float *fip, int width, int height) {
+  for (int k = 0; k < MAX_SUBBANDS; ++k) {
+    qv->q_widths[k] = 0.0f;
+    qv->z_widths[k] = 0.0f;
+  }
+  float qp[NUM_SUBBANDS];
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    const float var = qv->variances[k];
+    if (static_cast<double>(var) < 1.01)
+      qp[k] = 0.0f;
+    else if (k < 4)
+      qp[k] = 1.0f;
+    else
+      qp[k] = static_cast<float>(
+          10.0 / (weight_a(k) * static_cast<float>(std::log(static_cast<double>(var)))));
+  }
+
+  short *sip = static_cast<short *>(
+      SafeCalloc(static_cast<size_t>(width) * static_cast<size_t>(height), sizeof(short)));
+  if (!sip) {
+    fprintf(stderr, "ERROR : quantize_wsq : calloc : sip\n");
+    return -90;
+  }
+
+  int list[NUM_SUBBANDS], nlist = 0;
+  bool initial[NUM_SUBBANDS] = {};
+  float sigma[NUM_SUBBANDS] = {};
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    if (static_cast<double>(qv->variances[k]) >= 1.01) {
+      list[nlist++] = k;
+      initial[k] = true;
+      sigma[k] = static_cast<float>(std::sqrt(static_cast<double>(qv->variances[k])));
+    }
+  }
+
+  // Settle the scale q: subbands whose width would exceed five standard
+  // deviations drop out of the product and q is worked out again.
+  float q = 1.0f;
+  for (;;) {
+    float S = 0.0f;
+    for (int i = 0; i < nlist; ++i) S += size_weight(list[i]);
+    float P = 1.0f;
+    for (int i = 0; i < nlist; ++i) {
+      const int k = list[i];
+      P = static_cast<float>(P * std::pow(static_cast<double>(sigma[k] / qp[k]),
+                                          static_cast<double>(size_weight(k))));
+    }
+    if (static_cast<double>(S) >= 0.004) {
+      const float e = qv->bit_rate / S;
+      q = static_cast<float>((std::pow(2.0, static_cast<double>(e) - 1.0) / 2.5) /
+                             std::pow(static_cast<double>(P), 1.0 / static_cast<double>(S)));
+    } else {
+      q = 1.0f;
+    }
+    int kept = 0;
+    for (int i = 0; i < nlist; ++i) {
+      const int k = list[i];
+      if (!(static_cast<double>(qp[k] / q) >= 5.0 * static_cast<double>(sigma[k])))
+        list[kept++] = k;
+    }
+    if (kept == nlist) break;
+    nlist = kept;
+  }
+
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    const float Q = initial[k] ? qp[k] / q : 0.0f;
+    qv->q_widths[k] = Q;
+    qv->z_widths[k] = static_cast<float>(1.2 * static_cast<double>(Q));
+  }
+
+  short *out = sip;
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    const float Q = qv->q_widths[k];
+    if (Q == 0.0f) continue;
+    const float half = static_cast<float>(static_cast<double>(qv->z_widths[k]) / 2.0);
+    const QTreeEntry &b = q_tree[k];
+    for (int r = 0; r < b.leny; ++r) {
+      const float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
+      for (int c = 0; c < b.lenx; ++c) {
+        const float v = p[c];
+        double t;
+        if (-half <= v && v <= half)
+          t = 0.0;
+        else if (v > 0.0f)
+          t = static_cast<double>((v - half) / Q) + 1.0;
+        else
+          t = static_cast<double>((v + half) / Q) - 1.0;
+        // Faint or smooth images at low rates give quotients far outside the
+        // 16-bit range (up to infinity); they saturate instead of wrapping.
+        if (!(t == t)) t = 0.0;
+        if (t > 32767.0) t = 32767.0;
+        if (t < -32768.0) t = -32768.0;
+        *out++ = static_cast<short>(t);
+      }
+    }
+  }
+  *osip = sip;
+  *ocmp_siz = static_cast<int>(out - sip);
+  return 0;
+}
+
+void quant_block_sizes(int *oqsize1, int *oqsize2, int *oqsize3, const QuantVals *qv,
+                       WTreeNode w_tree[], int /*w_treelen*/, QTreeEntry q_tree[],
+                       int /*q_treelen*/) {
+  int q1 = w_tree[14].lenx * w_tree[14].leny;
+  int q2 = w_tree[5].leny * w_tree[1].lenx + w_tree[4].lenx * w_tree[4].leny;
+  int q3 = w_tree[2].lenx * w_tree[2].leny + w_tree[3].lenx * w_tree[3].leny;
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    if (qv->q_widths[k] != 0.0f) continue;
+    const int area = q_tree[k].lenx * q_tree[k].leny;
+    if (k < 19)
+      q1 -= area;
+    else if (k < 52)
+      q2 -= area;
+    else
+      q3 -= area;
+  }
+  *oqsize1 = q1;
+  *oqsize2 = q2;
+  *oqsize3 = q3;
+}
+
+int unquantize(float **ofip, const DqtTable *dqt, QTreeEntry q_tree[], int /*q_treelen*/,
+               const short *sip, int width, int height) {
+  float *fip = static_cast<float *>(
+      SafeCalloc(static_cast<size_t>(width) * static_cast<size_t>(height), sizeof(float)));
+  if (!fip) {
+    fprintf(stderr, "ERROR : unquantize : calloc : fip\n");
+    return -91;
+  }
+  if (dqt->qtable_defined != 1) {
+    fprintf(stderr, "ERROR: unquantize : quantization table parameters not defined!\n");
+    free(fip);
+    return -92;
+  }
+  // A value v becomes Q (v - C) + Z/2 above zero and Q (v + C) - Z/2 below.
+  // The addition of Z/2 is a float sum rounded once; doing it in double and
+  // rounding to float gives the same value (double holds more than twice a
+  // float's digits), so the float form below is the exact same result.
+  const float C = dqt->bin_centre;
+  const short *in = sip;
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    const float Q = dqt->q_widths[k];
+    if (Q == 0.0f) continue;
+    const float half = dqt->z_widths[k] / 2.0f;
+    const QTreeEntry &b = q_tree[k];
+    for (int r = 0; r < b.leny; ++r) {
+      float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
+      int c = 0;
+#if defined(__SSE2__)
+      const __m128 vq = _mm_set1_ps(Q), vc = _mm_set1_ps(C), vh = _mm_set1_ps(half);
+      const __m128i zero = _mm_setzero_si128();
+      for (; c + 4 <= b.lenx; c += 4) {
+        __m128i v16 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + c));
+        __m128i v32 = _mm_srai_epi32(_mm_unpacklo_epi16(v16, v16), 16);
+        __m128 vf = _mm_cvtepi32_ps(v32);
+        __m128 pos = _mm_add_ps(_mm_mul_ps(vq, _mm_sub_ps(vf, vc)), vh);
+        __m128 neg = _mm_sub_ps(_mm_mul_ps(vq, _mm_add_ps(vf, vc)), vh);
+        __m128 is_pos = _mm_castsi128_ps(_mm_cmpgt_epi32(v32, zero));
+        __m128 is_neg = _mm_castsi128_ps(_mm_cmplt_epi32(v32, zero));
+        __m128 out = _mm_or_ps(_mm_and_ps(is_pos, pos), _mm_and_ps(is_neg, neg));
+        _mm_storeu_ps(p + c, out);
+      }
+#endif
+      for (; c < b.lenx; ++c) {
+        const int v = in[c];
+        if (v == 0)
+          p[c] = 0.0f;
+        else if (v > 0)
+          p[c] = Q * (static_cast<float>(v) - C) + half;
+        else
+          p[c] = Q * (static_cast<float>(v) + C) - half;
+      }
+      in += b.lenx;
+    }
+  }
+  *ofip = fip;
+  return 0;
+}
+
+void conv_img_2_uchar(uint8_t *data, const float *img, int width, int height, float m_shift,
+                      float r_scale) {
+  // t = f r + m + 0.5, rounded to float once per operation (the +0.5 in
+  // double then rounded to float is the same value, as in unquantize).
+  // Below zero and not-a-number (only a hostile stream makes one) give 0.
+  const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128 vr = _mm_set1_ps(r_scale), vm = _mm_set1_ps(m_shift), vh = _mm_set1_ps(0.5f);
+  const __m128 lo = _mm_setzero_ps(), hi = _mm_set1_ps(255.0f);
+  for (; i + 16 <= n; i += 16) {
+    __m128i q[4];
+    for (int j = 0; j < 4; ++j) {
+      __m128 t = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_loadu_ps(img + i + 4 * j), vr), vm), vh);
+      t = _mm_max_ps(t, lo);  // takes the second operand for not-a-number
+      t = _mm_min_ps(t, hi);
+      q[j] = _mm_cvttps_epi32(t);
+    }
+    const __m128i w0 = _mm_packs_epi32(q[0], q[1]), w1 = _mm_packs_epi32(q[2], q[3]);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(data + i), _mm_packus_epi16(w0, w1));
+  }
+#endif
+  for (; i < n; ++i) {
+    const float t = img[i] * r_scale + m_shift + 0.5f;
+    if (t < 0.0f || t != t)
+      data[i] = 0;
+    else if (t > 255.0f)
+      data[i] = 255;
+    else
+      data[i] = static_cast<uint8_t>(t);
+  }
+}
+
+}  // namespace tsl

@@ -1,0 +1,34 @@
+// Pixel conversion, subband variances, quantization and dequantization of the
+// WSQ codec. Used by the encoder/decoder.
+#ifndef TESSALY_WSQ_QUANTIZE_H
+#define TESSALY_WSQ_QUANTIZE_H
+
+#include <cstdint>
+
+#include "wsq/tables.h"
+#include "wsq/wavelet.h"
+
+namespace tsl {
+
+// The encoder's quantization values, rewritten by every encode.
+extern QuantVals quant_vals;
+
+// 8-bit pixels to floats centred on their mean and scaled into about +-128.
+int conv_img_2_flt_ret(float *fip, float *m_shift, float *r_scale, const uint8_t *data,
+                       int num_pix);
+void variance(QuantVals *quant_vals, QTreeEntry q_tree[], int q_treelen, const float *fip,
+              int width, int height);
+// *osip: new malloc'ed array of width x height values, *ocmp_siz of them used.
+int quantize_wsq(short **osip, int *ocmp_siz, QuantVals *quant_vals, QTreeEntry q_tree[],
+                 int q_treelen, const float *fip, int width, int height);
+void quant_block_sizes(int *oqsize1, int *oqsize2, int *oqsize3, const QuantVals *quant_vals,
+                       WTreeNode w_tree[], int w_treelen, QTreeEntry q_tree[], int q_treelen);
+// *ofip: new malloc'ed float image of width x height.
+int unquantize(float **ofip, const DqtTable *dqt_table, QTreeEntry q_tree[], int q_treelen,
+               const short *sip, int width, int height);
+void conv_img_2_uchar(uint8_t *data, const float *img, int width, int height, float m_shift,
+                      float r_scale);
+
+}  // namespace tsl
+
+#endif
