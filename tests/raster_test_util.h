@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "image/raster_image.h"
@@ -34,10 +36,10 @@ inline void MakeRecord(Record &r, uint32_t w, uint32_t h, unsigned bpp, uint16_t
   ASSERT_EQ(tsl::AllocateRasterImage(&r), tsl::RASTER_OK);
 }
 
-inline Bytes RandomBytes(size_t n, uint64_t seed, uint32_t below = 256) {
+inline Bytes RandomBytes(size_t n, uint64_t seed) {
   Rng rng(seed);
   Bytes b(n);
-  for (auto &v : b) v = static_cast<uint8_t>(rng.Below(below));
+  for (auto &v : b) v = static_cast<uint8_t>(rng.Next());
   return b;
 }
 
@@ -80,37 +82,11 @@ inline Bytes GreyToRgb(const Bytes &grey) {
   return rgb;
 }
 
-// `n` RGB pixels drawn from at most `colours` colours.
-inline Bytes FewColours(size_t n, uint32_t colours, uint64_t seed) {
-  Rng rng(seed);
-  Bytes rgb;
-  for (size_t i = 0; i < n; ++i) {
-    uint32_t c = rng.Below(colours) * 2654435761u;
-    rgb.insert(rgb.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
-  }
-  return rgb;
-}
-
 inline std::string Quote(const std::string &s) { return "'" + s + "'"; }
 
 // Runs a shell command that must succeed.
 inline void RunOk(const std::string &command) {
   ASSERT_EQ(Run(command + " 2>/dev/null"), 0) << command;
-}
-
-// Has Pillow build an image of `mode` from raw bytes and save it with the
-// given save() arguments. Mode "P" gets a colour table with no greys.
-inline void PillowWrite(const std::string &path, const char *mode, uint32_t w, uint32_t h,
-                        const Bytes &raw, const std::string &save_args = "") {
-  TempDir dir;
-  WriteFile(dir.File("raw"), raw);
-  std::string script = "from PIL import Image\nim = Image.frombytes('" + std::string(mode) +
-                       "', (" + std::to_string(w) + ", " + std::to_string(h) + "), open(" +
-                       Quote(dir.File("raw")) + ", 'rb').read())\n"
-                       "if im.mode == 'P':\n"
-                       "    im.putpalette([v % 256 for i in range(256) for v in (i * 37, i * 91, 255 - i)])\n"
-                       "im.save(" + Quote(path) + (save_args.empty() ? "" : ", " + save_args) + ")\n";
-  ASSERT_EQ(RunPython(script), 0) << script;
 }
 
 // Pillow's decoding of a file as interleaved top-first RGB (or RGBA).
@@ -130,6 +106,71 @@ inline Bytes NetpbmPixels(const std::string &command) {
   EXPECT_EQ(Run(command + " > " + Quote(dir.File("o.pnm")) + " 2>/dev/null"), 0) << command;
   EXPECT_TRUE(ReadPnm(dir.File("o.pnm"), &w, &h, &channels, &px)) << command;
   return channels == 1 ? GreyToRgb(px) : px;
+}
+
+// Files Pillow saves from pixels of each mode (mode "P" with a colour table
+// without greys), with each set of save() arguments, read (into packed and
+// padded rows) as Pillow decodes them.
+struct PillowMode { const char *mode; unsigned channels, bpp; };
+template <typename Read>
+void ExpectPillowFilesRead(Read read, const std::string &ext, std::initializer_list<PillowMode> modes,
+                           std::initializer_list<const char *> save_args = {"format=None"}) {
+  TempDir dir;
+  const std::string path = dir.File("p." + ext);
+  for (const PillowMode &m : modes)
+    for (const char *args : save_args)
+      for (uint32_t w : {1u, 10u, 37u}) {
+        SCOPED_TRACE(std::string(m.mode) + " " + args + " width " + std::to_string(w));
+        const uint32_t h = w / 4 + 2;
+        // Runs of equal pixels as well as noise, so both packet kinds occur.
+        Bytes raw = RandomBytes(m.bpp == 1 ? (w + 7) / 8 * h : m.channels * w * h, w + m.bpp);
+        for (size_t i = 0; i < raw.size() / 2; ++i) raw[i] = static_cast<uint8_t>(i / 29);
+        WriteFile(dir.File("raw"), raw);
+        const std::string script =
+            "from PIL import Image\nim = Image.frombytes('" + std::string(m.mode) + "', (" +
+            std::to_string(w) + ", " + std::to_string(h) + "), open(" + Quote(dir.File("raw")) +
+            ", 'rb').read())\nif im.mode == 'P':\n    im.putpalette([v % 256 for i in range(256) "
+            "for v in (i * 37, i * 91, 255 - i)])\nim.save(" + Quote(path) + ", " + args + ")\n";
+        ASSERT_EQ(RunPython(script), 0) << script;
+        const Bytes expect = PillowPixels(path, m.channels == 4);
+        for (int layout : {0, 1}) {
+          Record r(layout);
+          ASSERT_EQ(read(path.c_str(), &r), tsl::RASTER_OK);
+          EXPECT_EQ(r->bits_per_pixel, m.bpp);
+          EXPECT_EQ(TopFirstRgb(r.img, true), expect);
+        }
+      }
+}
+
+// Files an outside command makes from a PGM (`colours` 0) or PPM of 19 x 6
+// pixels read with those pixels at depth `bpp`. The command names its input
+// %i and its output %o.
+struct ToolCase { std::string command; uint32_t colours; unsigned bpp; };
+template <typename Read>
+void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
+  TempDir dir;
+  const uint32_t w = 19, h = 6;
+  for (const ToolCase &c : cases) {
+    SCOPED_TRACE(c.command);
+    // Colours from a set of `colours`; runs of 8 in the first half, noise after.
+    Rng rng(c.bpp);
+    Bytes px;
+    for (uint32_t k = 0, v = 0; k < w * h; ++k) {
+      if (k % 8 == 0 || k >= w * h / 2) v = rng.Below(c.colours ? c.colours : 256) * 2654435761u;
+      if (c.colours) px.insert(px.end(), {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+      else px.push_back(static_cast<uint8_t>(v >> 24));
+    }
+    const std::string in = dir.File(c.colours ? "in.ppm" : "in.pgm"), out = dir.File("out");
+    if (c.colours) WritePpmInterleaved(in, px.data(), w, h); else WritePgm(in, px.data(), w, h);
+    std::string command = c.command;
+    command.replace(command.find("%i"), 2, Quote(in));
+    command.replace(command.find("%o"), 2, Quote(out));
+    RunOk(command);
+    Record r;
+    ASSERT_EQ(read(out.c_str(), &r), tsl::RASTER_OK);
+    EXPECT_EQ(r->bits_per_pixel, c.bpp);
+    EXPECT_EQ(TopFirstRgb(r.img), c.colours ? px : GreyToRgb(px));
+  }
 }
 
 // Writes random records of each depth through `write` (widths 1, 6 and 17,
@@ -159,15 +200,29 @@ void ExpectWrittenFilesReadAlike(Write write, Read read, const std::string &ext,
       }
 }
 
-// A refused read leaves the code as last error and the record empty.
-#define EXPECT_REFUSED(call, record, code_expected)          \
-  do {                                                       \
-    int code_ = (call);                                      \
-    EXPECT_EQ(code_, code_expected);                         \
-    EXPECT_EQ(tsl::GetLastRasterError(), code_);             \
-    EXPECT_EQ((record)->bits, nullptr);                      \
-    EXPECT_EQ((record)->palette, nullptr);                   \
-  } while (0)
+// A writer refuses sides above 65535 before creating the file.
+template <typename Write>
+void ExpectSidesLimitedTo16Bits(Write write) {
+  TempDir dir;
+  const std::string path = dir.File("big");
+  for (bool wide : {true, false}) {
+    Record big(0), ok(0);
+    MakeRecord(big, wide ? 65536 : 1, wide ? 1 : 65536, 8);
+    EXPECT_EQ(write(path.c_str(), big.img), tsl::RASTER_ERR_INVALID_SIZE);
+    EXPECT_EQ(tsl::GetLastRasterError(), tsl::RASTER_ERR_INVALID_SIZE);
+    EXPECT_FALSE(std::ifstream(path).good()) << "no file is created";
+    MakeRecord(ok, wide ? 65535 : 1, wide ? 1 : 65535, 24);
+    EXPECT_EQ(write(path.c_str(), ok.img), tsl::RASTER_OK);
+    std::remove(path.c_str());
+  }
+}
+
+// A refused call leaves its code as last error and the record empty.
+inline void ExpectRefused(int code, const Record &r, int expected) {
+  EXPECT_EQ(code, expected);
+  EXPECT_EQ(tsl::GetLastRasterError(), code);
+  EXPECT_TRUE(r.img.bits == nullptr && r.img.palette == nullptr);
+}
 
 // Every prefix of a valid file must fail cleanly with an empty record.
 template <typename Reader>
@@ -177,7 +232,7 @@ void ExpectEveryTruncationFails(const Bytes &file, Reader read) {
     Record r;
     int code = read(file.data(), n, &r);
     ASSERT_NE(code, tsl::RASTER_OK);
-    EXPECT_REFUSED(code, r, code);
+    ExpectRefused(code, r, code);
   }
 }
 
