@@ -18,13 +18,9 @@ namespace tsltest {
 // Owns a record for the length of a test.
 struct Record {
   tsl::RasterImage img;
-  explicit Record(int32_t bmp_layout = 1) {
-    tsl::InitRasterImage(&img);
-    img.bmp_layout = bmp_layout;
-  }
+  explicit Record(int32_t bmp_layout = 1) { tsl::InitRasterImage(&img), img.bmp_layout = bmp_layout; }
   ~Record() { tsl::FreeRasterImage(&img); }
   Record(const Record &) = delete;
-  Record &operator=(const Record &) = delete;
   tsl::RasterImage *operator&() { return &img; }
   tsl::RasterImage *operator->() { return &img; }
   uint8_t *Row(uint32_t y) { return img.bits + static_cast<size_t>(y) * img.scan_width; }
@@ -84,10 +80,7 @@ inline Bytes GreyToRgb(const Bytes &grey) {
 
 inline std::string Quote(const std::string &s) { return "'" + s + "'"; }
 
-// Runs a shell command that must succeed.
-inline void RunOk(const std::string &command) {
-  ASSERT_EQ(Run(command + " 2>/dev/null"), 0) << command;
-}
+inline void RunOk(const std::string &command) { ASSERT_EQ(Run(command + " 2>/dev/null"), 0) << command; }
 
 // Pillow's decoding of a file as interleaved top-first RGB (or RGBA).
 inline Bytes PillowPixels(const std::string &path, bool alpha = false) {
@@ -108,9 +101,8 @@ inline Bytes NetpbmPixels(const std::string &command) {
   return channels == 1 ? GreyToRgb(px) : px;
 }
 
-// Files Pillow saves from pixels of each mode (mode "P" with a colour table
-// without greys), with each set of save() arguments, read (into packed and
-// padded rows) as Pillow decodes them.
+// Files Pillow saves from pixels of each mode ("P" with a colour table) with
+// each set of save() arguments read, packed or padded, as Pillow decodes them.
 struct PillowMode { const char *mode; unsigned channels, bpp; };
 template <typename Read>
 void ExpectPillowFilesRead(Read read, const std::string &ext, std::initializer_list<PillowMode> modes,
@@ -142,9 +134,8 @@ void ExpectPillowFilesRead(Read read, const std::string &ext, std::initializer_l
       }
 }
 
-// Files an outside command makes from a PGM (`colours` 0) or PPM of 19 x 6
-// pixels read with those pixels at depth `bpp`. The command names its input
-// %i and its output %o.
+// Files a command makes from a PGM (`colours` 0) or PPM (of that many
+// colours) %i into %o read with those pixels at depth `bpp`.
 struct ToolCase { std::string command; uint32_t colours; unsigned bpp; };
 template <typename Read>
 void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
@@ -160,8 +151,8 @@ void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
       if (c.colours) px.insert(px.end(), {uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
       else px.push_back(static_cast<uint8_t>(v >> 24));
     }
-    const std::string in = dir.File(c.colours ? "in.ppm" : "in.pgm"), out = dir.File("out");
-    if (c.colours) WritePpmInterleaved(in, px.data(), w, h); else WritePgm(in, px.data(), w, h);
+    const std::string in = dir.File("in.pnm"), out = dir.File("out");
+    (c.colours ? WritePpmInterleaved : WritePgm)(in, px.data(), w, h);
     std::string command = c.command;
     command.replace(command.find("%i"), 2, Quote(in));
     command.replace(command.find("%o"), 2, Quote(out));
@@ -173,11 +164,9 @@ void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
   }
 }
 
-// Writes random records of each depth through `write` (widths 1, 6 and 17,
-// packed and padded rows, colour and grey palettes) and expects our `read`,
-// Pillow and the netpbm `decoder` to see the same picture. Alpha is compared
-// when the format keeps it; `pillow_skip` and `netpbm_skip` name a depth the
-// outside reader does not take.
+// Random records of each depth written by `write` (packed and padded rows,
+// colour and grey palettes) look the same to our `read`, Pillow and the
+// netpbm `decoder`, except at the depth each skips; alpha compared if kept.
 template <typename Write, typename Read>
 void ExpectWrittenFilesReadAlike(Write write, Read read, const std::string &ext,
                                  const std::string &decoder, std::initializer_list<unsigned> depths,
@@ -228,10 +217,9 @@ inline void ExpectRefused(int code, const Record &r, int expected) {
 template <typename Reader>
 void ExpectEveryTruncationFails(const Bytes &file, Reader read) {
   for (size_t n = 0; n < file.size(); ++n) {
-    SCOPED_TRACE("prefix of " + std::to_string(n) + " bytes");
     Record r;
-    int code = read(file.data(), n, &r);
-    ASSERT_NE(code, tsl::RASTER_OK);
+    const int code = read(file.data(), n, &r);
+    ASSERT_NE(code, tsl::RASTER_OK) << "prefix of " << n << " bytes";
     ExpectRefused(code, r, code);
   }
 }
