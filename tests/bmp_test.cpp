@@ -27,7 +27,8 @@ TEST(BmpRead, FilesOfPillowNetpbmAndImageMagick) {
   ExpectPillowFilesRead(ReadBMP, "bmp", {{"1", 1, 1}, {"L", 1, 8}, {"P", 1, 8}, {"RGB", 3, 24}});
   const std::string im = std::string(kConvert) + " %i ";
   // ImageMagick's default BMP has the 124-byte header; BMP3 the 40-byte one.
-  ExpectToolFilesRead(ReadBMP, {{"ppmtobmp -bpp 1 %i > %o", 2, 1}, {"ppmtobmp -bpp 4 %i > %o", 16, 4},
+  ExpectToolFilesRead(ReadBMP, {{"ppmtobmp -bpp 1 %i > %o", 2, 1},
+                                {"ppmtobmp -bpp 4 %i > %o", 16, 4},
                                 {"ppmtobmp -bpp 8 %i > %o", 256, 8},
                                 {"ppmtobmp -bpp 24 %i > %o", 1u << 24, 24},
                                 {im + "bmp:%o", 1u << 24, 24}, {im + "BMP3:%o", 1u << 24, 24}});
@@ -47,7 +48,8 @@ TEST(BmpWrite, RefusesBadRecordsBeforeCreatingTheFile) {
   Record empty, pal(0);
   MakeRecord(pal, 2, 2, 8);
   pal->bytes_per_palette_entry = 2;
-  for (RasterImage *bad : {&empty, &pal}) EXPECT_EQ(WriteBMP(path.c_str(), *bad), RASTER_ERR_INVALID_IMAGE);
+  for (RasterImage *bad : {&empty, &pal})
+    EXPECT_EQ(WriteBMP(path.c_str(), *bad), RASTER_ERR_INVALID_IMAGE);
   EXPECT_EQ(GetLastRasterError(), RASTER_ERR_INVALID_IMAGE);
   EXPECT_FALSE(std::ifstream(path).good()) << "no file is created";
   pal->bytes_per_palette_entry = 3;

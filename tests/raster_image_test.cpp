@@ -13,8 +13,8 @@ using namespace tsl;
 using namespace tsltest;
 
 // A record whose stored rows (bottom first) start with the given bytes.
-void Fill(Record &r, uint32_t w, unsigned bpp, std::initializer_list<Bytes> rows, uint16_t pal = 0) {
-  MakeRecord(r, w, static_cast<uint32_t>(rows.size()), bpp, pal);
+void Fill(Record &r, uint32_t w, unsigned bpp, std::initializer_list<Bytes> rows, uint16_t n = 0) {
+  MakeRecord(r, w, static_cast<uint32_t>(rows.size()), bpp, n);
   uint32_t y = 0;
   for (const Bytes &row : rows) std::memcpy(r.Row(y++), row.data(), row.size());
 }
@@ -66,7 +66,7 @@ TEST(RasterRecord, CopyIsDeepAndIndependent) {
 TEST(RasterConvert, PaletteToRgbTransparencyAndIndicesBeyondThePalette) {
   Record src(1), out(1), small(0), rgb(0);
   Fill(src, 3, 8, {{5, 1, 200}});
-  for (int i = 0; i < 256; ++i) src->palette[4 * i] = static_cast<uint8_t>(i), src->palette[4 * i + 1] = 7;
+  for (int i = 0; i < 256; ++i) src->palette[4 * i] = uint8_t(i), src->palette[4 * i + 1] = 7;
   src->transparency_index = 5;
   ASSERT_EQ(ConvertPaletteToRGB(src.img, &out), RASTER_OK);
   EXPECT_EQ(RowOf(out, 0, 12), (Bytes{5, 7, 0, 0, 1, 7, 0, 255, 200, 7, 0, 255}));

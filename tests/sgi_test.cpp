@@ -29,7 +29,7 @@ Bytes SgiHeader(uint8_t storage, uint8_t dimension, uint8_t x, uint8_t y, uint8_
 Bytes RleFile(uint8_t width, const std::vector<Bytes> &rows) {
   Bytes f = SgiHeader(1, 2, width, static_cast<uint8_t>(rows.size()), 1), data;
   for (const Bytes &r : rows) {
-    AppendBe32(f, 512 + 8 * static_cast<uint32_t>(rows.size()) + static_cast<uint32_t>(data.size()));
+    AppendBe32(f, static_cast<uint32_t>(512 + 8 * rows.size() + data.size()));
     data.insert(data.end(), r.begin(), r.end());
   }
   for (const Bytes &r : rows) AppendBe32(f, static_cast<uint32_t>(r.size()));
@@ -46,10 +46,12 @@ TEST(SgiRead, FilesOfImageMagickAndPillow) {
   TSL_NEED_TOOL("/usr/bin/python3");
   // ImageMagick writes run-length rows unless told otherwise.
   const std::string im = std::string(kConvert) + " %i ";
-  ExpectToolFilesRead(ReadRGB, {{im + "sgi:%o", 1u << 24, 24}, {im + "-compress None sgi:%o", 1u << 24, 24},
+  ExpectToolFilesRead(ReadRGB, {{im + "sgi:%o", 1u << 24, 24},
+                                {im + "-compress None sgi:%o", 1u << 24, 24},
                                 {im + "sgi:%o", 0, 8}, {im + "-compress None sgi:%o", 0, 8},
                                 {im + "-alpha set sgi:%o", 1u << 24, 32}});
-  ExpectPillowFilesRead(ReadRGB, "rgb", {{"L", 1, 8}, {"RGB", 3, 24}, {"RGBA", 4, 32}}, {"format='SGI'"});
+  ExpectPillowFilesRead(ReadRGB, "rgb", {{"L", 1, 8}, {"RGB", 3, 24}, {"RGBA", 4, 32}},
+                        {"format='SGI'"});
 }
 
 TEST(SgiWrite, ReadBackByPillowNetpbmAndOurselves) {

@@ -33,10 +33,12 @@ TEST(TgaRead, FilesOfPillowAndNetpbm) {
   ExpectPillowFilesRead(ReadTGA, "tga", {{"L", 1, 8}, {"P", 1, 8}, {"RGB", 3, 24}, {"RGBA", 4, 32}},
                         {"", "compression='tga_rle'", "orientation=1",
                          "compression='tga_rle', orientation=1"});
-  ExpectToolFilesRead(ReadTGA, {{"pamtotga -cmap %i > %o", 40, 8}, {"pamtotga -cmap -norle %i > %o", 40, 8},
+  ExpectToolFilesRead(ReadTGA, {{"pamtotga -cmap %i > %o", 40, 8},
+                                {"pamtotga -cmap -norle %i > %o", 40, 8},
                                 {"pamtotga -rgb %i > %o", 1u << 24, 24},
                                 {"pamtotga -rgb -norle %i > %o", 1u << 24, 24},
-                                {"pamtotga -mono %i > %o", 0, 8}, {"pamtotga -mono -norle %i > %o", 0, 8}});
+                                {"pamtotga -mono %i > %o", 0, 8},
+                                {"pamtotga -mono -norle %i > %o", 0, 8}});
 }
 
 // Hand-made files and the top-first RGB(A) they hold.
@@ -49,17 +51,20 @@ TEST(TgaRead, OrdersDepthsRunsAndColourMaps) {
       {"top-right", Tga(3, 0, 0, 0, 2, 2, 8, 0x30, {1, 2, 3, 4}), GreyToRgb({2, 1, 4, 3})},
       // 32 bits without alpha bits read as 24; with them as 32.
       {"32 no alpha", Tga(2, 0, 0, 0, 2, 1, 32, 0, {1, 2, 3, 4, 5, 6, 7, 8}), {3, 2, 1, 7, 6, 5}},
-      {"32 alpha", Tga(2, 0, 0, 0, 2, 1, 32, 8, {1, 2, 3, 4, 5, 6, 7, 8}), {3, 2, 1, 4, 7, 6, 5, 8}},
+      {"32 alpha", Tga(2, 0, 0, 0, 2, 1, 32, 8, {1, 2, 3, 4, 5, 6, 7, 8}),
+       {3, 2, 1, 4, 7, 6, 5, 8}},
       {"32 rle", Tga(10, 0, 0, 0, 3, 1, 32, 0, {0x82, 1, 2, 3, 4}), {3, 2, 1, 3, 2, 1, 3, 2, 1}},
       {"15 bits", Tga(2, 0, 0, 0, 2, 1, 15, 0, {0xFF, 0x7F, 0x1F, 0}), {248, 248, 248, 0, 0, 248}},
       // A run longer than the picture is cut at its last pixel.
       {"long run", Tga(11, 0, 0, 0, 2, 2, 8, 0, {0xFF, 77}), GreyToRgb({77, 77, 77, 77})},
       // Colour maps of 24, 16 and 32 bits, stored blue, green, red.
-      {"map 24", Tga(1, 1, 2, 24, 2, 1, 8, 0, {10, 20, 30, 40, 50, 60, 1, 0}), {60, 50, 40, 30, 20, 10}},
+      {"map 24", Tga(1, 1, 2, 24, 2, 1, 8, 0, {10, 20, 30, 40, 50, 60, 1, 0}),
+       {60, 50, 40, 30, 20, 10}},
       {"map 16", Tga(1, 1, 1, 16, 1, 1, 8, 0, {0x1F, 0, 0}), {0, 0, 248}},
       {"map 32", Tga(1, 1, 1, 32, 1, 1, 8, 0, {10, 20, 30, 99, 0}), {30, 20, 10}},
       // Maps in a true-colour file, or of 8-bit entries, skipped by size.
-      {"map skipped", Tga(2, 1, 3, 24, 1, 1, 24, 0, {9, 9, 9, 9, 9, 9, 9, 9, 9, 1, 2, 3}), {3, 2, 1}},
+      {"map skipped", Tga(2, 1, 3, 24, 1, 1, 24, 0, {9, 9, 9, 9, 9, 9, 9, 9, 9, 1, 2, 3}),
+       {3, 2, 1}},
       {"grey map", Tga(3, 1, 3, 8, 2, 1, 8, 0, {9, 9, 9, 2, 1}), GreyToRgb({2, 1})},
   };
   for (const auto &c : cases) {
@@ -101,7 +106,8 @@ TEST(TgaWrite, GreyShortcutOnlyForTheExactRampAndBlueGreenRedMaps) {
   std::memcpy(bw->palette + 4, "\1\2\3", 3);
   bw->bits[0] = 0x81;
   ASSERT_EQ(WriteTGA(path.c_str(), bw.img), RASTER_OK);
-  EXPECT_EQ(ReadFile(path), Tga(1, 1, 2, 24, 9, 1, 8, 0x20, {0, 0, 0, 1, 2, 3, 1, 0, 0, 0, 0, 0, 0, 1, 0}));
+  EXPECT_EQ(ReadFile(path),
+            Tga(1, 1, 2, 24, 9, 1, 8, 0x20, {0, 0, 0, 1, 2, 3, 1, 0, 0, 0, 0, 0, 0, 1, 0}));
 }
 
 TEST(TgaWrite, RefusesSidesBeyondSixteenBits) { ExpectSidesLimitedTo16Bits(WriteTGA); }
