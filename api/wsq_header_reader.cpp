@@ -118,7 +118,7 @@ void ResetFrameHeader() {
 
 using namespace tsl;
 
-extern "C" TESSALY_API int Fast_WSQ_decode_stream(unsigned char *data, int length, int *width,
+extern "C" TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length, int *width,
                                                   int *height, int *ppi, char **comment) {
   if (!data || length < 0) length = 0;
   const uint8_t *cbufptr = data;

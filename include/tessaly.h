@@ -30,7 +30,6 @@ extern "C" {
 
 /* ---- WSQ streams -------------------------------------------------------- */
 
-/* WSQ-STREAM-FUNCTIONS */
 /* Compresses a grey image (sides 65 to 65535) at bitrate bits per pixel; returns 1 with
  * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code. */
 TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
@@ -42,7 +41,6 @@ TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
                                   unsigned char **odata, int *width, int *height,
                                   int *ppi, char **comment);
 
-
 /*
  * Reads only the headers of a WSQ stream: width and height from its frame
  * header and the text of the last comment segment before the first block.
@@ -52,10 +50,9 @@ TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
  * when the stream ends before its frame header; the outputs are then left
  * untouched).
  */
-TESSALY_API int Fast_WSQ_decode_stream(unsigned char *data, int length,
+TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length,
                                        int *width, int *height, int *ppi,
                                        char **comment);
-
 
 /* ---- Settings ----------------------------------------------------------- */
 /* Process-wide values read by later calls (see each). */
@@ -89,7 +86,6 @@ TESSALY_API void ShowFileConverter(void);
 
 /* ---- ANSI/NIST Type-6 and Type-8 binary image data ---------------------- */
 
-/* NIST-TYPE8-FUNCTIONS */
 /* Readers: bi-level image data (1 bit per pixel, most significant bit first,
  * or Group 4 coded) to a grey image of width x height bytes, 0 or 255 each.
  * The result stays the library's: valid until the next call of either Type-8
@@ -133,7 +129,6 @@ TESSALY_API int ReadSizeOfNISTType8BinaryField(void);
 
 /* ---- JPEG 2000 streams -------------------------------------------------- */
 
-/* JPEG2000-FUNCTIONS */
 /* Planar RGB to a JP2 ("jp2") or raw code stream ("jpc") in a new malloc'ed
  * buffer; rate is chosen from the image size. 0 done, -1 bad argument or
  * set-up failure (outputs untouched), -2 the encoder failed (outputs hold
@@ -150,7 +145,6 @@ TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
 
 /* ---- PBM / PGM / PPM streams -------------------------------------------- */
 
-/* NETPBM-FUNCTIONS */
 /* Raw P4 / P5 / P6 stream to a new malloc'ed planar RGB buffer (PBM: 0 black,
  * 255 white). A buffer already held in *output is freed on success. 0 done,
  * -1 for another form, bad sizes or short pixel data (outputs untouched). */
