@@ -124,7 +124,7 @@ Bytes EncodeBlocks(const Coeffs &c, int n1, int n2, const Bytes &after1 = {},
 
 // Decodes into exactly width x height places (so the sanitizer sees any
 // store past them) from an exact-size heap copy, with no table defined.
-int Decode(const Bytes &s, int width, int height, Coeffs *out, size_t *consumed = nullptr) {
+int Decode(const Bytes &s, int width, int height, Coeffs *out) {
   tsl::frm_header_wsq.width = static_cast<uint16_t>(width);
   tsl::frm_header_wsq.height = static_cast<uint16_t>(height);
   tsl::dqt_table.qtable_defined = 0;
@@ -136,16 +136,13 @@ int Decode(const Bytes &s, int width, int height, Coeffs *out, size_t *consumed 
   int ret = tsl::huffman_decode_data_mem(out->data(), &tsl::dtt_table, &tsl::dqt_table,
                                          tsl::dht_table, &cur, exact.data() + exact.size());
   tsl::free_wsq_decoder_resources();
-  if (consumed) *consumed = static_cast<size_t>(cur - exact.data());
   return ret;
 }
 
 void ExpectRoundTrip(const Coeffs &c, int n1, int n2, int width, int height) {
   Bytes s = EncodeBlocks(c, n1, n2);
   Coeffs out;
-  size_t consumed = 0;
-  ASSERT_EQ(Decode(s, width, height, &out, &consumed), 0);
-  EXPECT_EQ(consumed, s.size()) << "the cursor ends after EOI";
+  ASSERT_EQ(Decode(s, width, height, &out), 0);
   Coeffs expect = c;
   expect.resize(out.size(), 0);
   ASSERT_EQ(out, expect);
@@ -248,12 +245,13 @@ TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   ExpectRoundTrip(c, static_cast<int>(c.size()), 0, 200, 200);
 
   // 40 chained counts give sizes past 32 before limiting; every step still
-  // fits its arrays and every symbol keeps a code.
+  // fits its arrays, the sizes end within 16 bits and every symbol keeps
+  // a value slot.
   std::vector<uint32_t> freq(257, 0);
   w = ChainCounts(40);
   std::copy(w.begin(), w.end(), freq.begin());
   freq[256] = 1;
-  int *sizes = nullptr, adjust = 0, n = 0;
+  int *sizes = nullptr, adjust = 0;
   ASSERT_EQ(tsl::find_huff_sizes(&sizes, freq.data(), 256), 0);
   Owned<int> sizes_owned(sizes);
   EXPECT_GT(*std::max_element(sizes, sizes + 256), 32);
@@ -264,17 +262,17 @@ TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   ASSERT_EQ(tsl::sort_huffbits(bits), 0);
   ASSERT_EQ(tsl::sort_code_sizes(&values, sizes, 256), 0);
   Owned<uint8_t> values_owned(values);
-  HuffCode *list = nullptr, *table = nullptr;
-  ASSERT_EQ(tsl::build_huffsizes(&list, &n, bits, 256), 0);
-  Owned<HuffCode> list_owned(list);
-  EXPECT_EQ(n, 40);
-  tsl::build_huffcodes(list);
-  ASSERT_EQ(tsl::build_huffcode_table(&table, list, n, values, 256), 0);
-  Owned<HuffCode> table_owned(table);
-  ExpectSoundCodes(table, 40);
+  int total = 0;
+  for (int i = 0; i < tsl::kHuffbitsSlots; i++) total += bits[i] * (i < 16);
+  EXPECT_EQ(total, 40);
+  Bytes order(values, values + 40);
+  std::sort(order.begin(), order.end());
+  for (int k = 0; k < 40; k++) EXPECT_EQ(order[k], k);
 
   // A decoder's length counts may list 257 codes, not more.
   uint8_t counts[16] = {0, 0, 0, 0, 0, 0, 0, 0, 255, 2};
+  HuffCode *list = nullptr;
+  int n = 0;
   ASSERT_EQ(tsl::build_huffsizes(&list, &n, counts, 256), 0);
   EXPECT_EQ(n, 257);
   EXPECT_EQ(list[257].size, 0);
@@ -308,18 +306,18 @@ TEST(HuffmanBitWriter, RefusesOverflowAndSymbolsWithoutCode) {
   testing::internal::GetCapturedStderr();
 }
 
-TEST(HuffmanRoundTrip, RandomBoundaryAndStuffedBlocks) {
+TEST(HuffmanRoundTrip, RandomBoundaryStuffedAndEmptyBlocksWithComments) {
   for (uint64_t seed = 1; seed <= 12; seed++) {
     SCOPED_TRACE(seed);
     ExpectRoundTrip(RandomCoeffs(seed * 31, 20000, seed % 3 != 0), 3000 + int(seed) * 11, 9000,
                     150, 140);
   }
-  Coeffs c = {74, 75, -73, -74, 255, 256, -255, -256, 32767, -32768, 1, -1, 180, -180};
+  Coeffs b = {74, 75, -73, -74, 255, 256, -255, -256, 32767, -32768, 1, -1, 180, -180};
   for (int run : {100, 101, 255, 256, 65535, 65536, 131073}) {
-    c.insert(c.end(), static_cast<size_t>(run), 0);
-    c.push_back(-5);
+    b.insert(b.end(), static_cast<size_t>(run), 0);
+    b.push_back(-5);
   }
-  ExpectRoundTrip(c, 14, static_cast<int>(c.size()) - 17, 65535, 6);
+  ExpectRoundTrip(b, 14, static_cast<int>(b.size()) - 17, 65535, 6);
   // 0xFF-heavy escapes shifted through every bit offset.
   for (int shift = 0; shift < 8; shift++) {
     Coeffs e(static_cast<size_t>(shift), 1);
@@ -328,9 +326,6 @@ TEST(HuffmanRoundTrip, RandomBoundaryAndStuffedBlocks) {
     SCOPED_TRACE(shift);
     ExpectRoundTrip(e, static_cast<int>(e.size()), 0, 100, 100);
   }
-}
-
-TEST(HuffmanRoundTrip, EmptyBlocksAndComments) {
   Coeffs c = RandomCoeffs(77, 500, true), out;
   ExpectRoundTrip(c, 0, 500, 25, 20);
   ExpectRoundTrip(c, 500, 0, 25, 20);
