@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -238,9 +239,7 @@ TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   Coeffs c;
   for (int k = 0; k < 19; k++) c.insert(c.end(), w[k], static_cast<int16_t>(k + 1));
   Table t = Gen(c, {static_cast<int>(c.size())});
-  int longest = 0;
-  for (int i = 0; i < 256; i++) longest = std::max<int>(longest, t.codes.get()[i].size);
-  EXPECT_EQ(longest, 16);
+  EXPECT_GT(t.bits.get()[15], 0) << "limited to exactly 16 bits";
   for (int i = 16; i < tsl::kHuffbitsSlots; i++) EXPECT_EQ(t.bits.get()[i], 0);
   ExpectRoundTrip(c, static_cast<int>(c.size()), 0, 200, 200);
 
@@ -258,13 +257,10 @@ TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   uint8_t *bits = nullptr, *values = nullptr;
   ASSERT_EQ(tsl::find_num_huff_sizes(&bits, &adjust, sizes, 256), 0);
   Owned<uint8_t> bits_owned(bits);
-  EXPECT_EQ(adjust, 1);
   ASSERT_EQ(tsl::sort_huffbits(bits), 0);
   ASSERT_EQ(tsl::sort_code_sizes(&values, sizes, 256), 0);
   Owned<uint8_t> values_owned(values);
-  int total = 0;
-  for (int i = 0; i < tsl::kHuffbitsSlots; i++) total += bits[i] * (i < 16);
-  EXPECT_EQ(total, 40);
+  EXPECT_EQ(std::accumulate(bits, bits + 16, 0), 40);
   Bytes order(values, values + 40);
   std::sort(order.begin(), order.end());
   for (int k = 0; k < 40; k++) EXPECT_EQ(order[k], k);
@@ -378,7 +374,6 @@ TEST(HuffmanHostile, TruncatedCorruptAndRandomStreams) {
 
 TEST(HuffmanHostile, BudgetBadTablesAndMarkers) {
   const std::string past = "Decoded data extends past image buffer. Encoded data appears corrupt";
-  constexpr int kAnyNegative = 1;
   struct Case {
     Bytes bits, values, data;
     int table, width, height, ret;
@@ -394,7 +389,7 @@ TEST(HuffmanHostile, BudgetBadTablesAndMarkers) {
       {{0, 2}, {105, 106}, {0x7F, 0xFF, 0x00, 0xFF, 0x00}, 0, 3, 3, -51, "[4]", {}},
       {{0, 2}, {10, 181}, {0x3F}, 2, 8, 8, -51,
        "ERROR : huffman_decode_data_mem : huffman table {2} undefined.\n", {}},
-      {{0, 2}, {10, 181}, {0x3F}, 9, 8, 8, kAnyNegative, "", {}},  // no record 9
+      {{0, 2}, {10, 181}, {0x3F}, 9, 8, 8, -99, "Huffman table id 9 out of range", {}},
       {{0, 2}, {0, 255}, {0x7F}, 0, 8, 8, -52,
        "ERROR: huffman_decode_data_mem : Invalid code 255 (ff).\n", {}},
       {{0, 2}, {0, 255}, {0x3F}, 0, 8, 8, -52, "", {}},
@@ -416,7 +411,7 @@ TEST(HuffmanHostile, BudgetBadTablesAndMarkers) {
     testing::internal::CaptureStderr();
     int ret = Decode(s, k.width, k.height, &out);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(k.ret == kAnyNegative ? ret < 0 : ret == k.ret) << ret;
+    EXPECT_EQ(ret, k.ret);
     EXPECT_NE(err.find(k.err), std::string::npos) << err;
     if (!k.out.empty()) {
       EXPECT_EQ(out, k.out) << "no zero or value is stored past the end";

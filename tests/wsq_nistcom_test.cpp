@@ -126,30 +126,25 @@ TEST(FetText, ParsesJoinsAndRefuses) {
 }
 
 TEST(NistcomCombine, EntriesAreAddedInOrderAndLossyIsNeverCleared) {
+  const std::string img = "PIX_WIDTH 10\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500";
+  const std::string warn = "WARNING : combine_nistcom : request to unset lossy flag ignored\n";
   struct Case {
     const char *before;  // null: a new list
-    int width, lossy;
-    const char *after, *err;
+    int lossy;
+    std::string after, err;
   } cases[] = {
-      {nullptr, 1, 0, "NIST_COM 6\nPIX_WIDTH 1\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500\nLOSSY 0",
-       ""},
-      {"NIST_COM 2\nLOSSY 1", 10, 0,
-       "NIST_COM 6\nLOSSY 1\nPIX_WIDTH 10\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500",
-       "WARNING : combine_nistcom : request to unset lossy flag ignored\n"},
-      {"NIST_COM 2\nLOSSY 0", 10, 1,
-       "NIST_COM 6\nLOSSY 1\nPIX_WIDTH 10\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500", ""},
-      // An entry without a value counts as absent.
-      {"NIST_COM 2\nLOSSY", 10, 0,
-       "NIST_COM 6\nLOSSY 0\nPIX_WIDTH 10\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500", ""},
+      {nullptr, 0, "NIST_COM 6\n" + img + "\nLOSSY 0", ""},
+      {"NIST_COM 2\nLOSSY 1", 0, "NIST_COM 6\nLOSSY 1\n" + img, warn},
+      {"NIST_COM 2\nLOSSY 0", 1, "NIST_COM 6\nLOSSY 1\n" + img, ""},
+      {"NIST_COM 2\nLOSSY", 0, "NIST_COM 6\nLOSSY 0\n" + img, ""},  // no value: absent
       // A missing count entry is appended, counting the entries before it.
-      {"TITLE x", 1, 1,
-       "TITLE x\nPIX_WIDTH 1\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500\nLOSSY 1\nNIST_COM 6", ""},
+      {"TITLE x", 1, "TITLE x\n" + img + "\nLOSSY 1\nNIST_COM 6", ""},
   };
   for (const Case &k : cases) {
     FetHolder h;
     ASSERT_TRUE(!k.before || tsl::string2fet(&h.fet, k.before) == 0);
     testing::internal::CaptureStderr();
-    ASSERT_EQ(tsl::combine_nistcom(&h.fet, k.width, 400, 8, 500, k.lossy), 0);
+    ASSERT_EQ(tsl::combine_nistcom(&h.fet, 10, 400, 8, 500, k.lossy), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), k.err);
     EXPECT_EQ(Join(h.fet), k.after);
   }
