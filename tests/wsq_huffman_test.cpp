@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
+#include "common/checked.h"
 #include "support/test_support.h"
 #include "wsq/huffman.h"
 #include "wsq/huffman_blocks.h"
@@ -20,34 +23,46 @@ namespace {
 using tsl::HuffCode;
 using tsltest::Bytes;
 using Coeffs = std::vector<int16_t>;
-
-struct Free {
-  void operator()(void *p) const { std::free(p); }
-};
 template <typename T>
-using Owned = std::unique_ptr<T, Free>;
+using Owned = std::unique_ptr<T, tsl::FreeDeleter>;
 
 struct Table {
   Owned<HuffCode> codes;  // by symbol, 257 entries
   Owned<uint8_t> bits;    // length counts
   Owned<uint8_t> values;  // symbols in code order
-  int ncodes() const {
-    int n = 0;
-    for (int i = 0; i < tsl::kMaxCodeLength; i++) n += bits.get()[i];
-    return n;
-  }
 };
 
+// Sound: used symbols get distinct codes of 1 to 16 bits, none a prefix of
+// another, none all 1-bits, the reserved symbol none, with code space left.
+void ExpectSoundCodes(const HuffCode *codes, int expected_used) {
+  std::vector<HuffCode> list;
+  double kraft = 0;
+  for (int s = 0; s <= 256; s++) {
+    const HuffCode c = codes[s];
+    if (c.size == 0) continue;
+    ASSERT_TRUE(s < 256 && c.size <= 16 && c.code < (1u << c.size) - 1) << s << " " << c.size;
+    kraft += 1.0 / (1u << c.size);
+    for (const HuffCode &a : list) {
+      const HuffCode &lo = a.size <= c.size ? a : c, &hi = a.size <= c.size ? c : a;
+      ASSERT_NE(hi.code >> (hi.size - lo.size), lo.code) << "prefix clash at symbol " << s;
+    }
+    list.push_back(c);
+  }
+  EXPECT_EQ(static_cast<int>(list.size()), expected_used);
+  EXPECT_LT(kraft, 1.0);
+}
+
+// Tables of a block or blocks, checked for soundness.
 Table Gen(const Coeffs &c, std::vector<int> sizes) {
-  Table t;
   HuffCode *codes = nullptr;
   uint8_t *bits = nullptr, *values = nullptr;
   EXPECT_EQ(tsl::gen_hufftable_wsq(&codes, &bits, &values, c.data(), sizes.data(),
                                    static_cast<int>(sizes.size())),
             0);
-  t.codes.reset(codes);
-  t.bits.reset(bits);
-  t.values.reset(values);
+  Table t{Owned<HuffCode>(codes), Owned<uint8_t>(bits), Owned<uint8_t>(values)};
+  int used = 0;
+  for (int i = 0; i < 16; i++) used += bits ? bits[i] : 0;
+  if (codes) ExpectSoundCodes(codes, used);
   return t;
 }
 
@@ -62,41 +77,7 @@ std::map<int, uint32_t> Counts(const Coeffs &c) {
   return m;
 }
 
-Coeffs Zeros(int n) { return Coeffs(static_cast<size_t>(n), 0); }
-
-// A code table is sound when the used symbols get distinct codes of 1 to 16
-// bits, none a prefix of another, none all 1-bits, with code space left over.
-void ExpectSoundCodes(const HuffCode *codes, int nsymbols, int expected_used) {
-  int used = 0;
-  double kraft = 0;
-  std::vector<const HuffCode *> list;
-  for (int s = 0; s <= nsymbols; s++) {
-    const HuffCode &c = codes[s];
-    if (c.size == 0) continue;
-    ASSERT_LT(s, nsymbols) << "the reserved symbol never gets a code";
-    ASSERT_GE(c.size, 1);
-    ASSERT_LE(c.size, 16);
-    ASSERT_LT(c.code, 1u << c.size);
-    ASSERT_NE(c.code, (1u << c.size) - 1) << "all-ones code for symbol " << s;
-    kraft += 1.0 / (1u << c.size);
-    list.push_back(&c);
-    used++;
-  }
-  EXPECT_EQ(used, expected_used);
-  EXPECT_LT(kraft, 1.0);
-  for (const HuffCode *a : list)
-    for (const HuffCode *b : list) {
-      if (a == b || a->size > b->size) continue;
-      ASSERT_NE(b->code >> (b->size - a->size), a->code) << "prefix clash";
-    }
-}
-
-// ---- stream pieces for the decoder --------------------------------------
-
-void Put16(Bytes *s, int v) {
-  s->push_back(static_cast<uint8_t>(v >> 8));
-  s->push_back(static_cast<uint8_t>(v));
-}
+void Put16(Bytes *s, int v) { s->insert(s->end(), {uint8_t(v >> 8), uint8_t(v)}); }
 
 void PutDht(Bytes *s, int id, const uint8_t *bits, const uint8_t *values) {
   int n = 0;
@@ -108,435 +89,276 @@ void PutDht(Bytes *s, int id, const uint8_t *bits, const uint8_t *values) {
   s->insert(s->end(), values, values + n);
 }
 
-void PutSob(Bytes *s, int id) {
-  Put16(s, 0xFFA3);
-  Put16(s, 3);
-  s->push_back(static_cast<uint8_t>(id));
-}
+void PutSob(Bytes *s, int id) { s->insert(s->end(), {0xFF, 0xA3, 0x00, 0x03, uint8_t(id)}); }
 
 Bytes Compress(const int16_t *c, int n, const HuffCode *codes) {
   std::vector<uint8_t> buf(static_cast<size_t>(n) * 8 + 16);
   int len = -1;
-  EXPECT_EQ(tsl::compress_block(buf.data(), static_cast<int>(buf.size()), &len, c, n, 74, 100,
-                                codes),
-            0);
+  EXPECT_EQ(tsl::compress_block(buf.data(), int(buf.size()), &len, c, n, 74, 100, codes), 0);
   return Bytes(buf.begin(), buf.begin() + std::max(len, 0));
 }
 
+void PutBlock(Bytes *s, int id, const int16_t *c, int n, const HuffCode *codes) {
+  PutSob(s, id);
+  Bytes d = Compress(c, n, codes);
+  s->insert(s->end(), d.begin(), d.end());
+}
+
 // Tables and blocks as the encoder lays them out: table 0 and block 1,
-// table 1 and blocks 2 and 3. before_eoi is inserted just before EOI.
-Bytes EncodeBlocks(const Coeffs &c, int n1, int n2, int n3, const Bytes &after_block1 = {},
+// table 1 and blocks 2 and 3; extra bytes after block 1 and before EOI.
+Bytes EncodeBlocks(const Coeffs &c, int n1, int n2, const Bytes &after1 = {},
                    const Bytes &before_eoi = {}) {
+  int n3 = static_cast<int>(c.size()) - n1 - n2;
   Bytes s;
   Table t0 = Gen(c, {n1});
   PutDht(&s, 0, t0.bits.get(), t0.values.get());
-  PutSob(&s, 0);
-  Bytes d = Compress(c.data(), n1, t0.codes.get());
-  s.insert(s.end(), d.begin(), d.end());
-  s.insert(s.end(), after_block1.begin(), after_block1.end());
-  Coeffs rest(c.begin() + n1, c.end());
-  Table t1 = Gen(rest, {n2, n3});
+  PutBlock(&s, 0, c.data(), n1, t0.codes.get());
+  s.insert(s.end(), after1.begin(), after1.end());
+  Table t1 = Gen(Coeffs(c.begin() + n1, c.end()), {n2, n3});
   PutDht(&s, 1, t1.bits.get(), t1.values.get());
-  PutSob(&s, 1);
-  d = Compress(rest.data(), n2, t1.codes.get());
-  s.insert(s.end(), d.begin(), d.end());
-  PutSob(&s, 1);
-  d = Compress(rest.data() + n2, n3, t1.codes.get());
-  s.insert(s.end(), d.begin(), d.end());
+  PutBlock(&s, 1, c.data() + n1, n2, t1.codes.get());
+  PutBlock(&s, 1, c.data() + n1 + n2, n3, t1.codes.get());
   s.insert(s.end(), before_eoi.begin(), before_eoi.end());
   Put16(&s, 0xFFA1);
   return s;
 }
 
-// Decodes into an array of exactly width x height places (so the sanitizer
-// sees any store past it) with no quantization table defined.
-int Decode(const Bytes &s, int width, int height, Coeffs *out, size_t *consumed = nullptr) {
+// Decodes into exactly width x height places (so the sanitizer sees any
+// store past them) from an exact-size heap copy, with no table defined.
+int Decode(const Bytes &s, int width, int height, Coeffs *out) {
   tsl::frm_header_wsq.width = static_cast<uint16_t>(width);
   tsl::frm_header_wsq.height = static_cast<uint16_t>(height);
   tsl::dqt_table.qtable_defined = 0;
   for (auto &t : tsl::dht_table) t.table_defined = 0;
-  std::unique_ptr<int16_t[]> ip(new int16_t[static_cast<size_t>(width) * height]());
-  std::vector<uint8_t> exact(s);  // heap copy of exactly the stream's size
+  out->assign(static_cast<size_t>(width) * height, 0);
+  Bytes exact(s);
   const uint8_t *cur = exact.data();
   tsl::init_wsq_decoder_resources();
-  int ret = tsl::huffman_decode_data_mem(ip.get(), &tsl::dtt_table, &tsl::dqt_table,
+  int ret = tsl::huffman_decode_data_mem(out->data(), &tsl::dtt_table, &tsl::dqt_table,
                                          tsl::dht_table, &cur, exact.data() + exact.size());
   tsl::free_wsq_decoder_resources();
-  if (consumed) *consumed = static_cast<size_t>(cur - exact.data());
-  out->assign(ip.get(), ip.get() + static_cast<size_t>(width) * height);
   return ret;
 }
 
-// Round trip of three blocks through an image of width x height places.
 void ExpectRoundTrip(const Coeffs &c, int n1, int n2, int width, int height) {
-  int n3 = static_cast<int>(c.size()) - n1 - n2;
-  Bytes s = EncodeBlocks(c, n1, n2, n3);
+  Bytes s = EncodeBlocks(c, n1, n2);
   Coeffs out;
-  size_t consumed = 0;
-  ASSERT_EQ(Decode(s, width, height, &out, &consumed), 0);
-  EXPECT_EQ(consumed, s.size()) << "the cursor ends after EOI";
+  ASSERT_EQ(Decode(s, width, height, &out), 0);
   Coeffs expect = c;
   expect.resize(out.size(), 0);
   ASSERT_EQ(out, expect);
 }
 
+// Runs of zeros and values; skewed ones favour short runs and small values
+// with a few escapes, the others spread values over -600..599.
 Coeffs RandomCoeffs(uint64_t seed, int n, bool skewed) {
-  tsltest::Rng rng(seed);
+  tsltest::Rng r(seed);
   Coeffs c;
   while (static_cast<int>(c.size()) < n) {
-    uint32_t r = rng.Below(100);
-    if (r < 30) {
-      int run = skewed ? 1 + rng.Below(rng.Below(3) == 0 ? 400 : 20) : 1 + rng.Below(300);
-      c.insert(c.end(), std::min(run, n - static_cast<int>(c.size())), 0);
-    } else if (skewed) {
-      int v = r < 90 ? 1 + rng.Below(3) : (r < 98 ? 1 + rng.Below(80) : 1 + rng.Below(3000));
-      c.push_back(static_cast<int16_t>(rng.Below(2) ? v : -v));
-    } else {
-      c.push_back(static_cast<int16_t>(static_cast<int>(rng.Below(1200)) - 600));
-    }
+    uint32_t k = r.Below(100);
+    int v = !skewed ? int(r.Below(1200)) - 600
+                    : (k < 90 ? 1 + r.Below(3) : k < 98 ? 1 + r.Below(80) : 1 + r.Below(3000));
+    if (k < 30) c.insert(c.end(), r.Below(skewed && r.Below(3) ? 20 : 300) + 1, 0);
+    else c.push_back(int16_t(skewed && r.Below(2) ? -v : v));
   }
+  c.resize(static_cast<size_t>(n));
   return c;
 }
 
-// ---- symbol alphabet -----------------------------------------------------
-
-TEST(HuffmanSymbols, ValuesAndRunsMapToTheirSymbols) {
-  const std::map<int, int> values = {{74, 254}, {-73, 107}, {75, 101},  {255, 101}, {256, 103},
-                                     {-74, 102}, {-255, 102}, {-256, 104}, {1, 181},  {-1, 179}};
-  for (auto [v, sym] : values)
-    EXPECT_EQ(Counts({static_cast<int16_t>(v)}), (std::map<int, uint32_t>{{sym, 1}, {256, 1}}))
-        << "value " << v;
-  const std::map<int, int> runs = {{1, 1}, {100, 100}, {101, 105}, {255, 105}, {256, 106},
-                                   {65535, 106}};
-  for (auto [n, sym] : runs)
-    EXPECT_EQ(Counts(Zeros(n)), (std::map<int, uint32_t>{{sym, 1}, {256, 1}})) << "run " << n;
-  EXPECT_EQ(Counts(Zeros(65536)), (std::map<int, uint32_t>{{1, 1}, {106, 1}, {256, 1}}));
-  EXPECT_EQ(Counts({0, 0, 5, 0, 5, 0, 0, 0}),
-            (std::map<int, uint32_t>{{1, 1}, {2, 1}, {3, 1}, {185, 2}, {256, 1}}));
-  EXPECT_EQ(Counts({}), (std::map<int, uint32_t>{{256, 1}}));
-}
-
-// ---- code construction ---------------------------------------------------
-
-TEST(HuffmanCodes, SmallTableIsExactlyTheCanonicalCode) {
-  // Symbols 181 x5, 182 x3, 183 x1 (plus the reserved symbol): sizes 1, 2, 3.
-  Coeffs c = {1, 2, 3, 1, 1, 2, 1, 2, 1};
-  Table t = Gen(c, {9});
-  EXPECT_EQ(std::vector<uint8_t>(t.bits.get(), t.bits.get() + 16),
-            (std::vector<uint8_t>{1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(std::vector<uint8_t>(t.values.get(), t.values.get() + 3),
-            (std::vector<uint8_t>{181, 182, 183}));
-  const HuffCode *h = t.codes.get();
-  EXPECT_EQ(h[181].size, 1);
-  EXPECT_EQ(h[181].code, 0u);
-  EXPECT_EQ(h[182].size, 2);
-  EXPECT_EQ(h[182].code, 2u);
-  EXPECT_EQ(h[183].size, 3);
-  EXPECT_EQ(h[183].code, 6u);
-  // 0 10 110 0 0 10 0 10 0, padded with 1-bits.
-  EXPECT_EQ(Compress(c.data(), 9, h), (Bytes{0x58, 0x93}));
-}
-
-TEST(HuffmanCodes, EqualCountsPickTheHigherSymbolFirst) {
-  uint32_t freq[257] = {};
-  freq[3] = 2;
-  freq[9] = 2;
-  freq[256] = 1;
-  int v1, v2;
-  tsl::find_least_freq(&v1, &v2, freq, 256);
-  EXPECT_EQ(v1, 256);
-  EXPECT_EQ(v2, 9);
-  // The reserved symbol pairs with the highest-numbered rarest symbol, which
-  // therefore ends one bit longer than its equal.
-  Table t = Gen({1, 1, 2, 2}, {4});
-  EXPECT_EQ(t.codes.get()[181].size, 1);
-  EXPECT_EQ(t.codes.get()[182].size, 2);
-
-  uint32_t none[257] = {};
-  tsl::find_least_freq(&v1, &v2, none, 256);
-  EXPECT_EQ(v1, -1);
-  EXPECT_EQ(v2, -1);
-  none[256] = 1;
-  tsl::find_least_freq(&v1, &v2, none, 256);
-  EXPECT_EQ(v1, 256);
-  EXPECT_EQ(v2, -1);
-}
-
-TEST(HuffmanCodes, EmptyAndSingleSymbolBlocks) {
-  Table empty = Gen({}, {0});
-  EXPECT_EQ(empty.ncodes(), 0);
-  for (int s = 0; s <= 256; s++) EXPECT_EQ(empty.codes.get()[s].size, 0);
-  EXPECT_EQ(Compress(nullptr, 0, empty.codes.get()), Bytes{}) << "no data bytes at all";
-
-  Table one = Gen(Zeros(7), {7});
-  EXPECT_EQ(one.ncodes(), 1);
-  EXPECT_EQ(one.codes.get()[7].size, 1);
-  EXPECT_EQ(one.codes.get()[7].code, 0u) << "the one-bit code 1 stays unused";
-}
-
-TEST(HuffmanCodes, SecondBlockIsCountedAfterTheFirstAndReservedOnce) {
-  // Correct: 181 and 182 once each plus reserved once give sizes 1 and 2;
-  // a reserved symbol counted twice would give 2 and 2.
-  Table t = Gen({1, 2}, {1, 1});
-  EXPECT_EQ(t.codes.get()[181].size, 1);
-  EXPECT_EQ(t.codes.get()[182].size, 2);
-  // Zero runs do not continue across the block boundary.
-  Table r = Gen({0, 0, 0}, {2, 1});
-  EXPECT_GT(r.codes.get()[1].size, 0);
-  EXPECT_GT(r.codes.get()[2].size, 0);
-  EXPECT_EQ(r.codes.get()[3].size, 0);
-}
-
-TEST(HuffmanCodes, RandomAndSkewedTablesAreSound) {
-  for (uint64_t seed = 1; seed <= 40; seed++) {
-    Coeffs c = RandomCoeffs(seed, 3000 + static_cast<int>(seed) * 100, seed % 2 == 0);
-    Table t = Gen(c, {static_cast<int>(c.size())});
-    int used = 0;
-    for (auto &kv : Counts(c)) used += kv.first != 256;
-    ExpectSoundCodes(t.codes.get(), 256, used);
-    EXPECT_EQ(t.ncodes(), used);
+TEST(HuffmanSymbols, ValuesRunsAndEscapesMapToTheirSymbols) {
+  using M = std::map<int, uint32_t>;
+  const std::vector<std::pair<Coeffs, M>> cases = {
+      {{74}, {{254, 1}}},   {{-73}, {{107, 1}}},  {{75}, {{101, 1}}},  {{255}, {{101, 1}}},
+      {{256}, {{103, 1}}},  {{-74}, {{102, 1}}},  {{-255}, {{102, 1}}}, {{-256}, {{104, 1}}},
+      {{1}, {{181, 1}}},    {{-1}, {{179, 1}}},   {Coeffs(1), {{1, 1}}}, {Coeffs(100), {{100, 1}}},
+      {Coeffs(101), {{105, 1}}}, {Coeffs(255), {{105, 1}}}, {Coeffs(256), {{106, 1}}},
+      {Coeffs(65535), {{106, 1}}}, {Coeffs(65536), {{1, 1}, {106, 1}}}, {{}, {}},
+      {{0, 0, 5, 0, 5, 0, 0, 0}, {{1, 1}, {2, 1}, {3, 1}, {185, 2}}}};
+  for (const auto &[c, expect] : cases) {
+    M m = expect;
+    m[256] = 1;  // the reserved symbol, counted once per table
+    EXPECT_EQ(Counts(c), m) << "block of " << c.size() << " starting " << (c.empty() ? 0 : c[0]);
   }
 }
 
-// Counts fib(k+3) (2, 3, 5, 8, ...) chain every merge onto the previous one,
-// so n symbols reach a code size of about n before limiting.
+TEST(HuffmanCodes, HandWorkedTablesAndBytes) {
+  // Counts plus the reserved symbol 256 (count 1), merged rarest first; of
+  // equal counts the higher symbol goes first, so 256 pairs with the
+  // highest-numbered rarest symbol, which ends one bit longer than its equal.
+  struct Case {
+    Coeffs c;
+    std::vector<int> blocks;
+    std::vector<std::array<int, 3>> codes;  // symbol, size, code; in value order
+    Bytes coded;                            // whole c as one block; empty: skip
+  } cases[] = {
+      // 181 x5, 182 x3, 183 x1: 0 10 110 0 0 10 0 10 0, padded with 1-bits.
+      {{1, 2, 3, 1, 1, 2, 1, 2, 1}, {9}, {{181, 1, 0}, {182, 2, 2}, {183, 3, 6}}, {0x58, 0x93}},
+      {{1, 1, 2, 2}, {4}, {{181, 1, 0}, {182, 2, 2}}, {0x2B}},
+      // The second block is counted after the first, the reserved symbol once
+      // (twice would give 2 and 2).
+      {{1, 2}, {1, 1}, {{181, 1, 0}, {182, 2, 2}}, {0x5F}},
+      // Zero runs do not continue across the block boundary: no run of 3.
+      {{0, 0, 0}, {2, 1}, {{1, 1, 0}, {2, 2, 2}}, {}},
+      // One symbol: code 0, the one-bit code 1 stays unused.
+      {Coeffs(7), {7}, {{7, 1, 0}}, {0x7F}},
+      {{}, {0}, {}, {}},
+      // One 16-bit escape (symbol 103 "0") of 32767: 0 0111111111111111, then
+      // seven 1-bits of padding making a last 0xFF, stuffed like the first.
+      {{32767}, {1}, {{103, 1, 0}}, {0x3F, 0xFF, 0x00, 0xFF, 0x00}},
+      {Coeffs(8, 1), {8}, {{181, 1, 0}}, {0x00}},  // a full byte: no padding
+      {Coeffs(9, 1), {9}, {{181, 1, 0}}, {0x00, 0x7F}},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(testing::PrintToString(k.c));
+    Table t = Gen(k.c, k.blocks);
+    Bytes bits(16, 0), values;
+    for (auto [sym, size, code] : k.codes) {
+      bits[size - 1]++;
+      values.push_back(uint8_t(sym));
+      EXPECT_EQ(t.codes.get()[sym].size, size) << sym;
+      EXPECT_EQ(t.codes.get()[sym].code, uint32_t(code)) << sym;
+    }
+    EXPECT_EQ(Bytes(t.bits.get(), t.bits.get() + 16), bits);
+    EXPECT_EQ(Bytes(t.values.get(), t.values.get() + values.size()), values);
+    if (!k.coded.empty() || k.c.empty()) {
+      EXPECT_EQ(Compress(k.c.data(), int(k.c.size()), t.codes.get()), k.coded);
+    }
+  }
+}
+
+// Counts 2, 3, 5, 8, ... chain every merge onto the previous one, so n
+// symbols reach a code size of about n before limiting.
 std::vector<uint32_t> ChainCounts(int n) {
-  std::vector<uint32_t> w;
-  uint32_t a = 2, b = 3;
-  for (int k = 0; k < n; k++) {
-    w.push_back(a);
-    uint32_t next = a + b;
-    a = b;
-    b = next;
-  }
+  std::vector<uint32_t> w = {2, 3};
+  while (static_cast<int>(w.size()) < n) w.push_back(w[w.size() - 1] + w[w.size() - 2]);
   return w;
 }
 
-TEST(HuffmanCodes, SkewedCountsAreLimitedToSixteenBits) {
+TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   std::vector<uint32_t> w = ChainCounts(19);
   Coeffs c;
   for (int k = 0; k < 19; k++) c.insert(c.end(), w[k], static_cast<int16_t>(k + 1));
-  uint32_t *counts = nullptr;
-  ASSERT_EQ(tsl::count_block(&counts, 256, c.data(), static_cast<int>(c.size()), 74, 100), 0);
-  int *sizes = nullptr;
-  ASSERT_EQ(tsl::find_huff_sizes(&sizes, counts, 256), 0);
-  EXPECT_GT(*std::max_element(sizes, sizes + 256), 16);
-  std::free(counts);
-  std::free(sizes);
-
   Table t = Gen(c, {static_cast<int>(c.size())});
-  ExpectSoundCodes(t.codes.get(), 256, 19);
+  EXPECT_GT(t.bits.get()[15], 0) << "limited to exactly 16 bits";
   for (int i = 16; i < tsl::kHuffbitsSlots; i++) EXPECT_EQ(t.bits.get()[i], 0);
   ExpectRoundTrip(c, static_cast<int>(c.size()), 0, 200, 200);
-}
 
-TEST(HuffmanCodes, CodeSizesBeyondThirtyTwoStillFitAndLimit) {
+  // 40 chained counts give sizes past 32 before limiting; every step still
+  // fits its arrays, the sizes end within 16 bits and every symbol keeps
+  // a value slot.
   std::vector<uint32_t> freq(257, 0);
-  std::vector<uint32_t> w = ChainCounts(40);
+  w = ChainCounts(40);
   std::copy(w.begin(), w.end(), freq.begin());
   freq[256] = 1;
-  int *sizes = nullptr;
+  int *sizes = nullptr, adjust = 0;
   ASSERT_EQ(tsl::find_huff_sizes(&sizes, freq.data(), 256), 0);
   Owned<int> sizes_owned(sizes);
   EXPECT_GT(*std::max_element(sizes, sizes + 256), 32);
-  uint8_t *bits = nullptr;
-  int adjust = 0;
+  uint8_t *bits = nullptr, *values = nullptr;
   ASSERT_EQ(tsl::find_num_huff_sizes(&bits, &adjust, sizes, 256), 0);
   Owned<uint8_t> bits_owned(bits);
-  EXPECT_EQ(adjust, 1);
   ASSERT_EQ(tsl::sort_huffbits(bits), 0);
-  uint8_t *values = nullptr;
   ASSERT_EQ(tsl::sort_code_sizes(&values, sizes, 256), 0);
   Owned<uint8_t> values_owned(values);
-  std::vector<uint8_t> order(values, values + 40);
+  EXPECT_EQ(std::accumulate(bits, bits + 16, 0), 40);
+  Bytes order(values, values + 40);
   std::sort(order.begin(), order.end());
-  for (int k = 0; k < 40; k++) EXPECT_EQ(order[k], k) << "every symbol keeps a value slot";
-  HuffCode *list = nullptr;
-  int n = 0;
-  ASSERT_EQ(tsl::build_huffsizes(&list, &n, bits, 256), 0);
-  Owned<HuffCode> list_owned(list);
-  EXPECT_EQ(n, 40);
-  tsl::build_huffcodes(list);
-  EXPECT_EQ(tsl::check_huffcodes_wsq(list, n), 0);
-  HuffCode *table = nullptr;
-  ASSERT_EQ(tsl::build_huffcode_table(&table, list, n, values, 256), 0);
-  Owned<HuffCode> table_owned(table);
-  ExpectSoundCodes(table, 256, 40);
-}
+  for (int k = 0; k < 40; k++) EXPECT_EQ(order[k], k);
 
-TEST(HuffmanCodes, DecoderListRefusesMoreCodesThanSymbols) {
-  uint8_t bits[16] = {};
-  bits[8] = 255;
-  bits[9] = 2;  // 257: one more than there are symbols is still accepted
+  // A decoder's length counts may list 257 codes, not more.
+  uint8_t counts[16] = {0, 0, 0, 0, 0, 0, 0, 0, 255, 2};
   HuffCode *list = nullptr;
   int n = 0;
-  ASSERT_EQ(tsl::build_huffsizes(&list, &n, bits, 256), 0);
+  ASSERT_EQ(tsl::build_huffsizes(&list, &n, counts, 256), 0);
   EXPECT_EQ(n, 257);
   EXPECT_EQ(list[257].size, 0);
   std::free(list);
-  bits[9] = 3;
+  counts[9] = 3;
   testing::internal::CaptureStderr();
-  EXPECT_LT(tsl::build_huffsizes(&list, &n, bits, 256), 0);
+  EXPECT_LT(tsl::build_huffsizes(&list, &n, counts, 256), 0);
   testing::internal::GetCapturedStderr();
 }
 
-// ---- bit writer ----------------------------------------------------------
-
-TEST(HuffmanBitWriter, StuffsAfterFFAndPadsWithOnes) {
-  // One 16-bit escape (symbol 103, code "0") of 32767: 0 0111111111111111,
-  // then seven 1-bits of padding, which make a last 0xFF that is stuffed too.
-  Coeffs c = {32767};
-  Table t = Gen(c, {1});
-  EXPECT_EQ(Compress(c.data(), 1, t.codes.get()), (Bytes{0x3F, 0xFF, 0x00, 0xFF, 0x00}));
-  // Eight one-bit codes fill a byte exactly: no padding byte.
-  Coeffs eight(8, 1), nine(9, 1);
-  Table t8 = Gen(eight, {8});
-  EXPECT_EQ(Compress(eight.data(), 8, t8.codes.get()), (Bytes{0x00}));
-  EXPECT_EQ(Compress(nine.data(), 9, t8.codes.get()), (Bytes{0x00, 0x7F}));
-}
-
-TEST(HuffmanBitWriter, NeverWritesPastItsCapacity) {
+TEST(HuffmanBitWriter, RefusesOverflowAndSymbolsWithoutCode) {
   Coeffs c = RandomCoeffs(5, 2000, false);
   Table t = Gen(c, {2000});
   Bytes full = Compress(c.data(), 2000, t.codes.get());
   ASSERT_GT(full.size(), 20u);
-  for (size_t cap : {full.size() - 1, full.size() / 2, size_t{1}, size_t{0}}) {
-    std::vector<uint8_t> buf(cap + 8, 0xEE);
-    int len = -7;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(tsl::compress_block(buf.data(), static_cast<int>(cap), &len, c.data(), 2000, 74,
-                                  100, t.codes.get()),
-              -33);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(len, -7);
-    for (size_t i = cap; i < buf.size(); i++) ASSERT_EQ(buf[i], 0xEE) << "cap " << cap;
-  }
-  std::vector<uint8_t> exact(full.size());
-  int len = 0;
-  ASSERT_EQ(tsl::compress_block(exact.data(), static_cast<int>(exact.size()), &len, c.data(),
-                                2000, 74, 100, t.codes.get()),
-            0);
-  EXPECT_EQ(Bytes(exact.begin(), exact.end()), full);
-}
-
-TEST(HuffmanBitWriter, SymbolWithoutCodeIsRefused) {
-  Table t = Gen({1, 1}, {2});
-  Coeffs other = {2};
-  std::vector<uint8_t> buf(16);
-  int len = 0;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(tsl::compress_block(buf.data(), 16, &len, other.data(), 1, 74, 100, t.codes.get()),
-            -53);
+  for (size_t cap : {full.size(), full.size() - 1, full.size() / 2, size_t{1}, size_t{0}}) {
+    std::vector<uint8_t> buf(cap + 8, 0xEE);
+    int len = -7, ok = cap == full.size();
+    EXPECT_EQ(tsl::compress_block(buf.data(), int(cap), &len, c.data(), 2000, 74, 100,
+                                  t.codes.get()),
+              ok ? 0 : -33);
+    EXPECT_EQ(len, ok ? int(cap) : -7);
+    EXPECT_EQ(Bytes(buf.begin() + cap, buf.end()), Bytes(8, 0xEE)) << "cap " << cap;
+  }
+  Table ones = Gen({1, 1}, {2});
+  int16_t two = 2;
+  uint8_t buf[16];
+  int len = 0;
+  EXPECT_EQ(tsl::compress_block(buf, 16, &len, &two, 1, 74, 100, ones.codes.get()), -53);
   testing::internal::GetCapturedStderr();
 }
 
-// ---- round trips ---------------------------------------------------------
-
-TEST(HuffmanRoundTrip, RandomAndSkewedBlocks) {
+TEST(HuffmanRoundTrip, RandomBoundaryStuffedAndEmptyBlocksWithComments) {
   for (uint64_t seed = 1; seed <= 12; seed++) {
-    Coeffs c = RandomCoeffs(seed * 31, 20000, seed % 3 != 0);
-    int n1 = 3000 + static_cast<int>(seed) * 11, n2 = 9000;
     SCOPED_TRACE(seed);
-    ExpectRoundTrip(c, n1, n2, 150, 140);
+    ExpectRoundTrip(RandomCoeffs(seed * 31, 20000, seed % 3 != 0), 3000 + int(seed) * 11, 9000,
+                    150, 140);
   }
-}
-
-TEST(HuffmanRoundTrip, BoundaryValuesRunsAndEscapes) {
-  Coeffs c;
-  for (int v : {74, 75, -73, -74, 255, 256, -255, -256, 32767, -32768, 1, -1, 180, -180})
-    c.push_back(static_cast<int16_t>(v));
+  Coeffs b = {74, 75, -73, -74, 255, 256, -255, -256, 32767, -32768, 1, -1, 180, -180};
   for (int run : {100, 101, 255, 256, 65535, 65536, 131073}) {
-    c.insert(c.end(), static_cast<size_t>(run), 0);
-    c.push_back(-5);
+    b.insert(b.end(), static_cast<size_t>(run), 0);
+    b.push_back(-5);
   }
-  int n1 = 14;
-  int n2 = static_cast<int>(c.size()) - n1 - 3;
-  ExpectRoundTrip(c, n1, n2, 65535, 6);
-}
-
-TEST(HuffmanRoundTrip, EscapesStraddlingStuffedBytes) {
-  // 0xFF-heavy escapes shifted through every bit offset by a leading run of
-  // one-bit codes.
+  ExpectRoundTrip(b, 14, static_cast<int>(b.size()) - 17, 65535, 6);
+  // 0xFF-heavy escapes shifted through every bit offset.
   for (int shift = 0; shift < 8; shift++) {
-    Coeffs c(static_cast<size_t>(shift), 1);
-    for (int i = 0; i < 30; i++) {
-      c.push_back(static_cast<int16_t>(i % 2 ? 32767 : -255));
-      c.push_back(1);
-      c.push_back(static_cast<int16_t>(i % 3 ? 255 : -32767));
-    }
+    Coeffs e(static_cast<size_t>(shift), 1);
+    for (int i = 0; i < 30; i++)
+      e.insert(e.end(), {int16_t(i % 2 ? 32767 : -255), 1, int16_t(i % 3 ? 255 : -32767)});
     SCOPED_TRACE(shift);
-    ExpectRoundTrip(c, static_cast<int>(c.size()), 0, 100, 100);
+    ExpectRoundTrip(e, static_cast<int>(e.size()), 0, 100, 100);
   }
-}
-
-TEST(HuffmanRoundTrip, EmptyBlocksAndCommentsBeforeEnd) {
-  Coeffs c = RandomCoeffs(77, 500, true);
+  Coeffs c = RandomCoeffs(77, 500, true), out;
   ExpectRoundTrip(c, 0, 500, 25, 20);
   ExpectRoundTrip(c, 500, 0, 25, 20);
-
   Bytes com = {0xFF, 0xA8, 0x00, 0x05, 'a', 'b', 'c'};
-  Coeffs out;
-  ASSERT_EQ(Decode(EncodeBlocks(c, 100, 300, 100, {}, com), 25, 20, &out), 0)
-      << "a comment after the third block is skipped";
+  ASSERT_EQ(Decode(EncodeBlocks(c, 100, 300, {}, com), 25, 20, &out), 0) << "before EOI";
   EXPECT_EQ(out, c);
-  ASSERT_EQ(Decode(EncodeBlocks(c, 100, 300, 100, com), 25, 20, &out), 0)
-      << "a comment between blocks is read like a table";
+  ASSERT_EQ(Decode(EncodeBlocks(c, 100, 300, com), 25, 20, &out), 0) << "between blocks";
   EXPECT_EQ(out, c);
-
-  // After block 1 a comment must be followed by a table or a block header.
-  Table t = Gen(c, {100});
-  Bytes s;
-  PutDht(&s, 0, t.bits.get(), t.values.get());
-  PutSob(&s, 0);
-  Bytes d = Compress(c.data(), 100, t.codes.get());
-  s.insert(s.end(), d.begin(), d.end());
-  s.insert(s.end(), com.begin(), com.end());
+  // After a block a comment must be followed by a table or a block header.
+  Bytes s = EncodeBlocks(c, 100, 300, com);
+  s.erase(std::search(s.begin(), s.end(), com.begin(), com.end()) + com.size(), s.end());
   Put16(&s, 0xFFA1);
   testing::internal::CaptureStderr();
   EXPECT_EQ(Decode(s, 25, 20, &out), -90);
   testing::internal::GetCapturedStderr();
 }
 
-// ---- hostile data ----------------------------------------------------------
-
-TEST(HuffmanHostile, EveryTruncationFailsAndStateDoesNotLeak) {
-  Coeffs c = RandomCoeffs(3, 3000, true);
-  Bytes s = EncodeBlocks(c, 700, 1800, 500);
-  Coeffs out;
+TEST(HuffmanHostile, TruncatedCorruptAndRandomStreams) {
+  Coeffs c = RandomCoeffs(3, 3000, true), out;
+  Bytes s = EncodeBlocks(c, 700, 1800);
+  tsltest::Rng rng(11);
   testing::internal::CaptureStderr();
   for (size_t n = 0; n < s.size(); n++)
     ASSERT_LT(Decode(Bytes(s.begin(), s.begin() + n), 60, 50, &out), 0) << n;
-  testing::internal::GetCapturedStderr();
-  // A failed decode leaves nothing behind that changes the next one.
-  ASSERT_EQ(Decode(s, 60, 50, &out), 0);
-  EXPECT_EQ(out, c);
-}
-
-TEST(HuffmanHostile, CorruptBytesGiveACodeOrAnImage) {
-  Coeffs c = RandomCoeffs(9, 2500, true);
-  Bytes s = EncodeBlocks(c, 600, 1500, 400);
-  tsltest::Rng rng(11);
-  Coeffs out;
-  testing::internal::CaptureStderr();
   for (int i = 0; i < 3000; i++) {
     Bytes b = s;
-    int flips = 1 + static_cast<int>(rng.Below(3));
-    for (int f = 0; f < flips; f++)
+    for (int f = 0, flips = 1 + int(rng.Below(3)); f < flips; f++)
       b[rng.Below(static_cast<uint32_t>(b.size()))] = static_cast<uint8_t>(rng.Next());
-    int ret = Decode(b, 50, 50, &out);
-    ASSERT_LE(ret, 0);
+    ASSERT_LE(Decode(b, 50, 50, &out), 0);
   }
   // Random length counts and data: no table may lead outside its arrays.
   for (int i = 0; i < 2000; i++) {
-    Bytes b;
     uint8_t bits[16] = {};
     int total = 0;
-    for (int k = 0; k < 16; k++) {
-      bits[k] = static_cast<uint8_t>(rng.Below(4) == 0 ? rng.Below(40) : 0);
-      total += bits[k];
-    }
+    for (auto &k : bits) total += k = uint8_t(rng.Below(4) == 0 ? rng.Below(40) : 0);
     if (total > 257) continue;
-    std::vector<uint8_t> values(257);
+    Bytes values(257), b;
     for (auto &v : values) v = static_cast<uint8_t>(rng.Next());
     PutDht(&b, 0, bits, values.data());
     PutSob(&b, 0);
@@ -545,101 +367,56 @@ TEST(HuffmanHostile, CorruptBytesGiveACodeOrAnImage) {
     ASSERT_LE(Decode(b, 8, 8, &out), 0);
   }
   testing::internal::GetCapturedStderr();
+  // A failed decode leaves nothing behind that changes the next one.
+  ASSERT_EQ(Decode(s, 60, 50, &out), 0);
+  EXPECT_EQ(out, c);
 }
 
-// A stream of one block with a given table (bits) and raw data bytes.
-Bytes OneBlock(const std::vector<uint8_t> &bits16, const std::vector<uint8_t> &values,
-               const Bytes &data, int table_id = 0) {
-  Bytes s;
-  PutDht(&s, 0, bits16.data(), values.data());
-  PutSob(&s, table_id);
-  s.insert(s.end(), data.begin(), data.end());
-  Put16(&s, 0xFFA1);
-  return s;
-}
-
-std::vector<uint8_t> Bits(std::initializer_list<uint8_t> first) {
-  std::vector<uint8_t> b(first);
-  b.resize(16, 0);
-  return b;
-}
-
-TEST(HuffmanHostile, BudgetStopsRunsAndValuesAtTheArrayEnd) {
-  Coeffs out;
-  // Two 2-bit codes: symbol 10 (run of 10) = 00, symbol 181 (value 1) = 01.
-  auto bits = Bits({0, 2});
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Decode(OneBlock(bits, {10, 181}, {0x3F}), 3, 3, &out), -51);  // 00 then padding
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR : huffman_decode_data_mem [2]: Decoded data extends past image buffer. "
-            "Encoded data appears corrupt or non-standard.\n");
-  EXPECT_EQ(out, Coeffs(9, 0)) << "no zero of the run is stored";
-
-  // Four values of 1 into 3 places: the fourth fails at once.
-  EXPECT_EQ(Decode(OneBlock(bits, {10, 181}, {0x55, 0xFF, 0x00}), 3, 1, &out), -51)
-      << "01 01 01 01 then padding";
-  EXPECT_EQ(out, (Coeffs{1, 1, 1}));
-  EXPECT_EQ(Decode(OneBlock(bits, {10, 181}, {0x57}), 3, 1, &out), 0) << "three values fit";
-
-  // 8- and 16-bit runs.
-  auto esc = Bits({0, 2});
-  testing::internal::CaptureStderr();
-  // 00 then 8 bits 00001011: a run of 11 into 9 places.
-  EXPECT_EQ(Decode(OneBlock(esc, {105, 106}, {0x02, 0xFF, 0x00, 0xFF}), 3, 3, &out), -51);
-  // 01 then 16 one-bits: a run of 65535.
-  EXPECT_EQ(Decode(OneBlock(esc, {105, 106}, {0x7F, 0xFF, 0x00, 0xFF, 0x00}), 3, 3, &out), -51);
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("[3]"), std::string::npos);
-  EXPECT_NE(err.find("[4]"), std::string::npos);
-}
-
-TEST(HuffmanHostile, BadTablesSymbolsAndMarkers) {
-  Coeffs out;
-  auto bits = Bits({0, 2});
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Decode(OneBlock(bits, {10, 181}, {0x3F}, 2), 8, 8, &out), -51);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR : huffman_decode_data_mem : huffman table {2} undefined.\n");
-  testing::internal::CaptureStderr();
-  EXPECT_LT(Decode(OneBlock(bits, {10, 181}, {0x3F}, 9), 8, 8, &out), 0) << "no record 9";
-  testing::internal::GetCapturedStderr();
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Decode(OneBlock(bits, {0, 255}, {0x7F}), 8, 8, &out), -52);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: huffman_decode_data_mem : Invalid code 255 (ff).\n");
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Decode(OneBlock(bits, {0, 255}, {0x3F}), 8, 8, &out), -52);
-  // One 2-bit code only: 16 bits that match nothing fail without reading on.
-  EXPECT_EQ(Decode(OneBlock(Bits({0, 1}), {181}, {0x7F, 0xFF, 0x00, 0xFF, 0x00}), 8, 8, &out),
-            -52);
-  testing::internal::GetCapturedStderr();
-
-  // A marker inside a 16-bit escape: symbol 103 = "0", then FF A1.
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(Decode(OneBlock(Bits({1}), {103}, {0x00, 0xFF, 0xA1}), 8, 8, &out), -41);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: getc_nextbits_wsq : No stuffed zeros\n");
-}
-
-TEST(HuffmanBitReader, ReadsAcrossBytesAndDropsStuffedZeros) {
-  const uint8_t data[] = {0xA5, 0xFF, 0x00, 0x3C, 0xFF, 0xA3};
-  const uint8_t *cur = data;
-  const uint8_t *end = data + sizeof data;
-  int count = 0;
-  uint16_t bits = 0;
-  uint16_t marker = 0;
-  ASSERT_EQ(tsl::getc_nextbits_wsq(&bits, nullptr, &cur, end, &count, 3), 0);
-  EXPECT_EQ(bits, 0x5);  // 101
-  ASSERT_EQ(tsl::getc_nextbits_wsq(&bits, nullptr, &cur, end, &count, 12), 0);
-  EXPECT_EQ(bits, 0x2FF);  // 00101 + 1111111
-  ASSERT_EQ(tsl::getc_nextbits_wsq(&bits, nullptr, &cur, end, &count, 9), 0);
-  EXPECT_EQ(bits, 0x13C);  // 1 + 00111100
-  EXPECT_EQ(count, 0);
-  ASSERT_EQ(tsl::getc_nextbits_wsq(&bits, &marker, &cur, end, &count, 1), 0);
-  EXPECT_EQ(marker, 0xFFA3) << "a 1-bit read given a marker takes it";
-  EXPECT_EQ(cur, end);
-  count = 0;
-  EXPECT_EQ(tsl::getc_nextbits_wsq(&bits, &marker, &cur, end, &count, 1), -39);
+TEST(HuffmanHostile, BudgetBadTablesAndMarkers) {
+  const std::string past = "Decoded data extends past image buffer. Encoded data appears corrupt";
+  struct Case {
+    Bytes bits, values, data;
+    int table, width, height, ret;
+    std::string err;
+    Coeffs out;  // empty: not checked
+  } cases[] = {
+      // Two 2-bit codes 00 and 01 for a run of 10 and the value 1.
+      {{0, 2}, {10, 181}, {0x3F}, 0, 3, 3, -51, "[2]: " + past, Coeffs(9, 0)},
+      {{0, 2}, {10, 181}, {0x55, 0xFF, 0x00}, 0, 3, 1, -51, "[1]", {1, 1, 1}},
+      {{0, 2}, {10, 181}, {0x57}, 0, 3, 1, 0, "", {1, 1, 1}},
+      // 8- and 16-bit runs: 00 00001011 (11 into 9), 01 + 16 one-bits.
+      {{0, 2}, {105, 106}, {0x02, 0xFF, 0x00, 0xFF}, 0, 3, 3, -51, "[3]", {}},
+      {{0, 2}, {105, 106}, {0x7F, 0xFF, 0x00, 0xFF, 0x00}, 0, 3, 3, -51, "[4]", {}},
+      {{0, 2}, {10, 181}, {0x3F}, 2, 8, 8, -51,
+       "ERROR : huffman_decode_data_mem : huffman table {2} undefined.\n", {}},
+      {{0, 2}, {10, 181}, {0x3F}, 9, 8, 8, -99, "Huffman table id 9 out of range", {}},
+      {{0, 2}, {0, 255}, {0x7F}, 0, 8, 8, -52,
+       "ERROR: huffman_decode_data_mem : Invalid code 255 (ff).\n", {}},
+      {{0, 2}, {0, 255}, {0x3F}, 0, 8, 8, -52, "", {}},
+      // One 2-bit code only: 16 bits that match nothing fail without reading on.
+      {{0, 1}, {181}, {0x7F, 0xFF, 0x00, 0xFF, 0x00}, 0, 8, 8, -52, "", {}},
+      // A marker inside a 16-bit escape (symbol 103 = "0").
+      {{1}, {103}, {0x00, 0xFF, 0xA1}, 0, 8, 8, -41,
+       "ERROR: getc_nextbits_wsq : No stuffed zeros\n", {}},
+  };
+  for (Case &k : cases) {
+    SCOPED_TRACE(testing::PrintToString(k.data) + " table " + std::to_string(k.table));
+    k.bits.resize(16, 0);
+    Bytes s;
+    PutDht(&s, 0, k.bits.data(), k.values.data());
+    PutSob(&s, k.table);
+    s.insert(s.end(), k.data.begin(), k.data.end());
+    Put16(&s, 0xFFA1);
+    Coeffs out;
+    testing::internal::CaptureStderr();
+    int ret = Decode(s, k.width, k.height, &out);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ret, k.ret);
+    EXPECT_NE(err.find(k.err), std::string::npos) << err;
+    if (!k.out.empty()) {
+      EXPECT_EQ(out, k.out) << "no zero or value is stored past the end";
+    }
+  }
 }
 
 }  // namespace

@@ -5,10 +5,7 @@
 #include <cstring>
 
 #include "wsq/stream_io.h"
-#if __has_include("wsq/wavelet.h")
 #include "wsq/wavelet.h"
-#define TSL_HAVE_Q_TREE 1
-#endif
 
 namespace tsl {
 
@@ -68,14 +65,10 @@ void BudgetFailure(int where) {
 // Coefficients of the subbands that a quantization table leaves uncoded.
 long long ZeroWidthArea(const DqtTable *dqttable) {
   long long area = 0;
-#ifdef TSL_HAVE_Q_TREE
   for (int k = 0; k < MAX_SUBBANDS; k++) {
     if (dqttable->q_widths[k] == 0.0f)
       area += static_cast<long long>(q_tree[k].lenx) * static_cast<long long>(q_tree[k].leny);
   }
-#else
-  (void)dqttable;
-#endif
   return area;
 }
 
