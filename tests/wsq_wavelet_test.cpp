@@ -56,7 +56,9 @@ double WorstError(const Floats &a, const Floats &b) {
 // pinned by hand ({x, y, width, height, inverted rows, inverted columns}).
 TEST(WsqTrees, StepsAndSubbandsPinned) {
   using Row = std::array<int, 6>;
-  auto step = [](const tsl::WTreeNode &n) { return Row{n.x, n.y, n.lenx, n.leny, n.inv_rw, n.inv_cl}; };
+  auto step = [](const tsl::WTreeNode &n) {
+    return Row{n.x, n.y, n.lenx, n.leny, n.inv_rw, n.inv_cl};
+  };
   auto band = [](const tsl::QTreeEntry &b) { return Row{b.x, b.y, b.lenx, b.leny, 0, 0}; };
   const Trees t(500, 400);
   const Row want[20] = {
@@ -93,7 +95,8 @@ TEST(WsqTrees, SubbandsCoverEveryPixelOnce) {
       for (const tsl::QTreeEntry &b : t.q)
         for (int y = b.y; y < b.y + b.leny; ++y)
           for (int x = b.x; x < b.x + b.lenx; ++x) ++hits[static_cast<size_t>(y) * width + x];
-      EXPECT_EQ(std::count(hits.begin(), hits.end(), 1), width * height) << width << "x" << height;
+      EXPECT_EQ(std::count(hits.begin(), hits.end(), 1), width * height)
+          << width << "x" << height;
       int shortest = 1 << 30;
       for (const tsl::WTreeNode &n : t.w) shortest = std::min({shortest, n.lenx, n.leny});
       EXPECT_EQ(shortest, (std::min(width, height) + 15) / 16);
@@ -133,7 +136,8 @@ TEST(WsqFilters, PlansMatchThePlainWalkBitForBit) {
         ASSERT_EQ(tsl::join_lets(back.data(), a.data(), lines, n, n, 1, b.shi, b.alsz, b.slo,
                                  b.ahsz, inv),
                   0);
-        reference::JoinLets(ref.data(), a.data(), lines, n, n, 1, b.shi, b.alsz, b.slo, b.ahsz, inv);
+        reference::JoinLets(ref.data(), a.data(), lines, n, n, 1, b.shi, b.alsz, b.slo, b.ahsz,
+                            inv);
         if (n == 5 && b.alsz == 9)
           EXPECT_GT(WorstError(ref, in), 1.0);
         else
@@ -150,30 +154,21 @@ TEST(WsqFilters, PlansMatchThePlainWalkBitForBit) {
 TEST(WsqFilters, FiltersThatDoNotFitAreRefused) {
   const Synthesis syn;
   Floats in(64 * 64), out(in.size()), long_hi(33, 0.01f);
-  for (int n : {1, 2, 3})
-    EXPECT_EQ(tsl::join_lets(out.data(), in.data(), 1, n, n, 1, syn.hi.data(), 9, syn.lo.data(),
-                             7, 0),
-              -98)
-        << n;
   EXPECT_EQ(tsl::join_lets(out.data(), in.data(), 1, 8, 8, 1, long_hi.data(), 31, syn.lo.data(),
                            7, 0),
             -98);
   tsl::LinePlan plan;
   EXPECT_FALSE(tsl::plan_join_lets(&plan, 4000, long_hi.data(), 33, syn.lo.data(), 7, 0));
-
-  Trees t(64, 64);
-  tsl::DttTable none = syn.dtt;
-  none.lofilt_defined = 0;
-  EXPECT_EQ(tsl::wsq_reconstruct(in.data(), 64, 64, t.w, 20, &none), -95);
-  none = syn.dtt;
-  none.hifilt_defined = 0;
-  EXPECT_EQ(tsl::wsq_reconstruct(in.data(), 64, 64, t.w, 20, &none), -96);
   // At 64 step 19 has 4-sample lines, which the 9/7 synthesis still holds;
   // at 40 it has 3.
-  tsl::DttTable dtt = syn.dtt;
-  EXPECT_EQ(tsl::wsq_reconstruct(in.data(), 64, 64, t.w, 20, &dtt), 0);
-  t = Trees(40, 40);
-  EXPECT_EQ(tsl::wsq_reconstruct(in.data(), 40, 40, t.w, 20, &dtt), -98);
+  for (auto [side, lo, hi, code] : {std::tuple{64, 1, 1, 0}, {64, 0, 1, -95}, {64, 1, 0, -96},
+                                    {40, 1, 1, -98}}) {
+    Trees t(side, side);
+    tsl::DttTable dtt = syn.dtt;
+    dtt.lofilt_defined = static_cast<uint8_t>(lo);
+    dtt.hifilt_defined = static_cast<uint8_t>(hi);
+    EXPECT_EQ(tsl::wsq_reconstruct(in.data(), side, side, t.w, 20, &dtt), code) << side;
+  }
 }
 
 // Every width and height from the smallest accepted to 200: decompose then
@@ -217,7 +212,8 @@ TEST(WsqTransform, DriversMatchThePlainWalk) {
     if (zeros) {
       for (int k : {7, 19, 20, 33, 40, 41, 42, 50, 51, 52, 53, 56, 59, 60, 61, 62, 63})
         for (int y = t.q[k].y; y < t.q[k].y + t.q[k].leny; ++y)
-          for (int x = t.q[k].x; x < t.q[k].x + t.q[k].lenx; ++x) a[y * width + x] = b[y * width + x] = 0;
+          for (int x = t.q[k].x; x < t.q[k].x + t.q[k].lenx; ++x)
+            a[y * width + x] = b[y * width + x] = 0;
     }
     ASSERT_EQ(tsl::wsq_reconstruct(a.data(), width, height, t.w, 20, &syn.dtt), 0);
     reference::Transform(b.data(), width, height, t.w, true, syn.hi.data(), 9, syn.lo.data(), 7);
