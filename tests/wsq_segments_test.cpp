@@ -198,31 +198,6 @@ TEST(WsqComment, SkipNeedsAByteAfterTheSegment) {
   EXPECT_EQ(getc_skip_marker_segment(DTT_WSQ, &tiny.cur, tiny.end), -2);
 }
 
-TEST(WsqTables, TransformTableRoundTrip) {
-  Out o(128);
-  ASSERT_EQ(putc_transform_table(kLo, 9, kHi, 7, o.buf.data(), o.alloc, &o.len), 0);
-  ASSERT_EQ(o.len, 60) << "marker plus the fixed length 58";
-  In in(Bytes(o.buf.begin() + 2, o.buf.begin() + o.len));
-  DttTable dtt{};
-  ASSERT_EQ(getc_transform_table(&dtt, &in.cur, in.end), 0);
-  EXPECT_EQ(in.consumed(), 58u);
-  ASSERT_EQ(dtt.hisize, 9);
-  ASSERT_EQ(dtt.losize, 7);
-  EXPECT_TRUE(dtt.lofilt_defined && dtt.hifilt_defined);
-  for (int i = 0; i <= 4; ++i) {
-    float expect = (i % 2 ? -1.0f : 1.0f) * kLo[4 + i];
-    EXPECT_NEAR(dtt.hifilt[4 + i], expect, 1e-7) << i;
-    EXPECT_EQ(dtt.hifilt[4 - i], dtt.hifilt[4 + i]);
-  }
-  for (int i = 0; i <= 3; ++i) {
-    float expect = (i % 2 ? -1.0f : 1.0f) * kHi[3 + i];
-    EXPECT_NEAR(dtt.lofilt[3 + i], expect, 1e-7) << i;
-    EXPECT_EQ(dtt.lofilt[3 - i], dtt.lofilt[3 + i]);
-  }
-  std::free(dtt.lofilt);
-  std::free(dtt.hifilt);
-}
-
 TEST(WsqTables, TransformTableRefusals) {
   float lo[9];
   std::memcpy(lo, kLo, sizeof lo);
@@ -474,22 +449,6 @@ TEST_F(FastHeaderTest, ShortStreamsLeaveOutputsAlone) {
     EXPECT_EQ(w, 11);
   }
   EXPECT_EQ(comment, nullptr);
-}
-
-TEST_F(FastHeaderTest, HostileBytesNeverCrash) {
-  Bytes s = HeaderStream(300, 200, {"a", "b"});
-  tsltest::Rng rng(7);
-  for (int round = 0; round < 2000; ++round) {
-    Bytes m = s;
-    int flips = 1 + static_cast<int>(rng.Below(4));
-    for (int f = 0; f < flips; ++f) m[rng.Below(static_cast<uint32_t>(m.size()))] = static_cast<uint8_t>(rng.Next());
-    size_t n = rng.Below(static_cast<uint32_t>(m.size() + 1));
-    In in(Bytes(m.begin(), m.begin() + static_cast<std::ptrdiff_t>(n)));
-    int w, h, ppi;
-    char *comment = nullptr;
-    Fast_WSQ_decode_stream(in.data.data(), static_cast<int>(in.size), &w, &h, &ppi, &comment);
-    std::free(comment);
-  }
 }
 
 }  // namespace
