@@ -599,7 +599,7 @@ class PlanSet {
 // scratch, so that one vectorised kernel (filter_columns) serves both
 // directions and no image-sized work array is needed; every output still
 // sums its terms in the plan's order.
-constexpr int kRowBlock = 16;
+constexpr int kRowBlock = 32;
 constexpr int kColBlock = 64;
 
 // Scratch floats the in-place passes need for an image of this size.
