@@ -154,7 +154,8 @@ inline void Gather(Lookahead *la, const uint8_t *p, const uint8_t *ebufptr, int 
 
 // The first 16 bits gathered, most significant first, zero-filled.
 inline uint32_t Peek16(const Lookahead &la) {
-  return la.nbits >= 16 ? (la.acc >> (la.nbits - 16)) & 0xFFFFu : (la.acc << (16 - la.nbits)) & 0xFFFFu;
+  const uint32_t bits = la.nbits >= 16 ? la.acc >> (la.nbits - 16) : la.acc << (16 - la.nbits);
+  return bits & 0xFFFFu;
 }
 
 // Takes len (<= gathered) bits, leaving the reader as the bit-by-bit reader
