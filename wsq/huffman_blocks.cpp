@@ -72,6 +72,154 @@ long long ZeroWidthArea(const DqtTable *dqttable) {
   return area;
 }
 
+// Table-driven reading of codes and extra bits. Each read first gathers up
+// to 16 bits ahead of the bit reader without touching it; when the code (or
+// the extra bits) lies wholly within those bits, the reader is advanced to
+// exactly the state the bit-by-bit reader would leave: same bytes consumed,
+// same current byte and bit count, same byte-after-0xFF. Anything else (a
+// marker or the end of the buffer within reach, a code longer than the bits
+// gathered, data no code matches) goes to the bit-by-bit reader from the
+// untouched state, so its results and messages stay the only ones.
+constexpr int kLookupBits = 10;
+
+struct LookupEntry {
+  uint8_t len;  // 0: not settled by the first kLookupBits bits
+  uint8_t symbol;
+};
+
+struct BlockDecodeTable {
+  int maxcode[kDecodeTableLen];
+  int mincode[kDecodeTableLen];
+  int valptr[kDecodeTableLen];
+  const uint8_t *values;
+  LookupEntry lookup[1 << kLookupBits];
+};
+
+// The symbol the bit-by-bit walk settles on for the code of len bits whose
+// value is c, if that walk succeeds at len (the caller has checked that no
+// shorter length matched).
+bool SymbolAt(const BlockDecodeTable &t, int len, int c, uint8_t *symbol) {
+  if (c < t.mincode[len]) return false;
+  long long idx = static_cast<long long>(t.valptr[len]) + c - t.mincode[len];
+  if (idx < 0 || idx >= static_cast<long long>(sizeof(DhtTable::huffvalues))) return false;
+  *symbol = t.values[idx];
+  return true;
+}
+
+void BuildLookup(BlockDecodeTable *t) {
+  for (int i = 0; i < (1 << kLookupBits); i++) {
+    LookupEntry e{0, 0};
+    for (int len = 1; len <= kLookupBits; len++) {
+      int c = i >> (kLookupBits - len);
+      if (c <= t->maxcode[len]) {
+        if (SymbolAt(*t, len, c, &e.symbol)) e.len = static_cast<uint8_t>(len);
+        break;
+      }
+    }
+    t->lookup[i] = e;
+  }
+}
+
+// Bits ahead of the reader: the unread bits of the current byte, then whole
+// bytes (0xFF 0x00 read as 0xFF) up to at least 16 bits, stopping before an
+// 0xFF not followed by 0x00 and at the end of the buffer.
+struct Lookahead {
+  uint32_t acc;
+  int nbits;
+  int fetched;
+  const uint8_t *end[2];  // cursor after each fetched byte
+  uint8_t byte[2];
+};
+
+inline void Gather(Lookahead *la, const uint8_t *p, const uint8_t *ebufptr, int bit_count) {
+  la->acc = wsq_bit_reader.code;
+  la->nbits = bit_count;
+  la->fetched = 0;
+  while (la->nbits < 16) {
+    if (p >= ebufptr) break;
+    uint8_t b = *p;
+    if (b == 0xFF) {
+      if (ebufptr - p < 2 || p[1] != 0x00) break;
+      p += 2;
+    } else {
+      p++;
+    }
+    la->acc = (la->acc << 8) | b;
+    la->nbits += 8;
+    la->byte[la->fetched] = b;
+    la->end[la->fetched] = p;
+    la->fetched++;
+  }
+}
+
+// The first 16 bits gathered, most significant first, zero-filled.
+inline uint32_t Peek16(const Lookahead &la) {
+  const uint32_t bits = la.nbits >= 16 ? la.acc >> (la.nbits - 16) : la.acc << (16 - la.nbits);
+  return bits & 0xFFFFu;
+}
+
+// Takes len (<= gathered) bits, leaving the reader as the bit-by-bit reader
+// would.
+inline void Consume(const Lookahead &la, int len, const uint8_t **cbufptr, int *bit_count) {
+  if (len <= *bit_count) {
+    *bit_count -= len;
+    wsq_bit_reader.code &= bit_mask[*bit_count];
+    return;
+  }
+  int k = (len - *bit_count + 7) / 8;
+  *bit_count = *bit_count + 8 * k - len;
+  wsq_bit_reader.code = la.byte[k - 1] & bit_mask[*bit_count];
+  *cbufptr = la.end[k - 1];
+  for (int i = 0; i < k; i++)
+    if (la.byte[i] == 0xFF) wsq_bit_reader.code2 = 0x00;
+}
+
+// One symbol as decode_data_mem reads it; false, with nothing consumed, when
+// the bit-by-bit reader must take it.
+inline bool FastSymbol(const BlockDecodeTable &t, int *symbol, const uint8_t **cbufptr,
+                       const uint8_t *ebufptr, int *bit_count) {
+  Lookahead la;
+  Gather(&la, *cbufptr, ebufptr, *bit_count);
+  uint32_t peek = Peek16(la);
+  LookupEntry e = t.lookup[peek >> (16 - kLookupBits)];
+  int len = e.len;
+  uint8_t sym = e.symbol;
+  if (len == 0) {
+    // Longer codes: continue the walk where the lookup stopped, provided no
+    // length up to kLookupBits matched.
+    for (int l = 1; l <= kLookupBits; l++)
+      if (static_cast<int>(peek >> (16 - l)) <= t.maxcode[l]) return false;
+    for (int l = kLookupBits + 1; l <= kMaxCodeLength; l++) {
+      int c = static_cast<int>(peek >> (16 - l));
+      if (c <= t.maxcode[l]) {
+        if (!SymbolAt(t, l, c, &sym)) return false;
+        len = l;
+        break;
+      }
+    }
+    if (len == 0) return false;
+  }
+  if (len > la.nbits) return false;
+  Consume(la, len, cbufptr, bit_count);
+  *symbol = sym;
+  return true;
+}
+
+// nbits (8 or 16) extra bits as getc_nextbits_wsq reads them.
+inline int ExtraBits(uint16_t *extra, int nbits, const uint8_t **cbufptr, const uint8_t *ebufptr,
+                     int *bit_count, bool bitwise) {
+  if (!bitwise) {
+    Lookahead la;
+    Gather(&la, *cbufptr, ebufptr, *bit_count);
+    if (la.nbits >= nbits) {
+      *extra = static_cast<uint16_t>(Peek16(la) >> (16 - nbits));
+      Consume(la, nbits, cbufptr, bit_count);
+      return 0;
+    }
+  }
+  return getc_nextbits_wsq(extra, nullptr, cbufptr, ebufptr, bit_count, nbits);
+}
+
 }  // namespace
 
 int write_bits(uint8_t **outbuf, uint32_t code, int size, int *outbit, uint8_t *bits, int *bytes,
@@ -201,7 +349,8 @@ int decode_data_mem(int *onodeptr, const int *mincode, const int *maxcode, const
 }
 
 int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
-                            DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr) {
+                            DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr,
+                            bool bitwise) {
   const long long capacity = static_cast<long long>(frm_header_wsq.width) * frm_header_wsq.height;
   uint16_t marker;
   int ret = getc_marker_wsq(&marker, TBLS_N_SOB, cbufptr, ebufptr);
@@ -210,10 +359,10 @@ int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
   long long count = 0;
   bool budget_done = false;
   int blocks = 0;
-  int maxcode[kDecodeTableLen] = {};
-  int mincode[kDecodeTableLen] = {};
-  int valptr[kDecodeTableLen] = {};
-  const uint8_t *values = nullptr;
+  BlockDecodeTable table{};  // rebuilt at every block header
+  int *const maxcode = table.maxcode;
+  int *const mincode = table.mincode;
+  int *const valptr = table.valptr;
   int bit_count = 0;
 
   while (marker != EOI_WSQ) {
@@ -246,15 +395,18 @@ int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
       (void)check_huffcodes_wsq(code_list, last_size);
       gen_decode_table(code_list, maxcode, mincode, valptr, dhttable[table_id].huffbits);
       std::free(code_list);
-      values = dhttable[table_id].huffvalues;
+      table.values = dhttable[table_id].huffvalues;
+      if (!bitwise) BuildLookup(&table);
       bit_count = 0;
       marker = 0;
     }
 
     int symbol;
-    ret = decode_data_mem(&symbol, mincode, maxcode, valptr, values, cbufptr, ebufptr,
-                          &bit_count, &marker);
-    if (ret) return ret;
+    if (bitwise || !FastSymbol(table, &symbol, cbufptr, ebufptr, &bit_count)) {
+      ret = decode_data_mem(&symbol, mincode, maxcode, valptr, table.values, cbufptr, ebufptr,
+                            &bit_count, &marker);
+      if (ret) return ret;
+    }
     if (symbol == -1) {
       // Comments may stand between the third block and the end of the image.
       while (marker == COM_WSQ && blocks == 3) {
@@ -281,7 +433,7 @@ int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
     } else if (symbol >= kEsc8Value && symbol <= kEsc16Run) {
       int nbits = (symbol == kEsc16Value || symbol == kEsc16Magnitude || symbol == kEsc16Run)
                       ? 16 : 8;
-      ret = getc_nextbits_wsq(&extra, nullptr, cbufptr, ebufptr, &bit_count, nbits);
+      ret = ExtraBits(&extra, nbits, cbufptr, ebufptr, &bit_count, bitwise);
       if (ret) return ret;
       switch (symbol) {
         case kEsc8Value: value = extra; break;

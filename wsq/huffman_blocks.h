@@ -36,8 +36,12 @@ int flush_bits(uint8_t **outbuf, int *outbit, uint8_t *bits, int *bytes, int out
 
 // Decodes everything after the frame header up to and including EOI into ip
 // (frm_header_wsq.width x height coefficients, zero-filled by the caller).
+// Codes are read through per-block lookup tables; bitwise reads every code
+// one bit at a time instead (the reference the table-driven reading must
+// match in every result, message and reader state).
 int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
-                            DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr);
+                            DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr,
+                            bool bitwise = false);
 
 // One symbol (0..255) into *onodeptr, or -1 when a marker was met (stored in
 // *marker).

@@ -599,7 +599,7 @@ class PlanSet {
 // scratch, so that one vectorised kernel (filter_columns) serves both
 // directions and no image-sized work array is needed; every output still
 // sums its terms in the plan's order.
-constexpr int kRowBlock = 16;
+constexpr int kRowBlock = 32;
 constexpr int kColBlock = 64;
 
 // Scratch floats the in-place passes need for an image of this size.
@@ -632,13 +632,15 @@ bool all_zero(const float *p, int n) {
   return (bits & 0x7FFFFFFFu) == 0;  // any sign of zero
 }
 
-// kRowBlock rows of n samples (row b at b * pitch) to n groups of kRowBlock
-// lanes, and back. Pure data movement, four by four where SSE is there.
-void rows_to_lanes(const float *src, int pitch, int n, float *t) {
+// `rows` (at most kRowBlock) rows of n samples (row b at b * pitch) to n
+// groups of kRowBlock lanes, and back. Pure data movement, four by four
+// where SSE is there.
+void rows_to_lanes(const float *src, int pitch, int n, int rows, float *t) {
   int i = 0;
+  const int rows4 = rows & ~3;
 #if defined(__SSE2__)
   for (; i + 4 <= n; i += 4) {
-    for (int h = 0; h < kRowBlock; h += 4) {
+    for (int h = 0; h < rows4; h += 4) {
       __m128 r0 = _mm_loadu_ps(src + (h + 0) * pitch + i);
       __m128 r1 = _mm_loadu_ps(src + (h + 1) * pitch + i);
       __m128 r2 = _mm_loadu_ps(src + (h + 2) * pitch + i);
@@ -651,15 +653,17 @@ void rows_to_lanes(const float *src, int pitch, int n, float *t) {
     }
   }
 #endif
-  for (; i < n; ++i)
-    for (int b = 0; b < kRowBlock; ++b) t[i * kRowBlock + b] = src[b * pitch + i];
+  const int done = i;
+  for (i = 0; i < n; ++i)
+    for (int b = i < done ? rows4 : 0; b < rows; ++b) t[i * kRowBlock + b] = src[b * pitch + i];
 }
 
-void lanes_to_rows(const float *t, int n, float *dst, int pitch) {
+void lanes_to_rows(const float *t, int n, int rows, float *dst, int pitch) {
   int i = 0;
+  const int rows4 = rows & ~3;
 #if defined(__SSE2__)
   for (; i + 4 <= n; i += 4) {
-    for (int h = 0; h < kRowBlock; h += 4) {
+    for (int h = 0; h < rows4; h += 4) {
       __m128 r0 = _mm_loadu_ps(t + (i + 0) * kRowBlock + h);
       __m128 r1 = _mm_loadu_ps(t + (i + 1) * kRowBlock + h);
       __m128 r2 = _mm_loadu_ps(t + (i + 2) * kRowBlock + h);
@@ -672,8 +676,9 @@ void lanes_to_rows(const float *t, int n, float *dst, int pitch) {
     }
   }
 #endif
-  for (; i < n; ++i)
-    for (int b = 0; b < kRowBlock; ++b) dst[b * pitch + i] = t[i * kRowBlock + b];
+  const int done = i;
+  for (i = 0; i < n; ++i)
+    for (int b = i < done ? rows4 : 0; b < rows; ++b) dst[b * pitch + i] = t[i * kRowBlock + b];
 }
 
 // `lines` rows of plan.length samples, row k at region + k * pitch. With
@@ -685,18 +690,16 @@ void filter_rows_in_place(const LinePlan &plan, float *region, int lines, int pi
   float *t_in = scratch;
   float *t_out = scratch + static_cast<size_t>(n) * kRowBlock;
   int r = 0;
-  for (; r + kRowBlock <= lines; r += kRowBlock) {
+  for (; r < lines; r += kRowBlock) {
     float *rows = region + static_cast<ptrdiff_t>(r) * pitch;
-    rows_to_lanes(rows, pitch, n, t_in);
-    if (zero_rows)
+    // The last, partial block takes the full sums, as a single line would.
+    const bool whole = r + kRowBlock <= lines;
+    const int count = whole ? kRowBlock : lines - r;
+    rows_to_lanes(rows, pitch, n, count, t_in);
+    if (zero_rows && whole)
       for (int i = 0; i < n; ++i) zero_rows[i] = all_zero(t_in + i * kRowBlock, kRowBlock);
-    filter_columns(plan, t_in, kRowBlock, t_out, kRowBlock, kRowBlock, zero_rows);
-    lanes_to_rows(t_out, n, rows, pitch);
-  }
-  for (; r < lines; ++r) {
-    float *row = region + static_cast<ptrdiff_t>(r) * pitch;
-    std::memcpy(t_in, row, static_cast<size_t>(n) * sizeof(float));
-    apply_line(plan, t_in, 1, row, 1);
+    filter_columns(plan, t_in, kRowBlock, t_out, kRowBlock, count, whole ? zero_rows : nullptr);
+    lanes_to_rows(t_out, n, count, rows, pitch);
   }
 }
 
