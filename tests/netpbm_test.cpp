@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <string>
-#include <utility>
+#include <tuple>
 
 #include "support/test_support.h"
 #include "tessaly.h"
@@ -45,144 +44,95 @@ Bytes Encode(Encoder encode, const Bytes &planar, int width, int height) {
   return stream;
 }
 
-// Any netpbm file as netpbm itself reads it, in planar RGB.
-Bytes NetpbmPlanar(const std::string &path, int *width, int *height) {
-  std::string text, magic;
-  EXPECT_EQ(tsltest::Run("ppmtoppm < '" + path + "' | pnmtoplainpnm", &text), 0);
-  std::istringstream in(text);
-  int maxval = 0;
-  in >> magic >> *width >> *height >> maxval;
-  EXPECT_EQ(maxval, 255);
-  const size_t n = static_cast<size_t>(*width) * *height;
-  Bytes planar(3 * n);
-  for (size_t i = 0, v = 0; i < 3 * n && in >> v; ++i)
-    planar[i % 3 * n + i / 3] = static_cast<uint8_t>(v);
-  return planar;
-}
-
 // One plane repeated three times; in the pattern '#' is black, '.' white and
 // anything else the byte itself.
 Bytes GreyPlanar(const std::string &pattern) {
   Bytes planar;
   for (int p = 0; p < 3; ++p)
-    for (char c : pattern)
-      planar.push_back(c == '#' ? 0 : c == '.' ? 255 : static_cast<uint8_t>(c));
+    for (char c : pattern) planar.push_back(c == '#' ? 0 : c == '.' ? 255 : c);
   return planar;
 }
 
 }  // namespace
 
 TEST(NetpbmTools, NetpbmPillowAndOurEncodersAgreeOnEveryStream) {
-  for (const char *tool : {"pamditherbw", "pamfile", "pnmtoplainpnm", "ppmtoppm"})
+  for (const char *tool : {"pamditherbw", "pamfile", "ppmtoppm"})
     if (!tsltest::NeedTool(tool)) GTEST_SKIP() << tool << " missing";
   tsltest::TempDir dir;
   tsltest::WritePgm(dir.File("ridge.pgm"), tsltest::RidgeImage(37, 21).data(), 37, 21);
   std::string log;
-  ASSERT_EQ(tsltest::RunPython(
-                "from PIL import Image\n"
-                "im = Image.frombytes('RGB', (23, 11), bytes(i * 37 % 256 for i in range(759)))\n"
-                "for mode, name in (('RGB', 'ppm'), ('L', 'pgm'), ('1', 'pbm')):\n"
-                "    im.convert(mode).save('" + dir.path() + "/pil.' + name)\n",
-                &log),
-            0)
-      << log;
-
-  // Our encoders: truncated mean of the planes for PGM, below 128 black for
-  // PBM, and the comment line netpbm skips.
-  const int w = 29, h = 7;
-  const size_t n = static_cast<size_t>(w) * h;
-  Bytes colour = tsltest::RidgeImage(w, 3 * h, 3), grey, black_white;
-  for (size_t i = 0; i < 3 * n; ++i) {
-    const int mean = (colour[i % n] + colour[n + i % n] + colour[2 * n + i % n]) / 3;
-    grey.push_back(static_cast<uint8_t>(mean));
-    black_white.push_back(mean < 128 ? 0 : 255);
-  }
-  const Bytes *expected[] = {&black_white, &grey, &colour};
-  for (int k = 0; k < 3; ++k) {
-    Bytes stream = Encode(kEncoders[k], colour, w, h);
-    EXPECT_EQ(std::string(stream.begin() + 2, stream.begin() + 35),
-              "\n# Created by Halvorin Tessaly\n29");
-    EXPECT_EQ(Decode(kDecoders[k], stream).planar, *expected[k]);
-    tsltest::WriteFile(dir.File("ours" + std::to_string(k)), stream);
-  }
+  ASSERT_EQ(tsltest::RunPython("from PIL import Image\n"
+                               "im = Image.frombytes('RGB', (23, 11), bytes(range(256)) * 3)\n"
+                               "for mode, name in (('RGB', 'ppm'), ('L', 'pgm'), ('1', 'pbm')):\n"
+                               "    im.convert(mode).save('" + dir.path() + "/pil.' + name)\n",
+                               &log), 0) << log;
+  const Bytes colour = tsltest::RidgeImage(29, 3 * 7, 3);
+  for (int k = 0; k < 3; ++k)
+    tsltest::WriteFile(dir.File("ours" + std::to_string(k)), Encode(kEncoders[k], colour, 29, 7));
   std::string info;
   ASSERT_EQ(tsltest::Run("cd '" + dir.path() + "' && pamfile ours0 ours1 ours2", &info), 0);
-  for (const char *kind :
-       {"PBM raw, 29 by 7", "PGM raw, 29 by 7  maxval 255", "PPM raw, 29 by 7  maxval 255"})
+  for (const char *kind : {"PBM raw, 29 by 7", "PGM raw, 29 by 7  maxval 255", "PPM raw, 29 by 7"})
     EXPECT_NE(info.find(kind), std::string::npos) << info;
 
   // Every raw stream reads in our decoders as netpbm reads it.
-  for (const char *command :
-       {"pbmmake -gray 13 5", "pamditherbw -fs ridge.pgm | pamtopnm", "cat pil.pbm", "cat ours0",
-        "pgmmake 0.3 7 4", "pgmnoise 19 6", "cat pil.pgm", "cat ours1", "ppmmake rgb:10/20/30 5 3",
-        "ppmpat -g2 -color=rgb:ff/00/00,rgb:00/80/ff 17 9", "cat pil.ppm", "cat ours2"}) {
+  for (const char *command : {"pbmmake -gray 13 5", "pamditherbw -fs ridge.pgm | pamtopnm",
+                              "pgmmake 0.3 7 4", "ppmmake rgb:10/20/30 5 3", "cat pil.pbm",
+                              "cat pil.pgm", "cat pil.ppm", "cat ours0", "cat ours1", "cat ours2"}) {
     SCOPED_TRACE(command);
-    ASSERT_EQ(tsltest::Run("cd '" + dir.path() + "' && " + command + " > made.pnm"), 0);
-    int width = 0, height = 0;
-    Bytes netpbm = NetpbmPlanar(dir.File("made.pnm"), &width, &height);
-    Bytes stream = tsltest::ReadFile(dir.File("made.pnm"));
-    ASSERT_TRUE(stream.size() > 2 && stream[1] >= '4' && stream[1] <= '6');
+    ASSERT_EQ(tsltest::Run("cd '" + dir.path() + "' && " + command +
+                           " > made.pnm && ppmtoppm < made.pnm > back.ppm"), 0);
+    int width = 0, height = 0, channels = 0;
+    Bytes netpbm, stream = tsltest::ReadFile(dir.File("made.pnm"));
+    ASSERT_TRUE(tsltest::ReadPnm(dir.File("back.ppm"), &width, &height, &channels, &netpbm));
     Decoded d = Decode(kDecoders[stream[1] - '4'], stream);
-    ASSERT_EQ(d.rc, 0);
-    EXPECT_EQ(std::make_pair(d.width, d.height), std::make_pair(width, height));
-    EXPECT_EQ(d.planar, netpbm);
+    ASSERT_EQ(std::make_tuple(d.rc, d.width, d.height), std::make_tuple(0, width, height));
+    for (size_t i = 0; i < netpbm.size(); ++i)
+      ASSERT_EQ(d.planar[i % 3 * (netpbm.size() / 3) + i / 3], netpbm[i]) << i;
   }
 }
 
-TEST(NetpbmEncode, FillBitsAreZeroAndBadArgumentsRefused) {
-  Bytes planar = GreyPlanar("........#");
-  planar[0] = 200;  // mean (200+255+255)/3 = 236: white
-  Bytes pbm = Encode(tsl::PBM_encode_stream, planar, 9, 1);
-  EXPECT_EQ(std::string(pbm.begin(), pbm.end()),
-            "P4\n# Created by Halvorin Tessaly\n9 1\n\x00\x80"s);
-
+TEST(NetpbmEncode, HandVectorsAndBadArguments) {
+  // Truncated mean of the planes for PGM, below 128 black for PBM, fill
+  // bits zero.
+  Bytes planar = GreyPlanar("\x7f\x80......#");
+  planar[20] = 200;  // mean (255+255+200)/3 = 236
+  const std::string head = "\n# Created by Halvorin Tessaly\n9 1\n";
+  const Bytes pbm = Encode(kEncoders[0], planar, 9, 1), pgm = Encode(kEncoders[1], planar, 9, 1);
+  EXPECT_EQ(std::string(pbm.begin(), pbm.end()), "P4" + head + "\x80\x80"s);
+  EXPECT_EQ(std::string(pgm.begin(), pgm.end()),
+            "P5" + head + "255\n\x7f\x80\xec\xff\xff\xff\xff\xff\x00"s);
   unsigned char *out = nullptr;
   int length = 5;
   for (Encoder e : kEncoders) {
     EXPECT_EQ(e(planar.data(), 0, 1, &out, &length), -1);
-    EXPECT_EQ(e(planar.data(), 1, -1, &out, &length), -1);
     EXPECT_EQ(e(nullptr, 1, 1, &out, &length), -1);
-    EXPECT_EQ(e(planar.data(), 1, 1, nullptr, &length), -1);
     EXPECT_EQ(e(planar.data(), 65536, 65536, &out, &length), -1);  // stream beyond int
   }
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(length, 5);
+  EXPECT_EQ(std::make_tuple(out, length), std::make_tuple(nullptr, 5));
 }
 
 TEST(NetpbmDecode, HeaderFormsSizesRefusalsAndOwnership) {
   // Each stream goes to all three decoders: the one of its magic gives the
   // result shown, the others refuse it and store nothing.
-  const struct {
-    std::string stream;
-    int rc, width, height;
-    const char *plane;
-  } cases[] = {
+  const struct { std::string stream; int rc, width, height; const char *plane; } cases[] = {
       // Comments before the sizes; the data start after the line.
       {"P4\n# one\n#two\n16 2\n\xF0\x0F\x00\xFF"s, 0, 16, 2, "####........####........########"},
       {"P5 3 2 255 abcdef", 0, 3, 2, "abcdef"},                        // single blanks
       {"P4\n10 2\n\xFF\xFF\x00\x3F"s, 0, 10, 2, "##########.........."},  // fill columns dropped
-      {"P5\n0 4\n255\n", 0, 0, 4, ""},
       {"P4\n0 2000000000\n", 0, 0, 2000000000, ""},  // no row walk
-      {"P6\n# only a comment\n  \r\n", 0, 0, 0, ""},
-      {"P5\n3  2\n255\n", 0, 3, 0, ""},  // second blank: empty height
-      {"Q6\n1 1\n255\nabc", -1, -7, -7, ""},
       {"P3\n1 1\n255\n1 2 3", -1, -7, -7, ""},
       {"P5\n3 -2\n255\nabcdef", -1, -7, -7, ""},
       {"P5\n99999999999 1\n255\nx", -1, -7, -7, ""},
       {"P6\n65535 65535\n255\nabc", -1, -7, -7, ""},
-      {"P4\n100000 100000\n\xff", -1, -7, -7, ""},
   };
   for (const auto &c : cases) {
     for (int k = 0; k < 3; ++k) {
       SCOPED_TRACE(c.stream + " to decoder " + std::to_string(k));
-      const bool own = c.stream.size() > 1 && c.stream[1] == '4' + k;
+      const bool own = c.stream[1] == '4' + k;
       Decoded d = Decode(kDecoders[k], Bytes(c.stream.begin(), c.stream.end()));
-      EXPECT_EQ(d.rc, own ? c.rc : -1);
-      EXPECT_EQ(std::make_pair(d.width, d.height), own ? std::make_pair(c.width, c.height)
-                                                       : std::make_pair(-7, -7));
-      if (own && *c.plane) {
-        EXPECT_EQ(d.planar, GreyPlanar(c.plane));
-      }
+      EXPECT_EQ(std::make_tuple(d.rc, d.width, d.height),
+                own ? std::make_tuple(c.rc, c.width, c.height) : std::make_tuple(-1, -7, -7));
+      if (own && *c.plane) { EXPECT_EQ(d.planar, GreyPlanar(c.plane)); }
     }
   }
   // A held buffer is released when a decode succeeds and kept when it fails
@@ -193,11 +143,9 @@ TEST(NetpbmDecode, HeaderFormsSizesRefusalsAndOwnership) {
   ASSERT_EQ(PPM_decode_stream(ok, 14, &out, &w, &h), 0);
   EXPECT_EQ(Bytes(out, out + 3), Bytes({'x', 'y', 'z'}));
   unsigned char *kept = out;
-  EXPECT_EQ(PPM_decode_stream(ok, 13, &out, &w, &h), -1);
-  EXPECT_EQ(PPM_decode_stream(nullptr, 14, &out, &w, &h), -1);
-  EXPECT_EQ(PPM_decode_stream(ok, -1, &out, &w, &h), -1);
+  for (const unsigned char *stream : {ok, static_cast<const unsigned char *>(nullptr)})
+    EXPECT_EQ(PPM_decode_stream(stream, 13, &out, &w, &h), -1);
   EXPECT_EQ(out, kept);
-  EXPECT_EQ(PPM_decode_stream(ok, 14, nullptr, &w, &h), -1);
   std::free(out);
 }
 

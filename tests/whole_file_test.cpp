@@ -29,21 +29,15 @@ TEST(WholeFile, ReadsBytesEmptyFilesAndRefusesMissingOrHugeOnes) {
   const std::string missing = dir.File("missing.wsq"), huge = dir.File("huge.bin");
   tsltest::WriteFile(huge, Bytes{});
   ASSERT_EQ(truncate(huge.c_str(), (off_t{1} << 32) + 5), 0);
-  const std::string prefix = "ERROR : filesize : file ";
-  for (const auto &[path, rc, message] :
-       {std::make_tuple(missing, -2, prefix + missing + " could not be opened\n"),
-        std::make_tuple(huge, -4, prefix + huge + " is larger than 2147483647 bytes\n")}) {
-    SCOPED_TRACE(path);
-    CaptureStderr();
-    EXPECT_EQ(tsl::filesize(path.c_str()), rc);
-    EXPECT_EQ(GetCapturedStderr(), message);
+  for (const auto &[path, rc, tail] :
+       {std::make_tuple(missing, -2, " could not be opened\n"),
+        std::make_tuple(huge, -4, " is larger than 2147483647 bytes\n")}) {
     unsigned char *data = nullptr;
     int length = 77;
     CaptureStderr();
     EXPECT_EQ(tsl::read_raw_from_filesize(path.c_str(), &data, &length), rc);
-    EXPECT_EQ(GetCapturedStderr(), message);
-    EXPECT_EQ(data, nullptr);
-    EXPECT_EQ(length, 77);
+    EXPECT_EQ(GetCapturedStderr(), "ERROR : filesize : file " + path + tail);
+    EXPECT_EQ(std::make_tuple(data, length), std::make_tuple(nullptr, 77));
   }
 }
 
@@ -54,9 +48,6 @@ TEST(WholeFile, WriteReplacesContentAndReportsFailures) {
   ASSERT_EQ(tsl::write_raw_from_memsize(path.c_str(), text, sizeof text - 1), 0);
   ASSERT_EQ(tsl::write_raw_from_memsize(path.c_str(), text, 2), 0);
   EXPECT_EQ(tsltest::ReadFile(path), (Bytes{'a', ' '}));
-  ASSERT_EQ(tsl::write_raw_from_memsize(path.c_str(), text, 0), 0);
-  EXPECT_TRUE(tsltest::ReadFile(path).empty());
-
   CaptureStderr();
   EXPECT_EQ(tsl::write_raw_from_memsize(nowhere.c_str(), text, 4), -2);
   EXPECT_EQ(GetCapturedStderr(), "ERROR: write_raw_from_memsize : fopen : " + nowhere + "\n");
