@@ -21,10 +21,7 @@ const Decoder kDecoders[] = {PBM_decode_stream, PGM_decode_stream, PPM_decode_st
 const Encoder kEncoders[] = {tsl::PBM_encode_stream, tsl::PGM_encode_stream,
                              tsl::PPM_encode_stream};
 
-struct Decoded {
-  int rc = 0, width = -7, height = -7;
-  Bytes planar;
-};
+struct Decoded { int rc = 0, width = -7, height = -7; Bytes planar; };
 
 Decoded Decode(Decoder decode, const Bytes &stream) {
   Decoded d;
@@ -44,8 +41,7 @@ Bytes Encode(Encoder encode, const Bytes &planar, int width, int height) {
   return stream;
 }
 
-// One plane repeated three times; in the pattern '#' is black, '.' white and
-// anything else the byte itself.
+// One plane three times: '#' black, '.' white, anything else the byte itself.
 Bytes GreyPlanar(const std::string &pattern) {
   Bytes planar;
   for (int p = 0; p < 3; ++p)
@@ -56,28 +52,22 @@ Bytes GreyPlanar(const std::string &pattern) {
 }  // namespace
 
 TEST(NetpbmTools, NetpbmPillowAndOurEncodersAgreeOnEveryStream) {
-  for (const char *tool : {"pamditherbw", "pamfile", "ppmtoppm"})
+  for (const char *tool : {"pamditherbw", "ppmtoppm"})
     if (!tsltest::NeedTool(tool)) GTEST_SKIP() << tool << " missing";
   tsltest::TempDir dir;
   tsltest::WritePgm(dir.File("ridge.pgm"), tsltest::RidgeImage(37, 21).data(), 37, 21);
   std::string log;
-  ASSERT_EQ(tsltest::RunPython("from PIL import Image\n"
-                               "im = Image.frombytes('RGB', (23, 11), bytes(range(256)) * 3)\n"
-                               "for mode, name in (('RGB', 'ppm'), ('L', 'pgm'), ('1', 'pbm')):\n"
-                               "    im.convert(mode).save('" + dir.path() + "/pil.' + name)\n",
-                               &log), 0) << log;
+  ASSERT_EQ(tsltest::RunPython("from PIL import Image\nim = Image.frombytes('RGB', (23, 11), "
+                               "bytes(range(256)) * 3)\nfor m, name in (('RGB', 'ppm'), ('L', "
+                               "'pgm'), ('1', 'pbm')):\n    im.convert(m).save('" + dir.path() +
+                               "/pil.' + name)\n", &log), 0) << log;
   const Bytes colour = tsltest::RidgeImage(29, 3 * 7, 3);
   for (int k = 0; k < 3; ++k)
-    tsltest::WriteFile(dir.File("ours" + std::to_string(k)), Encode(kEncoders[k], colour, 29, 7));
-  std::string info;
-  ASSERT_EQ(tsltest::Run("cd '" + dir.path() + "' && pamfile ours0 ours1 ours2", &info), 0);
-  for (const char *kind : {"PBM raw, 29 by 7", "PGM raw, 29 by 7  maxval 255", "PPM raw, 29 by 7"})
-    EXPECT_NE(info.find(kind), std::string::npos) << info;
-
-  // Every raw stream reads in our decoders as netpbm reads it.
+    tsltest::WriteFile(dir.File("o" + std::to_string(k)), Encode(kEncoders[k], colour, 29, 7));
+  // Every raw stream, ours included, reads in our decoders as netpbm reads it.
   for (const char *command : {"pbmmake -gray 13 5", "pamditherbw -fs ridge.pgm | pamtopnm",
                               "pgmmake 0.3 7 4", "ppmmake rgb:10/20/30 5 3", "cat pil.pbm",
-                              "cat pil.pgm", "cat pil.ppm", "cat ours0", "cat ours1", "cat ours2"}) {
+                              "cat pil.pgm", "cat pil.ppm", "cat o0", "cat o1", "cat o2"}) {
     SCOPED_TRACE(command);
     ASSERT_EQ(tsltest::Run("cd '" + dir.path() + "' && " + command +
                            " > made.pnm && ppmtoppm < made.pnm > back.ppm"), 0);
@@ -92,8 +82,7 @@ TEST(NetpbmTools, NetpbmPillowAndOurEncodersAgreeOnEveryStream) {
 }
 
 TEST(NetpbmEncode, HandVectorsAndBadArguments) {
-  // Truncated mean of the planes for PGM, below 128 black for PBM, fill
-  // bits zero.
+  // Truncated mean of the planes for PGM, below 128 black for PBM, zero fill bits.
   Bytes planar = GreyPlanar("\x7f\x80......#");
   planar[20] = 200;  // mean (255+255+200)/3 = 236
   const std::string head = "\n# Created by Halvorin Tessaly\n9 1\n";
@@ -111,11 +100,10 @@ TEST(NetpbmEncode, HandVectorsAndBadArguments) {
   EXPECT_EQ(std::make_tuple(out, length), std::make_tuple(nullptr, 5));
 }
 
-TEST(NetpbmDecode, HeaderFormsSizesRefusalsAndOwnership) {
+TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndHostileBytes) {
   // Each stream goes to all three decoders: the one of its magic gives the
   // result shown, the others refuse it and store nothing.
   const struct { std::string stream; int rc, width, height; const char *plane; } cases[] = {
-      // Comments before the sizes; the data start after the line.
       {"P4\n# one\n#two\n16 2\n\xF0\x0F\x00\xFF"s, 0, 16, 2, "####........####........########"},
       {"P5 3 2 255 abcdef", 0, 3, 2, "abcdef"},                        // single blanks
       {"P4\n10 2\n\xFF\xFF\x00\x3F"s, 0, 10, 2, "##########.........."},  // fill columns dropped
@@ -125,7 +113,7 @@ TEST(NetpbmDecode, HeaderFormsSizesRefusalsAndOwnership) {
       {"P5\n99999999999 1\n255\nx", -1, -7, -7, ""},
       {"P6\n65535 65535\n255\nabc", -1, -7, -7, ""},
   };
-  for (const auto &c : cases) {
+  for (const auto &c : cases)
     for (int k = 0; k < 3; ++k) {
       SCOPED_TRACE(c.stream + " to decoder " + std::to_string(k));
       const bool own = c.stream[1] == '4' + k;
@@ -134,7 +122,6 @@ TEST(NetpbmDecode, HeaderFormsSizesRefusalsAndOwnership) {
                 own ? std::make_tuple(c.rc, c.width, c.height) : std::make_tuple(-1, -7, -7));
       if (own && *c.plane) { EXPECT_EQ(d.planar, GreyPlanar(c.plane)); }
     }
-  }
   // A held buffer is released when a decode succeeds and kept when it fails
   // (a leak or double free shows under the sanitizer build).
   const unsigned char ok[] = "P6\n1 1\n255\nxyz";
@@ -143,13 +130,11 @@ TEST(NetpbmDecode, HeaderFormsSizesRefusalsAndOwnership) {
   ASSERT_EQ(PPM_decode_stream(ok, 14, &out, &w, &h), 0);
   EXPECT_EQ(Bytes(out, out + 3), Bytes({'x', 'y', 'z'}));
   unsigned char *kept = out;
-  for (const unsigned char *stream : {ok, static_cast<const unsigned char *>(nullptr)})
-    EXPECT_EQ(PPM_decode_stream(stream, 13, &out, &w, &h), -1);
+  EXPECT_EQ(PPM_decode_stream(ok, 13, &out, &w, &h), -1);
   EXPECT_EQ(out, kept);
   std::free(out);
-}
 
-TEST(NetpbmDecode, EveryTruncationAndCorruptionEndsCleanly) {
+  // Hostile bytes: every truncation and random corruption ends cleanly.
   const Bytes planar = tsltest::RidgeImage(13, 3 * 5, 11);
   tsltest::Rng rng(99);
   for (int k = 0; k < 3; ++k) {
@@ -162,8 +147,7 @@ TEST(NetpbmDecode, EveryTruncationAndCorruptionEndsCleanly) {
     for (int round = 0; round < 300; ++round) {
       Bytes bad = stream;
       for (int j = 0; j < 3; ++j) bad[rng.Below(48)] = static_cast<uint8_t>(rng.Below(256));
-      const int rc = Decode(kDecoders[k], bad).rc;
-      EXPECT_TRUE(rc == 0 || rc == -1) << rc;
+      EXPECT_LE(std::abs(2 * Decode(kDecoders[k], bad).rc + 1), 1);  // 0 or -1
     }
   }
 }
