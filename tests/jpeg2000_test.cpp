@@ -160,7 +160,7 @@ TEST(Jpeg2000Api, BadArgumentsAndBufferOwnership) {
 }
 
 TEST(Jpeg2000Hostile, HugeTruncatedAndCorruptedImagesEndCleanly) {
-  // A code stream whose SIZ marker claims 60000 x 60000 is refused unread.
+  // A code stream whose SIZ marker claims 60000 x 60000 is refused from the header alone.
   Bytes huge = Encode(Planar(8, 8), 8, 8, "jpc");
   for (size_t field : {10u, 14u, 26u, 30u}) huge[field] = 0xEA, huge[field + 1] = 0x60;
   EXPECT_EQ(Decode(huge, "jpc").rc, -1);
