@@ -1,6 +1,5 @@
-// libtiff's Group 4 fax codec as a reference for our own, in memory: one
-// strip of packed rows (ceil(width / 8) bytes each, bit 1 black) in a TIFF
-// held in a byte vector. Header-only so the benchmark can use it too.
+// libtiff's Group 4 fax codec as a reference for our own: one strip of packed
+// rows (bit 1 black) in a TIFF held in memory. Header-only for the benchmark.
 #ifndef TESSALY_TESTS_GROUP4_REFERENCE_H
 #define TESSALY_TESTS_GROUP4_REFERENCE_H
 
@@ -44,18 +43,14 @@ inline TIFF *Open(MemFile *m, const char *mode) {
 }
 
 // Silences libtiff's warnings and errors.
-inline void Quiet() {
-  TIFFSetWarningHandler(nullptr);
-  TIFFSetErrorHandler(nullptr);
-}
+inline void Quiet() { TIFFSetWarningHandler(nullptr), TIFFSetErrorHandler(nullptr); }
 
 inline void SetFields(TIFF *t, int width, int height) {
-  const uint32_t fields[][2] = {
-      {TIFFTAG_IMAGEWIDTH, uint32_t(width)}, {TIFFTAG_IMAGELENGTH, uint32_t(height)},
-      {TIFFTAG_ROWSPERSTRIP, uint32_t(height)}, {TIFFTAG_BITSPERSAMPLE, 1}, {TIFFTAG_SAMPLESPERPIXEL, 1},
-      {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG}, {TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4},
-      {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE}, {TIFFTAG_FILLORDER, FILLORDER_MSB2LSB}};
-  for (const auto &f : fields) TIFFSetField(t, f[0], f[1]);
+  const int fields[][2] = {{TIFFTAG_IMAGEWIDTH, width}, {TIFFTAG_IMAGELENGTH, height},
+      {TIFFTAG_ROWSPERSTRIP, height}, {TIFFTAG_BITSPERSAMPLE, 1}, {TIFFTAG_SAMPLESPERPIXEL, 1},
+      {TIFFTAG_FILLORDER, FILLORDER_MSB2LSB}, {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG},
+      {TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE}};
+  for (const auto &f : fields) TIFFSetField(t, static_cast<uint32_t>(f[0]), f[1]);
 }
 
 // A one-strip TIFF holding a Group 4 stream as it is, or (raw false) packed

@@ -13,14 +13,14 @@
 namespace {
 
 using tsltest::Bytes;
-using Writer = int (*)(const unsigned char *, int, int, unsigned char **, int *);
-using Reader = unsigned char *(*)(const unsigned char *, int, int, int);
-const Writer kRaw = CreateNISTType8UncompressedBinaryFieldfromImage;
-const Writer kG4 = CreateNISTType8CompressedBinaryFieldfromImage;
-const Reader kRead8 = CreateImageFromNISTType8UncompressedBinaryField;
-const Reader kRead8G4 = CreateImageFromNISTType8CompressedBinaryField;
-const Reader kRead6 = CreateImageFromNISTType6UncompressedBinaryField;
-const Reader kRead6G4 = CreateImageFromNISTType6CompressedBinaryField;
+const auto kRaw = &CreateNISTType8UncompressedBinaryFieldfromImage;
+const auto kG4 = &CreateNISTType8CompressedBinaryFieldfromImage;
+const auto kRead8 = &CreateImageFromNISTType8UncompressedBinaryField;
+const auto kRead8G4 = &CreateImageFromNISTType8CompressedBinaryField;
+const auto kRead6 = &CreateImageFromNISTType6UncompressedBinaryField;
+const auto kRead6G4 = &CreateImageFromNISTType6CompressedBinaryField;
+using Writer = decltype(kRaw);
+using Reader = decltype(kRead8);
 
 // What the getters hold: size, width, height, compression type.
 std::vector<int> Records() {
@@ -56,11 +56,10 @@ Bytes Thresholded(Bytes grey) {
 TEST(Type8Writers, BytesSwitchesAndReadBack) {
   // Pixels above 128 pack as 1; switch 1 packs the dark ones, others nothing.
   const uint8_t packed[] = {0x36, 0xC9, 0};
-  for (int sw : {0, 1, 2}) {
+  for (int sw : {2, 1, 0}) {  // ending with the default
     SetNISTType8ImageColorInversion(0, sw, 0, 1);
     EXPECT_EQ(Write(kRaw, {0, 128, 129, 255, 128, 129, 200, 100}, 8, 1), Bytes{packed[sw]});
   }
-  SetNISTType8ImageColorInversion(0, 0, 0, 1);
   // Width 12: rows are stored 1 byte apart; only the last row's last 4
   // pixels follow, so rows 0 and 1 lose theirs.
   EXPECT_EQ(Write(kRaw, Runs({{8, 0}, {5, 255}, {7, 0}, {4, 255}, {8, 0}, {4, 255}}), 12, 3),
@@ -78,31 +77,26 @@ TEST(Type8Writers, BytesSwitchesAndReadBack) {
 }
 
 TEST(Type8, OwnershipAndRefusedArguments) {
-  // Sizes refused: not positive, or too large.
   const std::pair<int, int> refused[] = {{0, 8}, {8, -1}, {65536, 65536}, {0x7FFFFFFF, 2}};
   Bytes grey(64, 255);
   for (Writer writer : {kRaw, kG4}) {
-    // A buffer passed in is released and replaced (the sanitizer build
-    // reports it as a leak otherwise).
+    // A buffer passed in is released and replaced, also on refusal (the
+    // sanitizer build reports a leak otherwise).
     unsigned char *out = static_cast<unsigned char *>(std::malloc(100));
     int len = 0;
     EXPECT_TRUE(writer(grey.data(), 4, 4, &out, &len) == 1 && out && len > 0);
-    for (auto wh : refused) {
-      EXPECT_EQ(writer(grey.data(), wh.first, wh.second, &out, &len), 0);
-      EXPECT_TRUE(out == nullptr && len == 0) << wh.first << "x" << wh.second;
-      EXPECT_EQ(Records(), (std::vector<int>{0, wh.first, wh.second, 0}));
-      out = static_cast<unsigned char *>(std::malloc(10));
-      len = 5;
+    for (auto [w, h] : refused) {
+      EXPECT_TRUE(writer(grey.data(), w, h, &out, &len) == 0 && !out && !len) << w << "x" << h;
+      EXPECT_EQ(Records(), (std::vector<int>{0, w, h, 0}));
+      out = static_cast<unsigned char *>(std::malloc(10)), len = 5;
     }
     std::free(std::exchange(out, nullptr));
-    EXPECT_EQ(writer(nullptr, 8, 8, &out, &len), 0);
-    EXPECT_EQ(writer(grey.data(), 8, 8, nullptr, &len), 0);
-    EXPECT_EQ(writer(grey.data(), 8, 8, &out, nullptr), 0);
+    EXPECT_TRUE(!writer(nullptr, 8, 8, &out, &len) && !writer(grey.data(), 8, 8, nullptr, &len) &&
+                !writer(grey.data(), 8, 8, &out, nullptr));
   }
   for (Reader reader : {kRead8, kRead8G4, kRead6, kRead6G4}) {
-    for (auto wh : refused) EXPECT_EQ(reader(grey.data(), 64, wh.first, wh.second), nullptr);
-    EXPECT_EQ(reader(grey.data(), -1, 8, 8), nullptr);
-    EXPECT_EQ(reader(nullptr, 64, 8, 8), nullptr);
+    for (auto [w, h] : refused) EXPECT_EQ(reader(grey.data(), 64, w, h), nullptr) << w;
+    EXPECT_TRUE(!reader(grey.data(), -1, 8, 8) && !reader(nullptr, 64, 8, 8));
   }
 }
 
@@ -117,13 +111,8 @@ TEST(Type8Readers, SwitchesShortDataAndOddWidths) {
   // cut to 7 bytes, 17 rows decode and the rest comes back white.
   Bytes s = Write(kG4, Bytes(40 * 30, 0), 40, 30);
   s.resize(7);
-  const struct {
-    Reader reader;
-    int sw[4];
-    Bytes data;
-    int w, h;
-    Bytes want;  // the image, or for Type-6 uncompressed the padded rows
-  } cases[] = {
+  // Each wants the image, or for Type-6 uncompressed the padded rows.
+  const struct { Reader reader; int sw[4]; Bytes data; int w, h; Bytes want; } cases[] = {
       {kRead8G4, {0, 0, 0, 0}, {0x26, 0xA0, 0xB8, 0x00, 0x80, 0x08}, 16, 1, Bytes(16, 255)},
       {kRead8G4, {0, 0, 0, 1}, s, 40, 30, Runs({{680, 0}, {520, 255}})},
       {kRead8, {0, 0, 0, 1}, {0xFF}, 16, 2, Runs({{8, 255}, {24, 0}})},  // short data: 0
