@@ -1,13 +1,11 @@
-// libtiff's Group 4 fax codec as a reference for our own, in memory: one
-// strip of packed rows (ceil(width / 8) bytes each, bit 1 black) in a TIFF
-// held in a byte vector. Header-only so the benchmark can use it too.
+// libtiff's Group 4 fax codec as a reference for our own: one strip of packed
+// rows (bit 1 black) in a TIFF held in memory. Header-only for the benchmark.
 #ifndef TESSALY_TESTS_GROUP4_REFERENCE_H
 #define TESSALY_TESTS_GROUP4_REFERENCE_H
 
 #include <tiffio.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -44,68 +42,41 @@ inline TIFF *Open(MemFile *m, const char *mode) {
       [](thandle_t, void **, toff_t *) { return 0; }, [](thandle_t, void *, toff_t) {});
 }
 
-// Counts libtiff's warnings and errors instead of printing them.
-inline int &Complaints() {
-  static int n = 0;
-  return n;
-}
-inline void Quiet() {
-  auto complain = [](const char *, const char *, va_list) { ++Complaints(); };
-  TIFFSetWarningHandler(complain);
-  TIFFSetErrorHandler(complain);
-}
+// Silences libtiff's warnings and errors.
+inline void Quiet() { TIFFSetWarningHandler(nullptr), TIFFSetErrorHandler(nullptr); }
 
 inline void SetFields(TIFF *t, int width, int height) {
-  const int fields[][2] = {
-      {TIFFTAG_IMAGEWIDTH, width},      {TIFFTAG_IMAGELENGTH, height},
-      {TIFFTAG_ROWSPERSTRIP, height},   {TIFFTAG_BITSPERSAMPLE, 1},
-      {TIFFTAG_SAMPLESPERPIXEL, 1},     {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG},
-      {TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE},
-      {TIFFTAG_FILLORDER, FILLORDER_MSB2LSB}};
+  const int fields[][2] = {{TIFFTAG_IMAGEWIDTH, width}, {TIFFTAG_IMAGELENGTH, height},
+      {TIFFTAG_ROWSPERSTRIP, height}, {TIFFTAG_BITSPERSAMPLE, 1}, {TIFFTAG_SAMPLESPERPIXEL, 1},
+      {TIFFTAG_FILLORDER, FILLORDER_MSB2LSB}, {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG},
+      {TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE}};
   for (const auto &f : fields) TIFFSetField(t, static_cast<uint32_t>(f[0]), f[1]);
 }
 
-// A one-strip TIFF holding the data: packed rows libtiff codes, or (raw) a
-// Group 4 stream taken as it is.
-inline bool WriteStrip(const Bytes &data, int width, int height, bool raw, MemFile *file) {
+// A one-strip TIFF holding a Group 4 stream as it is, or (raw false) packed
+// rows for libtiff to code.
+inline bool WrapStream(const Bytes &data, int width, int height, MemFile *file, bool raw = true) {
   file->data.clear();
   TIFF *t = Open(file, "w");
   if (!t) return false;
   SetFields(t, width, height);
   Bytes copy(data);  // libtiff may code in place
-  tmsize_t n = static_cast<tmsize_t>(copy.size());
-  bool ok = (raw ? TIFFWriteRawStrip(t, 0, copy.data(), n)
-                 : TIFFWriteEncodedStrip(t, 0, copy.data(), n)) >= 0;
+  bool ok = (raw ? TIFFWriteRawStrip : TIFFWriteEncodedStrip)(
+                t, 0, copy.data(), static_cast<tmsize_t>(copy.size())) >= 0;
   TIFFClose(t);
   return ok;
 }
-inline bool WrapStream(const Bytes &stream, int width, int height, MemFile *file) {
-  return WriteStrip(stream, width, height, true, file);
-}
 
-// libtiff's Group 4 stream for the packed rows (empty on failure).
-inline Bytes Encode(const Bytes &packed, int width, int height) {
+// libtiff's Group 4 stream for the packed rows; empty on failure.
+inline Bytes Encode(const Bytes &rows, int width, int height) {
   MemFile file;
-  Bytes raw;
-  TIFF *t = WriteStrip(packed, width, height, false, &file) ? Open(&file, "rm") : nullptr;
-  uint64_t *counts = nullptr;
-  if (t && TIFFGetField(t, TIFFTAG_STRIPBYTECOUNTS, &counts) && counts) {
-    raw.resize(static_cast<size_t>(counts[0]));
-    if (TIFFReadRawStrip(t, 0, raw.data(), static_cast<tmsize_t>(raw.size())) < 0) raw.clear();
-  }
-  if (t) TIFFClose(t);
-  return raw;
-}
-
-// libtiff's decoding of a Group 4 stream into packed rows; empty on failure.
-inline Bytes Decode(const Bytes &stream, int width, int height) {
-  MemFile file;
-  Bytes rows(static_cast<size_t>((width + 7) / 8) * static_cast<size_t>(height));
-  TIFF *t = WrapStream(stream, width, height, &file) ? Open(&file, "rm") : nullptr;
+  TIFF *t = WrapStream(rows, width, height, &file, false) ? Open(&file, "rm") : nullptr;
   if (!t) return Bytes();
-  tmsize_t n = TIFFReadEncodedStrip(t, 0, rows.data(), static_cast<tmsize_t>(rows.size()));
+  Bytes out(file.data.size());  // the strip is never larger than the file holding it
+  tmsize_t n = TIFFReadRawStrip(t, 0, out.data(), static_cast<tmsize_t>(out.size()));
   TIFFClose(t);
-  return n == static_cast<tmsize_t>(rows.size()) ? rows : Bytes();
+  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+  return out;
 }
 
 }  // namespace g4ref
