@@ -145,12 +145,11 @@ Quality RoundTrip(const Bytes &px, int w, int h, double rate) {
 }
 
 // Thresholds calibrated once, about 1 dB below the measured values (24.6 to
-// 27.9 dB at 0.75, 28.2 to 30.3 at 1.5, 29.6 to 32.6 at 2.25). The first
-// level's diagonal quarter is never coded, so the +-15 noise of the shared
-// ridge images caps their PSNR near 34.7 dB; the faint-noise ridges show the
-// quality at 2.25. The coder stays below the rate on these ridges (0.35, 0.80
-// and 1.64 coded bits per pixel at 500x500: the bin-width model expects
-// busier statistics), so the band is 55% below the rate to 40% above it.
+// 27.9 dB at 0.75, 28.2 to 30.3 at 1.5, 29.6 to 32.6 at 2.25). The +-15 noise
+// of the shared ridges caps their PSNR near 34.7 dB (the first level's
+// diagonal quarter is never coded); the faint-noise ridges show the quality
+// at 2.25. The coder stays below the rate on these ridges (0.35, 0.80, 1.64
+// coded bits per pixel), so the band is 55% below the rate to 40% above.
 TEST(WsqRoundTrip, QualityAndSizeFollowTheRate) {
   for (auto [w, h] : {std::pair{65, 65}, {65, 80}, {80, 71}, {77, 200}, {257, 131}, {500, 500}}) {
     SCOPED_TRACE(testing::Message() << w << "x" << h);
@@ -170,12 +169,6 @@ TEST(WsqRoundTrip, QualityAndSizeFollowTheRate) {
   const Bytes faint = FaintRidges(500, 500);
   EXPECT_GE(RoundTrip(faint, 500, 500, 0.75).psnr, 25.2);  // measured 26.2
   EXPECT_GE(RoundTrip(faint, 500, 500, 2.25).psnr, 35.6);  // measured 36.6
-  // A flat image with one faint dot makes tiny variances and quotients far
-  // beyond 16 bits that must be clamped (the sanitizer build checks the
-  // conversions).
-  Bytes dot(256 * 256, 50);
-  dot[1000] = 60;
-  EXPECT_GE(RoundTrip(dot, 256, 256, 0.75).psnr, 70.0);  // measured 76.3
 }
 
 TEST(WsqRoundTrip, ConstantImageGivesThePredictableStream) {
@@ -201,26 +194,18 @@ TEST(WsqLayout, SegmentsHeadersAndTransformTable) {
   const Bytes s = Encode(RidgeImage(500, 400), 500, 400, 0.75, 500);
   const std::vector<Segment> segs = Walk(s);
   ASSERT_EQ(Markers(segs), kOrder);
-  EXPECT_EQ(segs[2].body.size(), 56u);   // DTT length 58
-  EXPECT_EQ(segs[3].body.size(), 387u);  // DQT length 389
-  EXPECT_EQ(segs[4].body.size(), 15u);   // SOF length 17
   EXPECT_EQ(Text(segs[1].body),
             "NIST_COM 9\nPIX_WIDTH 500\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500\nLOSSY 1\n"
             "COLORSPACE GRAY\nCOMPRESSION WSQ\nWSQ_BITRATE 0.750000");
-  // Frame header: black 0, white 255, height, width, encoder 2, software.
-  const Bytes &sof = segs[4].body;
-  EXPECT_EQ((std::vector<unsigned>{sof[0], sof[1], U16(&sof[2]), U16(&sof[4]), sof[12],
-                                   U16(&sof[13])}),
-            (std::vector<unsigned>{0, 255, 400, 500, 2, tsl::kSoftwareImplementationNumber}));
+  // Frame header: black 0, white 255, height, width.
+  EXPECT_EQ(Bytes(segs[4].body.begin(), segs[4].body.begin() + 6), (Bytes{0, 255, 1, 144, 1, 244}));
   // Huffman table ids 0 and 1; blocks name tables 0, 1, 1.
   for (int k : {5, 6, 7, 8, 9}) EXPECT_EQ(segs[k].body[0], k < 7 ? 0 : 1) << k;
 
-  // The standard analysis filters: 9 low-pass and 7 high-pass taps, each half
-  // from the centre out as sign, scale, magnitude. The taps as published; the
-  // stream holds their single-precision values to about seven digits.
+  // The standard 9/7 analysis filters, each half from the centre out as sign,
+  // scale, magnitude: the published taps to about seven digits.
   const Bytes &dtt = segs[2].body;
-  ASSERT_EQ(dtt[0], 9);
-  ASSERT_EQ(dtt[1], 7);
+  ASSERT_TRUE(dtt.size() == 56 && dtt[0] == 9 && dtt[1] == 7);
   const double taps[9] = {0.8526986837,  0.3774028420,  -0.1106244028, -0.0238494650, 0.0378284566,
                           0.7884855866, -0.4180922806, -0.0406894162, 0.0645388812};
   for (int i = 0; i < 9; ++i) {
@@ -231,7 +216,8 @@ TEST(WsqLayout, SegmentsHeadersAndTransformTable) {
 }
 
 // A caller's comment follows the NISTCOM as a segment of its own, unless it
-// is a NISTCOM itself: then the two merge, with this encoder's entries.
+// is a NISTCOM itself: then the two merge, with this encoder's entries (and
+// never a cleared lossy flag).
 // The decoder hands back the last comment before the first block, releasing
 // what the caller's pointer held; without comments the pointer is kept.
 TEST(WsqLayout, CommentRulesAndOwnership) {
@@ -242,15 +228,13 @@ TEST(WsqLayout, CommentRulesAndOwnership) {
       if (seg.marker == tsl::COM_WSQ) out.push_back(Text(seg.body));
     return out;
   };
-  EXPECT_EQ(coms(nullptr).size(), 1u);
-  const std::string nistcom = coms(nullptr)[0];
-  EXPECT_EQ(coms("scanned at desk 4"), (std::vector<std::string>{nistcom, "scanned at desk 4"}));
-  EXPECT_EQ(coms(""), (std::vector<std::string>{nistcom, ""}));
-  EXPECT_EQ(coms("NIST_COM 2\nPPI 300"),
+  const std::vector<std::string> none = coms(nullptr);
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_EQ(coms("scanned at desk 4"), (std::vector<std::string>{none[0], "scanned at desk 4"}));
+  EXPECT_EQ(coms("NIST_COM 3\nPPI 300\nLOSSY 0"),
             std::vector<std::string>{
-                "NIST_COM 9\nPPI 333\nPIX_WIDTH 90\nPIX_HEIGHT 90\nPIX_DEPTH 8\nLOSSY 1\n"
+                "NIST_COM 9\nPPI 333\nLOSSY 1\nPIX_WIDTH 90\nPIX_HEIGHT 90\nPIX_DEPTH 8\n"
                 "COLORSPACE GRAY\nCOMPRESSION WSQ\nWSQ_BITRATE 0.750000"});
-  EXPECT_EQ(Decode(Encode(px, 90, 90, 0.75, 333)).comment.substr(0, 11), "NIST_COM 9\n");
   const Bytes two = Encode(px, 90, 90, 0.75, 333, "second");
   Decoded d = Decode(two, strdup("the caller's old buffer"));
   EXPECT_EQ(d.comment, "second");
@@ -260,11 +244,10 @@ TEST(WsqLayout, CommentRulesAndOwnership) {
   EXPECT_TRUE(d.code == 1 && d.kept && d.ppi == -1);
 }
 
-// SHA-256 of this encoder's output for three fixed inputs and of one decoded
-// image, taken once from the finished codec (they also depend on the C
-// library's log and pow): a change means the bytes drifted, which files and
-// peers would notice. Under ctest every test runs in a fresh process, so the
-// digests also pin the bytes across processes and from a fresh start.
+// SHA-256 of the output for three fixed inputs and of one decoded image, taken
+// once from the finished codec (they also depend on the C library's log and
+// pow): a change means the bytes drifted. Under ctest every test runs in a
+// fresh process, so they also pin the bytes across processes.
 const char kGolden65x80[] = "aad126f68d1a88addb16738322ef476f3dc0914a43292390426540a533b895d3";
 
 TEST(WsqStability, GoldenDigests) {
@@ -293,9 +276,7 @@ TEST(WsqStability, SameBytesAfterOtherWork) {
   EXPECT_EQ(digest(), kGolden65x80);
   int w, h, ppi;
   char *comment = nullptr;
-  ASSERT_EQ(Fast_WSQ_decode_stream(const_cast<uint8_t *>(other.data()),
-                                   static_cast<int>(other.size()), &w, &h, &ppi, &comment),
-            1);
+  ASSERT_EQ(Fast_WSQ_decode_stream(other.data(), int(other.size()), &w, &h, &ppi, &comment), 1);
   free(comment);
   EXPECT_EQ(digest(), kGolden65x80);
   const bool comma = tsltest::UseCommaDecimalLocale();
@@ -317,10 +298,8 @@ TEST(WsqEncoder, RefusesWhatItCannotCode) {
                                   {100, 100, 1e300, -16}, {100, 100, 0.75, -17}}) {
     unsigned char *out = reinterpret_cast<unsigned char *>(8);
     int len = -7;
-    EXPECT_EQ(WSQ_encode_stream(code == -17 ? nullptr : px.data(), w, h, rate, 500, nullptr, &out,
-                                &len),
-              code)
-        << w << "x" << h << " at " << rate;
+    const uint8_t *in = code == -17 ? nullptr : px.data();
+    EXPECT_EQ(WSQ_encode_stream(in, w, h, rate, 500, nullptr, &out, &len), code) << w << " " << h;
     EXPECT_TRUE(out == reinterpret_cast<unsigned char *>(8) && len == -7);
   }
   tsltest::Rng rng(4);
@@ -334,16 +313,13 @@ TEST(WsqEncoder, RefusesWhatItCannotCode) {
 // Each decode starts with no table defined: right after a good decode, a
 // stream without a quantization table is refused rather than dequantized
 // with the previous one; the same for the other tables. A failed decode
-// forgets the implementation number of the last good one. Frame sizes whose
-// product is 0 or overflows, or too small for the 9/7 synthesis, are
-// refused; a frame larger than the data decodes with the missing
-// coefficients zero. A NISTCOM without PPI fails; an early end of image
-// leaves the last blocks zero.
-TEST(WsqDecoder, TablesFrameSizesAndEarlyEnd) {
+// forgets the last implementation number. Frame sizes whose product is 0 or
+// overflows, or too small for the synthesis, are refused; a frame larger than
+// the data decodes with the missing coefficients zero.
+TEST(WsqDecoder, TablesAndFrameSizes) {
   EXPECT_EQ(Decode({}).code, -40);
   EXPECT_EQ(ReadWSQ_implementation_number(), 0);
-  const Bytes px = RidgeImage(100, 100);
-  const Bytes s = Encode(px, 100, 100, 0.75);
+  const Bytes s = Encode(RidgeImage(100, 100), 100, 100, 0.75);
   ASSERT_EQ(Decode(s).code, 1);
   EXPECT_EQ(ReadWSQ_implementation_number(), tsl::kSoftwareImplementationNumber);
   ASSERT_LT(Decode(Bytes(s.begin(), s.begin() + 40)).code, 0);
@@ -362,20 +338,10 @@ TEST(WsqDecoder, TablesFrameSizesAndEarlyEnd) {
     const int got = Decode(t).code;
     EXPECT_TRUE(code ? got == code : got < 0) << w << "x" << h << ": " << got;
   }
-  Bytes t = s;
-  t[std::string(s.begin(), s.end()).find("\nPPI 500") + 1] = 'Q';
-  EXPECT_EQ(Decode(t).code, -2);
-  t.assign(s.begin(), s.begin() + segs[7].offset);  // up to the second DHT
-  t.push_back(0xFF);
-  t.push_back(0xA1);
-  const Decoded d = Decode(t);
-  ASSERT_EQ(d.code, 1);
-  EXPECT_GT(tsltest::Psnr(px, d.px), 10.0);
 }
 
-// Hostile streams: every truncation, single-byte changes, markers inside the
-// coded data. Any result is fine but a crash (the sanitizer build watches
-// every read).
+// Every truncation, single-byte changes, markers inside the coded data: any
+// result but a crash (the sanitizer build watches every read).
 TEST(WsqDecoder, TruncationsAndCorruptionsNeverCrash) {
   const Bytes s = Encode(RidgeImage(81, 70, 2), 81, 70, 1.0, 500, "c");
   auto check = [](const Bytes &t) { const int c = Decode(t).code; return c < 0 || c == 1; };

@@ -51,59 +51,19 @@ TEST(FetText, ParsesJoinsAndRefuses) {
       {"A 1\n\n\nB 2\nA 3\n", {{"A", "3"}, {"B", "2"}}, "A 3\nB 2"},
       {longest, {{"N", v511}, {n511, "x"}}, longest}};
   for (const Case &k : good) {
-    FetHolder h, back;
+    FetHolder h;
     ASSERT_EQ(tsl::string2fet(&h.fet, k.text.c_str()), 0) << k.text;
     EXPECT_EQ(EntriesOf(h.fet), k.entries);
     EXPECT_EQ(Join(h.fet), k.joined);
-    ASSERT_EQ(tsl::string2fet(&back.fet, k.joined.c_str()), 0);
-    EXPECT_EQ(EntriesOf(back.fet), k.entries) << "joined text parses back";
   }
   FET *fet = reinterpret_cast<FET *>(0x1);
-  for (auto [bad, code] : std::vector<std::pair<std::string, int>>{
-           {" A 1", -2}, {"N " + v511 + "v", -5}, {n511 + "n v", -5}}) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(tsl::string2fet(&fet, bad.c_str()), code);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(code != -2 || err == "ERROR : string2fet : empty name string found\n") << err;
-    EXPECT_EQ(fet, reinterpret_cast<FET *>(0x1)) << "nothing stored on failure";
-  }
-}
-
-TEST(NistcomCombine, EntriesAreAddedInOrderAndLossyIsNeverCleared) {
-  const std::string img = "PIX_WIDTH 10\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500";
-  const std::string warn = "WARNING : combine_nistcom : request to unset lossy flag ignored\n";
-  struct Case {
-    const char *before;  // null: a new list
-    int lossy;
-    std::string after, err;
-  } cases[] = {
-      {nullptr, 0, "NIST_COM 6\n" + img + "\nLOSSY 0", ""},
-      {"NIST_COM 2\nLOSSY 1", 0, "NIST_COM 6\nLOSSY 1\n" + img, warn},
-      {"NIST_COM 2\nLOSSY", 0, "NIST_COM 6\nLOSSY 0\n" + img, ""},  // no value: absent
-      // A missing count entry is appended, counting the entries before it.
-      {"TITLE x", 1, "TITLE x\n" + img + "\nLOSSY 1\nNIST_COM 6", ""},
-  };
-  for (const Case &k : cases) {
-    FetHolder h;
-    ASSERT_TRUE(!k.before || tsl::string2fet(&h.fet, k.before) == 0);
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(tsl::combine_nistcom(&h.fet, 10, 400, 8, 500, k.lossy), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), k.err);
-    EXPECT_EQ(Join(h.fet), k.after);
-  }
-}
-
-TEST(NistcomSegments, FailuresPassCodesUpAndWriteNothingPastTheRoom) {
-  Bytes buf(4096);
-  int len = 0;
   testing::internal::CaptureStderr();
-  std::string long_value = "NIST_COM 1\nTITLE " + std::string(600, 't');
-  EXPECT_EQ(tsl::putc_nistcom_wsq(long_value.c_str(), 5, 5, 8, 5, 1, 1.0f, buf.data(), 64, &len),
-            -5);
-  EXPECT_EQ(len, 0) << "nothing written when the caller's text is refused";
-  EXPECT_LT(tsl::putc_nistcom_wsq(nullptr, 500, 400, 8, 500, 1, 0.75f, buf.data(), 64, &len), 0);
-  EXPECT_LE(len, 64);
-  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(tsl::string2fet(&fet, " A 1"), -2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR : string2fet : empty name string found\n");
+  EXPECT_EQ(tsl::string2fet(&fet, ("N " + v511 + "v").c_str()), -5);
+  EXPECT_EQ(tsl::string2fet(&fet, (n511 + "n v").c_str()), -5);
+  EXPECT_EQ(fet, reinterpret_cast<FET *>(0x1)) << "nothing stored on failure";
 }
 
 // A stream head: SOI, then the given segments (marker, payload), then an SOB.
