@@ -1,6 +1,5 @@
-// Huffman code tables and entropy-coded blocks: the symbol alphabet, code
-// sizes with their tie-breaks and length limit, the bit writer's stuffing and
-// padding, and the block decoder on good, truncated and hostile data.
+// Huffman tables and entropy-coded blocks: symbols, code sizes and their limit,
+// stuffing and padding, and the block decoder on good and hostile data.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,15 +26,13 @@ using Coeffs = std::vector<int16_t>;
 template <typename T>
 using Owned = std::unique_ptr<T, tsl::FreeDeleter>;
 
-struct Table {
-  Owned<HuffCode> codes;  // by symbol, 257 entries
-  Owned<uint8_t> bits;    // length counts
-  Owned<uint8_t> values;  // symbols in code order
+struct Table {  // codes by symbol (257), length counts, symbols in code order
+  Owned<HuffCode> codes;
+  Owned<uint8_t> bits, values;
 };
 
-// Tables of a block or blocks, checked for soundness: the codes the length
-// counts list, of 1 to 16 bits, none all 1-bits, the reserved symbol none,
-// with code space left.
+// Tables of a block or blocks, checked: the codes the counts list, 1 to 16
+// bits, none all 1-bits, none for the reserved symbol, code space left.
 Table Gen(const Coeffs &c, std::vector<int> sizes) {
   HuffCode *codes = nullptr;
   uint8_t *bits = nullptr, *values = nullptr;
@@ -108,9 +105,8 @@ int Decode(const Bytes &s, int width, int height, Coeffs *out, bool bitwise = fa
   return ret;
 }
 
-// Decodes with table-driven and with bit-by-bit code reading, which must
-// agree in everything: result, coefficients, messages, bytes consumed and
-// the reader state left behind.
+// Decodes through lookup tables and bit by bit, which must agree in result,
+// coefficients, messages, bytes consumed and the reader state left behind.
 int DecodeAgreeing(const Bytes &s, int width, int height, Coeffs *out) {
   std::tuple<int, Coeffs, std::string, ptrdiff_t, uint8_t, uint8_t> o[2];
   for (int bitwise = 0; bitwise < 2; bitwise++) {
@@ -180,8 +176,7 @@ TEST(HuffmanCodes, HandWorkedTablesAndBytes) {
   } cases[] = {
       // 181 x5, 182 x3, 183 x1: 0 10 110 0 0 10 0 10 0, padded with 1-bits.
       {{1, 2, 3, 1, 1, 2, 1, 2, 1}, {9}, {{181, 1, 0}, {182, 2, 2}, {183, 3, 6}}, {0x58, 0x93}},
-      // The second block is counted after the first, the reserved symbol once
-      // (twice would give 2 and 2).
+      // Two blocks counted together, the reserved symbol once (not 2 and 2).
       {{1, 2}, {1, 1}, {{181, 1, 0}, {182, 2, 2}}, {0x5F}},
       // One symbol: code 0, the one-bit code 1 stays unused.
       {Coeffs(7), {7}, {{7, 1, 0}}, {0x7F}},
@@ -234,9 +229,8 @@ TEST(HuffmanRoundTrip, BoundaryValuesEmptyBlocksAndComments) {
   EXPECT_EQ(out, c);
 }
 
-// Random blocks round-trip; then every truncation and random corruptions,
-// markers included. Every decode here also checks that table-driven and
-// bit-by-bit code reading agree.
+// Random blocks round-trip; every truncation and random corruptions (markers
+// included) fail cleanly; lookup-table and bit-by-bit reading always agree.
 TEST(HuffmanHostile, RandomTruncatedAndCorruptStreams) {
   Coeffs c = RandomCoeffs(3, 3000, true), out;
   Bytes s = EncodeBlocks(c, 700, 1800);

@@ -17,26 +17,10 @@ using tsl::FET;
 using tsltest::Bytes;
 using Entries = std::vector<std::pair<std::string, std::string>>;
 
-// Owns a list for the duration of a test.
-struct FetHolder {
+struct FetHolder {  // owns a list for the duration of a test
   FET *fet = nullptr;
   ~FetHolder() { tsl::freefet(fet); }
 };
-
-Entries EntriesOf(const FET *fet) {
-  Entries out;
-  for (int i = 0; i < fet->count; i++)
-    out.emplace_back(fet->names[i], fet->values[i] ? fet->values[i] : "<none>");
-  return out;
-}
-
-std::string Join(const FET *fet) {
-  char *text = nullptr;
-  EXPECT_EQ(tsl::fet2string(&text, fet), 0);
-  std::string s = text ? text : "";
-  std::free(text);
-  return s;
-}
 
 TEST(FetText, ParsesJoinsAndRefuses) {
   const std::string n511(511, 'n'), v511(511, 'v'), longest = "N " + v511 + "\n" + n511 + " x";
@@ -52,9 +36,15 @@ TEST(FetText, ParsesJoinsAndRefuses) {
       {longest, {{"N", v511}, {n511, "x"}}, longest}};
   for (const Case &k : good) {
     FetHolder h;
+    char *text = nullptr;
     ASSERT_EQ(tsl::string2fet(&h.fet, k.text.c_str()), 0) << k.text;
-    EXPECT_EQ(EntriesOf(h.fet), k.entries);
-    EXPECT_EQ(Join(h.fet), k.joined);
+    Entries got;
+    for (int i = 0; i < h.fet->count; i++)
+      got.emplace_back(h.fet->names[i], h.fet->values[i] ? h.fet->values[i] : "<none>");
+    EXPECT_EQ(got, k.entries);
+    ASSERT_EQ(tsl::fet2string(&text, h.fet), 0);
+    EXPECT_EQ(std::string(text), k.joined);
+    std::free(text);
   }
   FET *fet = reinterpret_cast<FET *>(0x1);
   testing::internal::CaptureStderr();
