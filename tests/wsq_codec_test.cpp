@@ -94,8 +94,7 @@ std::vector<Segment> Walk(const Bytes &s) {
   return out;
 }
 
-// SOI COM DTT DQT SOF, then DHT and SOB for the first block, DHT and two SOB
-// for the others, EOI.
+// SOI COM DTT DQT SOF, DHT SOB for the first block, DHT SOB SOB for the rest, EOI.
 const std::vector<uint16_t> kOrder = {0xFFA0, 0xFFA8, 0xFFA4, 0xFFA5, 0xFFA2, 0xFFA6,
                                       0xFFA3, 0xFFA6, 0xFFA3, 0xFFA3, 0xFFA1};
 

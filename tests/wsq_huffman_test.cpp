@@ -201,8 +201,7 @@ TEST(HuffmanCodes, HandWorkedTablesAndBytes) {
   }
 }
 
-// Counts 2, 3, 5, 8, ... chain every merge onto the previous one, so 19
-// symbols reach a code size of about 19 before limiting.
+// Counts 2, 3, 5, 8, ... chain every merge: 19 symbols would reach ~19 bits.
 TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   Coeffs c;
   for (int k = 0, a = 2, b = 3; k < 19; k++, b += a, a = b - a)

@@ -150,14 +150,16 @@ double WorstError(const Floats &a, const Floats &b) {
 // walks read or write outside a line are refused, never applied.
 TEST(WsqFilters, FiltersThatDoNotFitAreRefused) {
   const Synthesis syn;
-  Floats in(64 * 64);
+  Floats in(200 * 200), hi31(31, 0.01f);
   // At 64 step 19 has 4-sample lines, which the 9/7 synthesis still holds;
-  // at 40 it has 3.
-  for (auto [side, lo, hi, code] : {std::tuple{64, 1, 1, 0}, {64, 0, 1, -95}, {64, 1, 0, -96},
-                                    {40, 1, 1, -98}}) {
+  // at 40 it has 3. A 31-tap filter outgrows the short lines of 200.
+  for (auto [side, lo, hi, code, hsz] : {std::tuple{64, 1, 1, 0, 9}, {64, 0, 1, -95, 9},
+                                         {64, 1, 0, -96, 9}, {40, 1, 1, -98, 9},
+                                         {200, 1, 1, -98, 31}}) {
     Trees t(side, side);
     tsl::DttTable dtt = syn.dtt;
     dtt.lofilt_defined = uint8_t(lo), dtt.hifilt_defined = uint8_t(hi);
+    if (hsz == 31) dtt.hifilt = hi31.data(), dtt.hisize = 31;
     EXPECT_EQ(tsl::wsq_reconstruct(in.data(), side, side, t.w, 20, &dtt), code) << side;
   }
 }
