@@ -48,22 +48,16 @@ Decoded Decode(const Bytes &s, char *mine = nullptr) {
   unsigned char *out = reinterpret_cast<unsigned char *>(1);
   char *comment = mine;
   const std::string before = mine ? mine : "";
-  d.code = WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &out, &d.w, &d.h, &d.ppi,
-                             &comment);
-  if (d.code == 1) {
-    d.px.assign(out, out + static_cast<size_t>(d.w) * d.h);
-    free(out);
-  } else {
-    EXPECT_TRUE(out == nullptr && d.w == 0 && d.h == 0 && d.ppi == -1) << d.code;
-  }
+  d.code = WSQ_decode_stream(s.data(), int(s.size()), &out, &d.w, &d.h, &d.ppi, &comment);
+  if (d.code == 1) d.px.assign(out, out + static_cast<size_t>(d.w) * d.h), free(out);
+  else EXPECT_TRUE(out == nullptr && d.w == 0 && d.h == 0 && d.ppi == -1) << d.code;
   // A new comment may reuse the address of the one it replaced.
   d.kept = comment == mine && (!mine || before == comment);
   if (comment && !d.kept) d.comment = comment, free(comment);
   return d;
 }
 
-// ---- A segment walker written from the documented layout -------------------
-
+// A segment walker written from the documented layout.
 struct Segment {
   uint16_t marker;
   size_t offset;  // of the marker
@@ -82,10 +76,7 @@ std::vector<Segment> Walk(const Bytes &s) {
     i += 2;
     if (seg.marker != tsl::SOI_WSQ && seg.marker != tsl::EOI_WSQ) {
       const size_t len = i + 2 <= s.size() ? U16(&s[i]) : 0;
-      if (len < 2 || i + len > s.size()) {
-        ADD_FAILURE() << "bad segment length at " << i;
-        break;
-      }
+      if (len < 2 || i + len > s.size()) break;  // caught below
       seg.body.assign(s.begin() + i + 2, s.begin() + i + len);
       i += len;
     }
@@ -99,37 +90,31 @@ std::vector<Segment> Walk(const Bytes &s) {
     out.push_back(seg);
     if (seg.marker == tsl::EOI_WSQ) break;
   }
-  EXPECT_EQ(i, s.size()) << "bytes after EOI";
+  EXPECT_EQ(i, s.size()) << "bad segment length or bytes after EOI";
   return out;
 }
 
-// SOI COM DTT DQT SOF, then DHT and SOB for the first block, DHT and two SOB
-// for the others, EOI.
+// SOI COM DTT DQT SOF, DHT SOB for the first block, DHT SOB SOB for the rest, EOI.
 const std::vector<uint16_t> kOrder = {0xFFA0, 0xFFA8, 0xFFA4, 0xFFA5, 0xFFA2, 0xFFA6,
                                       0xFFA3, 0xFFA6, 0xFFA3, 0xFFA3, 0xFFA1};
 
 std::vector<uint16_t> Markers(const std::vector<Segment> &segs) {
-  std::vector<uint16_t> m;
-  for (const Segment &s : segs) m.push_back(s.marker);
+  std::vector<uint16_t> m(segs.size());
+  std::transform(segs.begin(), segs.end(), m.begin(), [](const Segment &s) { return s.marker; });
   return m;
 }
 
-// A copy of the stream without any segment of one marker.
+// A copy of the stream without any segment of one marker (never the EOI).
 Bytes Without(const Bytes &s, uint16_t marker) {
-  Bytes out;
+  Bytes out = s;
   const std::vector<Segment> segs = Walk(s);
-  for (size_t k = 0; k < segs.size(); ++k) {
-    const size_t end = k + 1 < segs.size() ? segs[k + 1].offset : s.size();
-    if (segs[k].marker != marker)
-      out.insert(out.end(), s.begin() + segs[k].offset, s.begin() + end);
-  }
+  for (size_t k = segs.size() - 1; k-- > 0;)
+    if (segs[k].marker == marker)
+      out.erase(out.begin() + segs[k].offset, out.begin() + segs[k + 1].offset);
   return out;
 }
 
-// ---- Quality ---------------------------------------------------------------
-
-// The shared ridges with their noise averaged over 16 seeds (+-15 becomes
-// a standard deviation of about 2).
+// The shared ridges averaged over 16 seeds: their +-15 noise becomes about 2.
 Bytes FaintRidges(int width, int height) {
   std::vector<int> sum(static_cast<size_t>(width) * height);
   for (uint64_t seed = 1; seed <= 16; ++seed) {
@@ -137,14 +122,13 @@ Bytes FaintRidges(int width, int height) {
     for (size_t i = 0; i < sum.size(); ++i) sum[i] += b[i];
   }
   Bytes img(sum.size());
-  for (size_t i = 0; i < sum.size(); ++i) img[i] = static_cast<uint8_t>((sum[i] + 8) / 16);
+  std::transform(sum.begin(), sum.end(), img.begin(), [](int v) { return uint8_t((v + 8) / 16); });
   return img;
 }
 
 struct Quality {
   double psnr, coded_bpp;  // entropy-coded bytes only, headers left out
 };
-
 Quality RoundTrip(const Bytes &px, int w, int h, double rate) {
   const Bytes s = Encode(px, w, h, rate);
   const Decoded d = Decode(s);
@@ -155,18 +139,14 @@ Quality RoundTrip(const Bytes &px, int w, int h, double rate) {
   return {tsltest::Psnr(px, d.px), 8.0 * coded / (static_cast<double>(w) * h)};
 }
 
-// Thresholds calibrated once from measured values (in the comments), about
-// 1 dB below them (24.6 to 27.9 dB at 0.75, 28.2 to 30.3 at 1.5, 29.6 to
-// 32.6 at 2.25). WSQ never codes the first level's diagonal quarter
-// (subbands 60 to 63), so the +-15 noise of the shared ridge images caps
-// their PSNR near 34.7 dB at any rate; the faint-noise ridges show the
-// codec's quality at 2.25. The coder stays below the requested rate on these
-// ridges (0.35, 0.80 and 1.64 coded bits per pixel at 0.75, 1.5 and 2.25 for
-// 500x500: the bin-width model expects busier, fingerprint-like statistics),
-// so the band is 55% below the rate to 40% above it.
+// Thresholds calibrated once, about 1 dB below the measured values (24.6 to
+// 27.9 dB at 0.75, 28.2 to 30.3 at 1.5, 29.6 to 32.6 at 2.25). The +-15 noise
+// of the shared ridges caps their PSNR near 34.7 dB (the first level's
+// diagonal quarter is never coded); the faint-noise ridges show the quality
+// at 2.25. The coder stays below the rate on these ridges (0.35, 0.80, 1.64
+// coded bits per pixel), so the band is 55% below the rate to 40% above.
 TEST(WsqRoundTrip, QualityAndSizeFollowTheRate) {
-  for (auto [w, h] : {std::pair{65, 65}, {65, 80}, {80, 71}, {77, 200}, {257, 131}, {256, 256},
-                      {333, 412}, {500, 500}}) {
+  for (auto [w, h] : {std::pair{65, 65}, {65, 80}, {80, 71}, {77, 200}, {257, 131}, {500, 500}}) {
     SCOPED_TRACE(testing::Message() << w << "x" << h);
     const Bytes px = RidgeImage(w, h, w * 3 + h);
     double last = 0;
@@ -175,21 +155,13 @@ TEST(WsqRoundTrip, QualityAndSizeFollowTheRate) {
       EXPECT_GT(q.psnr, last) << rate;
       last = q.psnr;
       EXPECT_GE(q.psnr, rate < 1 ? 23.5 : rate < 2 ? 27.0 : 28.5) << rate;
-      if (w >= 256 && w == h) {
-        EXPECT_GE(q.coded_bpp, 0.45 * rate) << rate;
-        EXPECT_LE(q.coded_bpp, 1.4 * rate) << rate;
-      }
+      EXPECT_TRUE(w != 500 || (q.coded_bpp >= 0.45 * rate && q.coded_bpp <= 1.4 * rate))
+          << rate << ": " << q.coded_bpp;
     }
   }
   const Bytes faint = FaintRidges(500, 500);
   EXPECT_GE(RoundTrip(faint, 500, 500, 0.75).psnr, 25.2);  // measured 26.2
   EXPECT_GE(RoundTrip(faint, 500, 500, 2.25).psnr, 35.6);  // measured 36.6
-  // A flat image with one faint dot makes tiny variances and quotients far
-  // beyond 16 bits that must be clamped (the sanitizer build checks the
-  // conversions).
-  Bytes dot(256 * 256, 50);
-  dot[1000] = 60;
-  EXPECT_GE(RoundTrip(dot, 256, 256, 0.75).psnr, 70.0);  // measured 76.3
 }
 
 TEST(WsqRoundTrip, ConstantImageGivesThePredictableStream) {
@@ -206,50 +178,36 @@ TEST(WsqRoundTrip, ConstantImageGivesThePredictableStream) {
     EXPECT_EQ(std::count(segs[k].body.begin() + 1, segs[k].body.end(), 0), 16);
   }
   for (int k : {6, 8, 9}) EXPECT_TRUE(segs[k].data.empty());
-  const Decoded d = Decode(s);
-  ASSERT_EQ(d.code, 1);
-  EXPECT_EQ(d.px, px);
+  EXPECT_EQ(Decode(s).px, px);
 }
-
-// ---- Layout ----------------------------------------------------------------
 
 TEST(WsqLayout, SegmentsHeadersAndTransformTable) {
   const Bytes s = Encode(RidgeImage(500, 400), 500, 400, 0.75, 500);
   const std::vector<Segment> segs = Walk(s);
   ASSERT_EQ(Markers(segs), kOrder);
-  EXPECT_EQ(segs[2].body.size(), 56u);   // DTT length 58
-  EXPECT_EQ(segs[3].body.size(), 387u);  // DQT length 389
-  EXPECT_EQ(segs[4].body.size(), 15u);   // SOF length 17
   EXPECT_EQ(Text(segs[1].body),
             "NIST_COM 9\nPIX_WIDTH 500\nPIX_HEIGHT 400\nPIX_DEPTH 8\nPPI 500\nLOSSY 1\n"
             "COLORSPACE GRAY\nCOMPRESSION WSQ\nWSQ_BITRATE 0.750000");
-  // Frame header: black 0, white 255, height, width, encoder 2, software.
-  const Bytes &sof = segs[4].body;
-  EXPECT_EQ(std::vector<unsigned>({sof[0], sof[1], U16(&sof[2]), U16(&sof[4]), sof[12],
-                                   U16(&sof[13])}),
-            std::vector<unsigned>({0, 255, 400, 500, 2, tsl::kSoftwareImplementationNumber}));
+  // Frame header: black 0, white 255, height, width.
+  EXPECT_EQ(Bytes(segs[4].body.begin(), segs[4].body.begin() + 6), (Bytes{0, 255, 1, 144, 1, 244}));
   // Huffman table ids 0 and 1; blocks name tables 0, 1, 1.
   for (int k : {5, 6, 7, 8, 9}) EXPECT_EQ(segs[k].body[0], k < 7 ? 0 : 1) << k;
-
-  // The standard analysis filters: 9 low-pass and 7 high-pass taps, each half
-  // from the centre out as sign, scale, magnitude. The taps as published; the
-  // stream holds their single-precision values to about seven digits.
+  // The standard 9/7 analysis filters, each half from the centre out as sign,
+  // scale, magnitude: the published taps to about seven digits.
   const Bytes &dtt = segs[2].body;
-  ASSERT_EQ(dtt[0], 9);
-  ASSERT_EQ(dtt[1], 7);
-  const double taps[9] = {0.8526986837, 0.3774028420,  -0.1106244028,
-                          -0.0238494650, 0.0378284566, 0.7884855866,
-                          -0.4180922806, -0.0406894162, 0.0645388812};
+  ASSERT_TRUE(dtt.size() == 56 && dtt[0] == 9 && dtt[1] == 7);
+  const double taps[9] = {0.8526986837,  0.3774028420,  -0.1106244028, -0.0238494650, 0.0378284566,
+                          0.7884855866, -0.4180922806, -0.0406894162, 0.0645388812};
   for (int i = 0; i < 9; ++i) {
     const uint8_t *p = &dtt[2 + 6 * i];
-    const double v =
-        (uint32_t{p[2]} << 24 | p[3] << 16 | p[4] << 8 | p[5]) / std::pow(10.0, p[1]);
+    const double v = (uint32_t{p[2]} << 24 | p[3] << 16 | p[4] << 8 | p[5]) / std::pow(10.0, p[1]);
     EXPECT_NEAR(p[0] ? -v : v, taps[i], 2e-7) << i;
   }
 }
 
 // A caller's comment follows the NISTCOM as a segment of its own, unless it
-// is a NISTCOM itself: then the two merge, with this encoder's entries.
+// is a NISTCOM itself: then the two merge, with this encoder's entries (and
+// never a cleared lossy flag).
 // The decoder hands back the last comment before the first block, releasing
 // what the caller's pointer held; without comments the pointer is kept.
 TEST(WsqLayout, CommentRulesAndOwnership) {
@@ -260,31 +218,25 @@ TEST(WsqLayout, CommentRulesAndOwnership) {
       if (seg.marker == tsl::COM_WSQ) out.push_back(Text(seg.body));
     return out;
   };
-  EXPECT_EQ(coms(nullptr).size(), 1u);
-  const std::string nistcom = coms(nullptr)[0];
-  EXPECT_EQ(coms("scanned at desk 4"), (std::vector<std::string>{nistcom, "scanned at desk 4"}));
-  EXPECT_EQ(coms(""), (std::vector<std::string>{nistcom, ""}));
-  EXPECT_EQ(coms("NIST_COM 2\nPPI 300"),
+  const std::vector<std::string> none = coms(nullptr);
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_EQ(coms("scanned at desk 4"), (std::vector<std::string>{none[0], "scanned at desk 4"}));
+  EXPECT_EQ(coms("NIST_COM 3\nPPI 300\nLOSSY 0"),
             std::vector<std::string>{
-                "NIST_COM 9\nPPI 333\nPIX_WIDTH 90\nPIX_HEIGHT 90\nPIX_DEPTH 8\nLOSSY 1\n"
+                "NIST_COM 9\nPPI 333\nLOSSY 1\nPIX_WIDTH 90\nPIX_HEIGHT 90\nPIX_DEPTH 8\n"
                 "COLORSPACE GRAY\nCOMPRESSION WSQ\nWSQ_BITRATE 0.750000"});
-  EXPECT_EQ(Decode(Encode(px, 90, 90, 0.75, 333)).comment.substr(0, 11), "NIST_COM 9\n");
   const Bytes two = Encode(px, 90, 90, 0.75, 333, "second");
   Decoded d = Decode(two, strdup("the caller's old buffer"));
-  EXPECT_EQ(d.comment, "second");
-  EXPECT_EQ(d.ppi, 333);
+  EXPECT_TRUE(d.comment == "second" && d.ppi == 333) << d.comment;
   char keep[] = "mine";
   d = Decode(Without(two, tsl::COM_WSQ), keep);
   EXPECT_TRUE(d.code == 1 && d.kept && d.ppi == -1);
 }
 
-// ---- Byte stability --------------------------------------------------------
-
-// SHA-256 of this encoder's output for three fixed inputs and of one decoded
-// image, taken once from the finished codec (they also depend on the C
-// library's log and pow): a change means the bytes drifted, which files and
-// peers would notice. Under ctest every test runs in a fresh process, so the
-// digests also pin the bytes across processes and from a fresh start.
+// SHA-256 of the output for three fixed inputs and of one decoded image, taken
+// once from the finished codec (they also depend on the C library's log and
+// pow): a change means the bytes drifted. Under ctest every test runs in a
+// fresh process, so they also pin the bytes across processes.
 const char kGolden65x80[] = "aad126f68d1a88addb16738322ef476f3dc0914a43292390426540a533b895d3";
 
 TEST(WsqStability, GoldenDigests) {
@@ -300,22 +252,18 @@ TEST(WsqStability, GoldenDigests) {
             "ca8de732487ab34ba70844de597bd4afd9d0238f9a3f8f1399b804e4359aa207");
 }
 
-// The same bytes again, in one process, after decoding a stream of another
-// size, after a header-only read, and under a decimal-comma locale with
-// upward rounding.
+// The same bytes again in one process, after decoding another stream, after a
+// header-only read, and under a decimal-comma locale with upward rounding.
 TEST(WsqStability, SameBytesAfterOtherWork) {
   const Bytes px = RidgeImage(65, 80, 3);
   auto digest = [&] { return tsltest::Sha256Hex(Encode(px, 65, 80, 1.5)); };
-  EXPECT_EQ(digest(), kGolden65x80);
-  EXPECT_EQ(digest(), kGolden65x80);
+  EXPECT_TRUE(digest() == kGolden65x80 && digest() == kGolden65x80) << "twice in one process";
   const Bytes other = Encode(RidgeImage(300, 90, 8), 300, 90, 2.0);
   ASSERT_EQ(Decode(other).code, 1);
   EXPECT_EQ(digest(), kGolden65x80);
   int w, h, ppi;
   char *comment = nullptr;
-  ASSERT_EQ(Fast_WSQ_decode_stream(const_cast<uint8_t *>(other.data()),
-                                   static_cast<int>(other.size()), &w, &h, &ppi, &comment),
-            1);
+  ASSERT_EQ(Fast_WSQ_decode_stream(other.data(), int(other.size()), &w, &h, &ppi, &comment), 1);
   free(comment);
   EXPECT_EQ(digest(), kGolden65x80);
   const bool comma = tsltest::UseCommaDecimalLocale();
@@ -327,8 +275,6 @@ TEST(WsqStability, SameBytesAfterOtherWork) {
   EXPECT_EQ(in_other_env, kGolden65x80) << (comma ? "" : "(no decimal-comma locale)");
 }
 
-// ---- Refusals ----------------------------------------------------------------
-
 // Sizes the wavelet steps or the 16-bit frame header cannot hold, rates that
 // are not finite numbers and missing pixels are refused before any work,
 // with nothing written back; so is a stream larger than the pixel count.
@@ -339,10 +285,8 @@ TEST(WsqEncoder, RefusesWhatItCannotCode) {
                                   {100, 100, 1e300, -16}, {100, 100, 0.75, -17}}) {
     unsigned char *out = reinterpret_cast<unsigned char *>(8);
     int len = -7;
-    EXPECT_EQ(WSQ_encode_stream(code == -17 ? nullptr : px.data(), w, h, rate, 500, nullptr, &out,
-                                &len),
-              code)
-        << w << "x" << h << " at " << rate;
+    const uint8_t *in = code == -17 ? nullptr : px.data();
+    EXPECT_EQ(WSQ_encode_stream(in, w, h, rate, 500, nullptr, &out, &len), code) << w << " " << h;
     EXPECT_TRUE(out == reinterpret_cast<unsigned char *>(8) && len == -7);
   }
   tsltest::Rng rng(4);
@@ -356,16 +300,13 @@ TEST(WsqEncoder, RefusesWhatItCannotCode) {
 // Each decode starts with no table defined: right after a good decode, a
 // stream without a quantization table is refused rather than dequantized
 // with the previous one; the same for the other tables. A failed decode
-// forgets the implementation number of the last good one. Frame sizes whose
-// product is 0 or overflows, or too small for the 9/7 synthesis, are
-// refused; a frame larger than the data decodes with the missing
-// coefficients zero. A NISTCOM without PPI fails; an early end of image
-// leaves the last blocks zero.
-TEST(WsqDecoder, TablesFrameSizesAndEarlyEnd) {
+// forgets the last implementation number. Frame sizes whose product is 0 or
+// overflows, or too small for the synthesis, are refused; a frame larger than
+// the data decodes with the missing coefficients zero.
+TEST(WsqDecoder, TablesAndFrameSizes) {
   EXPECT_EQ(Decode({}).code, -40);
   EXPECT_EQ(ReadWSQ_implementation_number(), 0);
-  const Bytes px = RidgeImage(100, 100);
-  const Bytes s = Encode(px, 100, 100, 0.75);
+  const Bytes s = Encode(RidgeImage(100, 100), 100, 100, 0.75);
   ASSERT_EQ(Decode(s).code, 1);
   EXPECT_EQ(ReadWSQ_implementation_number(), tsl::kSoftwareImplementationNumber);
   ASSERT_LT(Decode(Bytes(s.begin(), s.begin() + 40)).code, 0);
@@ -384,27 +325,13 @@ TEST(WsqDecoder, TablesFrameSizesAndEarlyEnd) {
     const int got = Decode(t).code;
     EXPECT_TRUE(code ? got == code : got < 0) << w << "x" << h << ": " << got;
   }
-  Bytes t = s;
-  t[std::string(s.begin(), s.end()).find("\nPPI 500") + 1] = 'Q';
-  EXPECT_EQ(Decode(t).code, -2);
-  t.assign(s.begin(), s.begin() + segs[7].offset);  // up to the second DHT
-  t.push_back(0xFF);
-  t.push_back(0xA1);
-  const Decoded d = Decode(t);
-  ASSERT_EQ(d.code, 1);
-  EXPECT_GT(tsltest::Psnr(px, d.px), 10.0);
 }
 
-// Hostile streams: every truncation, single-byte changes, markers inside the
-// coded data. Any result is fine but a crash (the sanitizer build watches
-// every read).
+// Every truncation, single-byte changes, markers inside the coded data: any
+// result but a crash (the sanitizer build watches every read).
 TEST(WsqDecoder, TruncationsAndCorruptionsNeverCrash) {
   const Bytes s = Encode(RidgeImage(81, 70, 2), 81, 70, 1.0, 500, "c");
-  ASSERT_FALSE(s.empty());
-  auto check = [](const Bytes &t) {
-    const int code = Decode(t).code;
-    return code < 0 || code == 1;
-  };
+  auto check = [](const Bytes &t) { const int c = Decode(t).code; return c < 0 || c == 1; };
   for (size_t n = 0; n < s.size(); ++n) ASSERT_TRUE(check(Bytes(s.begin(), s.begin() + n))) << n;
   tsltest::Rng rng(11);
   for (size_t i = 0; i < s.size(); ++i) {
@@ -412,16 +339,14 @@ TEST(WsqDecoder, TruncationsAndCorruptionsNeverCrash) {
     t[i] ^= static_cast<uint8_t>(1 + rng.Below(255));
     ASSERT_TRUE(check(t)) << i;
   }
-  for (const Segment &seg : Walk(s)) {
-    if (seg.marker != tsl::SOB_WSQ || seg.data.size() < 4) continue;
-    for (uint16_t m : {0xFFA0, 0xFFA3, 0xFFA5, 0xFFA8, 0xFFC0}) {
+  for (const Segment &seg : Walk(s))
+    for (uint8_t m : {0xA0, 0xA3, 0xA5, 0xA8, 0xC0}) {
+      if (seg.marker != tsl::SOB_WSQ || seg.data.size() < 4) break;
       Bytes t = s;
       const size_t at = seg.offset + 5 + seg.data.size() / 2;
-      t[at] = static_cast<uint8_t>(m >> 8);
-      t[at + 1] = static_cast<uint8_t>(m);
-      ASSERT_TRUE(check(t)) << std::hex << m;
+      t[at] = 0xFF, t[at + 1] = m;
+      ASSERT_TRUE(check(t)) << std::hex << int(m);
     }
-  }
 }
 
 }  // namespace
