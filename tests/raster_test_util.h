@@ -65,10 +65,9 @@ inline std::string Quote(const std::string &s) { return "'" + s + "'"; }
 
 // Pillow's decoding of a file as interleaved top-first RGB (or RGBA).
 inline Bytes PillowPixels(const std::string &path, bool alpha = false) {
-  std::string out;
-  EXPECT_EQ(RunPython("import sys\nfrom PIL import Image\nsys.stdout.buffer.write(Image.open(" +
-                      Quote(path) + ").convert('" + (alpha ? "RGBA" : "RGB") + "').tobytes())\n",
-                      &out), 0) << path;
+  std::string out;  // empty when Pillow cannot read it
+  RunPython("import sys\nfrom PIL import Image\nsys.stdout.buffer.write(Image.open(" + Quote(path) +
+            ").convert('" + (alpha ? "RGBA" : "RGB") + "').tobytes())\n", &out);
   return Bytes(out.begin(), out.end());
 }
 
@@ -88,6 +87,7 @@ void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
   for (const ToolCase &c : cases)
     for (uint32_t w : {1u, 19u}) {
       SCOPED_TRACE(c.command + " width " + std::to_string(w));
+      if (!NeedTool(c.command.substr(0, c.command.find(' ')))) GTEST_SKIP() << "tool missing";
       // Runs of 8 in the first half, so both packet kinds occur; noise after.
       const uint32_t h = 6, n = c.colours ? c.colours : 256;
       Rng rng(c.bpp + w);
@@ -117,6 +117,7 @@ template <typename Write, typename Read>
 void ExpectWrittenFilesReadAlike(Write write, Read read, const std::string &ext,
                                  const std::string &decoder, std::initializer_list<unsigned> depths,
                                  bool alpha, unsigned pillow_skip = 0, unsigned netpbm_skip = 0) {
+  if (!NeedTool(kPython) || !NeedTool(decoder)) GTEST_SKIP() << decoder << " or Pillow missing";
   TempDir dir;
   const std::string path = dir.File("o." + ext), pnm = dir.File("o.pnm");
   for (unsigned bpp : depths)
@@ -132,11 +133,8 @@ void ExpectWrittenFilesReadAlike(Write write, Read read, const std::string &ext,
         EXPECT_EQ(TopFirstRgb(back.img, alpha), expect);
         if (bpp != pillow_skip) { EXPECT_EQ(PillowPixels(path, alpha && bpp == 32), expect); }
         if (bpp == netpbm_skip) continue;
-        int pw, ph, channels;
-        Bytes px;
         ASSERT_EQ(Run(decoder + " " + Quote(path) + " > " + Quote(pnm) + " 2>/dev/null"), 0);
-        ASSERT_TRUE(ReadPnm(pnm, &pw, &ph, &channels, &px));
-        EXPECT_EQ(channels == 1 ? GreyToRgb(px) : px, expect3);
+        EXPECT_EQ(PillowPixels(pnm), expect3) << "as " << decoder << " decodes it";
       }
 }
 
