@@ -108,9 +108,9 @@ RasterError EncodeBmp(const RasterImage &image, const char *, EncodedFile *out) 
       !CheckedAdd(data_offset, data_size, &file_size) || file_size > kMaxRasterBytes)
     return RASTER_ERR_INVALID_SIZE;
 
-  ByteWriter w;
-  RasterError code = StartEncodedFile(file_size, out, &w);
+  RasterError code = StartEncodedFile(file_size, out);
   if (code != RASTER_OK) return code;
+  ByteWriter &w = out->writer;
   w.LE16(kBmpType);
   w.LE32(static_cast<uint32_t>(file_size));
   w.LE32(0);

@@ -51,12 +51,11 @@ RasterError FinishRead(RasterImage *image, RasterError code) {
 
 }  // namespace
 
-RasterError StartEncodedFile(size_t size, EncodedFile *file, ByteWriter *writer) {
+RasterError StartEncodedFile(size_t size, EncodedFile *file) {
   file->data.reset(static_cast<uint8_t *>(SafeCalloc(size, 1)));
   if (!file->data) return RASTER_ERR_MEMORY;
   file->size = size;
-  writer->pos = file->data.get();
-  writer->end = writer->pos + size;
+  file->writer = ByteWriter{file->data.get(), file->data.get() + size};
   return RASTER_OK;
 }
 
@@ -66,7 +65,7 @@ RasterError ReadRasterFile(const char *filename, RasterImage *image, RasterDecod
   EncodedFile file;
   RasterError code = LoadFile(filename, &file);
   if (code == RASTER_OK) {
-    ByteReader in{file.data.get(), file.data.get() + file.size};
+    ByteReader in{file.data.get(), file.data.get() + file.size, file.data.get()};
     code = decode(in, image);
   }
   return FinishRead(image, code);
@@ -77,7 +76,7 @@ RasterError ReadRasterMemory(const uint8_t *data, size_t size, RasterImage *imag
   SetLastRasterError(RASTER_OK);
   if (!image) return FinishRead(image, RASTER_ERR_INVALID_IMAGE);
   if (!data) size = 0;
-  ByteReader in{data, data + size};
+  ByteReader in{data, data + size, data};
   return FinishRead(image, decode(in, image));
 }
 
@@ -86,6 +85,8 @@ RasterError WriteRasterFile(const char *filename, const RasterImage &image, Rast
   RasterError code = CheckRasterImage(image);
   EncodedFile file;
   if (code == RASTER_OK) code = encode(image, filename, &file);
+  const ByteWriter &w = file.writer;
+  if (code == RASTER_OK && w.end && (w.overflowed || w.pos != w.end)) code = RASTER_ERR_WRITE;
   if (code == RASTER_OK) code = StoreFile(filename, file);
   SetLastRasterError(code);
   return code;

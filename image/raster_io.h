@@ -22,11 +22,32 @@ inline uint32_t LoadBE32(const uint8_t *p) {
   return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
 
+// A bounded cursor over bytes in memory. `start` is where offsets count
+// from (the file's first byte, or a chunk's); the cursor never moves outside
+// [start, end].
 struct ByteReader {
   const uint8_t *pos;
   const uint8_t *end;
+  const uint8_t *start = pos;
 
   size_t Left() const { return static_cast<size_t>(end - pos); }
+  size_t Offset() const { return static_cast<size_t>(pos - start); }
+  size_t Size() const { return static_cast<size_t>(end - start); }
+  // Moves to `offset` from the start; false (cursor unchanged) past the end.
+  bool Seek(size_t offset) {
+    if (offset > Size()) return false;
+    pos = start + offset;
+    return true;
+  }
+  // A reader over the next n bytes, whose offsets count from their first
+  // byte; this one moves past them. False (nothing consumed) when fewer are
+  // left.
+  bool Sub(size_t n, ByteReader *chunk) {
+    const uint8_t *p;
+    if (!Take(n, &p)) return false;
+    *chunk = ByteReader{p, p + n, p};
+    return true;
+  }
   // Hands out the next n bytes; false (nothing consumed) when fewer are left.
   bool Take(size_t n, const uint8_t **out) {
     if (n > Left()) return false;
@@ -69,14 +90,21 @@ struct ByteReader {
   }
 };
 
-// Appends to a buffer of fixed size; a write that does not fit writes
-// nothing (encoders size their buffer exactly, so that never happens).
+// Appends to a buffer of fixed size. A write that does not fit writes
+// nothing and marks the writer overflowed, which WriteRasterFile refuses:
+// encoders size their buffer exactly, so a miscount fails loudly instead of
+// storing a damaged file.
 struct ByteWriter {
   uint8_t *pos;
   uint8_t *end;
+  bool overflowed = false;
 
+  size_t Left() const { return static_cast<size_t>(end - pos); }
   void Bytes(const void *data, size_t n) {
-    if (n > static_cast<size_t>(end - pos)) return;
+    if (n > Left()) {
+      overflowed = true;
+      return;
+    }
     const uint8_t *s = static_cast<const uint8_t *>(data);
     for (size_t i = 0; i < n; ++i) pos[i] = s[i];
     pos += n;
@@ -103,7 +131,10 @@ struct ByteWriter {
   // Reserves n bytes (zero-filled by the buffer's allocation) for the caller
   // to fill in place; null when they do not fit.
   uint8_t *Reserve(size_t n) {
-    if (n > static_cast<size_t>(end - pos)) return nullptr;
+    if (n > Left()) {
+      overflowed = true;
+      return nullptr;
+    }
     uint8_t *p = pos;
     pos += n;
     return p;
@@ -112,15 +143,26 @@ struct ByteWriter {
 
 using ByteBlock = std::unique_ptr<uint8_t, FreeDeleter>;
 
-// An encoded file: `size` bytes at `data`.
+// An encoded file: `size` bytes at `data`. Encoders that fill a block of
+// the exact size write through `writer`; WriteRasterFile refuses the file
+// when that writer overflowed or left bytes unwritten. Encoders that grow
+// their own buffer (library-backed formats) leave it unset.
 struct EncodedFile {
   ByteBlock data;
   size_t size = 0;
+  ByteWriter writer{nullptr, nullptr};
 };
 
-// A zero-filled block of `size` bytes with a writer over it, or
+// A zero-filled block of `size` bytes with `file->writer` over it, or
 // RASTER_ERR_MEMORY.
-RasterError StartEncodedFile(size_t size, EncodedFile *file, ByteWriter *writer);
+RasterError StartEncodedFile(size_t size, EncodedFile *file);
+
+// Record row of file row `file_row` (0 = first stored) of a picture of
+// `height` rows: records hold the bottom row first, so a file stored top
+// row first has its rows reversed.
+inline uint32_t RecordRow(uint32_t height, uint32_t file_row, bool top_first) {
+  return top_first ? height - 1 - file_row : file_row;
+}
 
 // Decodes a whole file held in memory into `image`, which it allocates with
 // AllocateRasterImage.

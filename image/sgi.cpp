@@ -51,9 +51,8 @@ RasterError DecodeRleRow(const uint8_t *data, size_t length, uint8_t *dst, uint3
 RasterError DecodeSgi(ByteReader in, RasterImage *image) {
   const uint8_t *const file = in.pos;
   const size_t file_size = in.Left();
-  ByteReader h;
-  if (!in.Take(kHeaderSize, &h.pos)) return RASTER_ERR_READ;
-  h.end = h.pos + kHeaderSize;
+  ByteReader h{nullptr, nullptr};
+  if (!in.Sub(kHeaderSize, &h)) return RASTER_ERR_READ;
   uint16_t magic, dimension, xsize, ysize, zsize;
   uint8_t storage, channel_bytes;
   h.BE16(&magic);
@@ -147,9 +146,9 @@ RasterError EncodeSgi(const RasterImage &image, const char *filename, EncodedFil
     if (!indices) return RASTER_ERR_MEMORY;
   }
 
-  ByteWriter w;
-  RasterError code = StartEncodedFile(file_size, out, &w);
+  RasterError code = StartEncodedFile(file_size, out);
   if (code != RASTER_OK) return code;
+  ByteWriter &w = out->writer;
   w.BE16(kMagic);
   w.U8(0);  // verbatim
   w.U8(1);  // one byte per channel

@@ -169,9 +169,9 @@ RasterError EncodeTga(const RasterImage &image, const char *, EncodedFile *out) 
       !CheckedAdd(kHeaderSize + map_length * entry_bytes, data_size, &file_size))
     return RASTER_ERR_INVALID_SIZE;
 
-  ByteWriter w;
-  RasterError code = StartEncodedFile(file_size, out, &w);
+  RasterError code = StartEncodedFile(file_size, out);
   if (code != RASTER_OK) return code;
+  ByteWriter &w = out->writer;
   w.U8(0);                        // no image ID
   w.U8(map_length ? 1 : 0);       // colour-map type
   w.U8(!indexed ? kTgaTrueColor : grey ? kTgaGrey : kTgaMapped);

@@ -5,7 +5,7 @@ set -e
 pkgs="cmake g++ make pkg-config libtiff-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
 libgif-dev libopenjp2-7-dev libgtest-dev libbenchmark-dev
 clang libclang-rt-14-dev locales
-imagemagick netpbm python3-pil libtiff-tools libopenjp2-tools"
+imagemagick netpbm python3-pil libtiff-tools libopenjp2-tools libjpeg-turbo-progs"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "image/raster_io.h"
 #include "raster_test_util.h"
 
 namespace {
@@ -78,6 +79,32 @@ TEST(RasterConvert, FiveFiveFiveRepackingAndGreyLevels) {
   Fill(rgba, 2, 32, {{0, 0, 255, 9, 255, 0, 0, 8}});
   ASSERT_EQ(ConvertToGrayScale(&rgba), RASTER_OK);
   EXPECT_EQ(RowOf(rgba, 0, 8), (Bytes{76, 76, 76, 9, 29, 29, 29, 8}));
+}
+
+
+// Encoders that miscount their file size: one writes past the block, one
+// leaves its last byte unwritten. Neither may leave a file behind.
+RasterError EncodeOneTooMany(const RasterImage &, const char *, EncodedFile *out) {
+  if (StartEncodedFile(4, out) != RASTER_OK) return RASTER_ERR_MEMORY;
+  out->writer.LE32(1), out->writer.U8(2);
+  return RASTER_OK;
+}
+RasterError EncodeOneTooFew(const RasterImage &, const char *, EncodedFile *out) {
+  if (StartEncodedFile(4, out) != RASTER_OK) return RASTER_ERR_MEMORY;
+  out->writer.BE16(1), out->writer.U8(2);
+  return RASTER_OK;
+}
+
+TEST(RasterWrite, MiscountedEncodingIsRefusedAndNoFileCreated) {
+  Record r;
+  MakeRecord(r, 2, 2, 24);
+  TempDir dir;
+  for (RasterEncoder encode : {EncodeOneTooMany, EncodeOneTooFew}) {
+    const std::string path = dir.File("x.bin");
+    EXPECT_EQ(WriteRasterFile(path.c_str(), r.img, encode), RASTER_ERR_WRITE);
+    EXPECT_EQ(GetLastRasterError(), RASTER_ERR_WRITE);
+    EXPECT_FALSE(std::ifstream(path).good());
+  }
 }
 
 }  // namespace
