@@ -2,10 +2,15 @@
 // Group 4 coded, to 8-bit grey images (0 black, 255 white) and back.
 #include "nist/type8.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/checked.h"
 #include "nist/group4.h"
@@ -24,6 +29,85 @@ void NISTType8_Engine_Initialize() {
   s.output_uncompressed_type8_image_inverted = 0;
   s.output_compressed_type8_image_inverted = 1;
   s.nist_type8_engine_initialized = 1;
+}
+
+namespace {
+
+constexpr std::array<uint8_t, 256> BuildReversedBits() {
+  std::array<uint8_t, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    for (int k = 0; k < 8; ++k)
+      if (b & (1 << k)) t[b] = static_cast<uint8_t>(t[b] | (0x80 >> k));
+  return t;
+}
+// Bit k moved to bit 7 - k.
+constexpr std::array<uint8_t, 256> kReversedBits = BuildReversedBits();
+
+// Row b: the 8 pixels of byte b, 0xFF for a 1 bit, most significant first.
+constexpr std::array<std::array<uint8_t, 8>, 256> BuildUnpacked() {
+  std::array<std::array<uint8_t, 8>, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    for (int k = 0; k < 8; ++k) t[b][k] = (b & (0x80 >> k)) ? 0xFF : 0x00;
+  return t;
+}
+constexpr std::array<std::array<uint8_t, 8>, 256> kUnpacked = BuildUnpacked();
+
+inline uint64_t LoadLittleEndian64(const uint8_t *p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+// The packed byte of 8 grey pixels, without a test per pixel: a byte is
+// above 128 when its top bit is set and its low 7 bits are not all 0; the
+// multiply then gathers the 8 top bits, the first pixel's highest.
+inline uint8_t PackEight(const uint8_t *grey) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  constexpr uint64_t kTop = 0x8080808080808080ull;
+  const uint64_t w = LoadLittleEndian64(grey);
+  const uint64_t above = w & ((w & kLow7) + kLow7) & kTop;
+  return static_cast<uint8_t>(((above >> 7) * 0x8040201008040201ull) >> 56);
+}
+
+}  // namespace
+
+void PackGreyPixels(const uint8_t *grey, size_t count, uint8_t flip, uint8_t *out) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Signed compare after flipping the top bit: x ^ 0x80 > 0 for x > 128.
+  const __m128i top = _mm_set1_epi8(static_cast<char>(0x80));
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= count; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(grey + i));
+    const unsigned m =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_xor_si128(v, top), zero)));
+    out[i / 8] = kReversedBits[m & 0xFF] ^ flip;
+    out[i / 8 + 1] = kReversedBits[m >> 8] ^ flip;
+  }
+#endif
+  for (; i + 8 <= count; i += 8) out[i / 8] = PackEight(grey + i) ^ flip;
+  if (i < count) {
+    uint8_t b = 0;
+    for (size_t k = 0; i + k < count; ++k)
+      if (grey[i + k] > 128) b = static_cast<uint8_t>(b | (0x80 >> k));
+    out[i / 8] = b ^ flip;
+  }
+}
+
+void UnpackBitsToGrey(const uint8_t *src, size_t count, uint8_t flip, uint8_t *dst) {
+  const uint64_t flip8 = 0x0101010101010101ull * flip;
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, kUnpacked[src[i / 8]].data(), 8);
+    v ^= flip8;
+    std::memcpy(dst + i, &v, 8);
+  }
+  for (; i < count; ++i)
+    dst[i] = static_cast<uint8_t>(((src[i / 8] & (0x80 >> (i % 8))) ? 0xFF : 0x00) ^ flip);
 }
 
 namespace {
@@ -74,34 +158,8 @@ bool StartReader(const char *func, const uint8_t *data, int length, int width, i
   return ImageSizes(func, width, height, s);
 }
 
-// Pixel values for a 1 bit and a 0 bit under a reader's switch.
-struct BitValues {
-  uint8_t one, zero;
-};
-inline BitValues ReaderValues(int inverted) {
-  return inverted ? BitValues{0, 255} : BitValues{255, 0};
-}
-
-// dst[i] := value of bit i of src (most significant bit first), i < count.
-void UnpackBits(const uint8_t *src, size_t count, BitValues v, uint8_t *dst) {
-  size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    const uint8_t b = src[i / 8];
-    if (b == 0) {
-      std::memset(dst + i, v.zero, 8);
-      continue;
-    }
-    for (int k = 0; k < 8; ++k) dst[i + k] = (b & (0x80 >> k)) ? v.one : v.zero;
-  }
-  for (; i < count; ++i) dst[i] = (src[i / 8] & (0x80 >> (i % 8))) ? v.one : v.zero;
-}
-
-// The packed bits of 8 grey pixels: 1 for a pixel above 128.
-inline uint8_t PackByte(const uint8_t *bits01) {
-  uint8_t b = 0;
-  for (int k = 0; k < 8; ++k) b = static_cast<uint8_t>((b << 1) | bits01[k]);
-  return b;
-}
+// The flip that turns a 1 bit into 255 under a reader's switch.
+inline uint8_t ReaderFlip(int inverted) { return inverted ? 0xFF : 0x00; }
 
 // The uncompressed readers' pixel sequence: bit i of the data for every i
 // below both the pixel count and 8 x length, 0 past the data, padded rows.
@@ -114,7 +172,7 @@ Buffer UnpackSequence(const uint8_t *data, int length, const Sizes &s, int inver
   }
   size_t count = static_cast<size_t>(length) * 8;
   if (count > s.pixels) count = s.pixels;
-  UnpackBits(data, count, ReaderValues(inverted), seq.get());
+  UnpackBitsToGrey(data, count, ReaderFlip(inverted), seq.get());
   return seq;
 }
 
@@ -149,24 +207,8 @@ uint8_t *DecodeToImage(const char *func, const char *kind, const uint8_t *data, 
     std::fprintf(stderr, "WARNING : %s : Group 4 data %s after %d of %d rows\n", func,
                  status == kG4Damaged ? "damaged" : "ends", rows, height);
   }
-  UnpackBits(decoded.get(), s.pixels, ReaderValues(inverted), image.get());
+  UnpackBitsToGrey(decoded.get(), s.pixels, ReaderFlip(inverted), image.get());
   return image.release();
-}
-
-// Pixel sequence of the uncompressed Type-8 layout: the first width - r
-// pixels of every row (r = width mod 8), each row starting where the
-// previous one's whole bytes end, so the last row's r pixels follow.
-Buffer Type8Sequence(const uint8_t *image, int width, int height, const Sizes &s) {
-  Buffer seq(Alloc(s.padded_pixels, true));
-  if (!seq) return seq;
-  const size_t w = static_cast<size_t>(width);
-  const size_t stride = w - w % 8;
-  for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
-    uint8_t *dst = seq.get() + y * stride;
-    const uint8_t *src = image + y * w;
-    for (size_t x = 0; x < w; ++x) dst[x] = src[x] > 128;
-  }
-  return seq;
 }
 
 // Common start of both writers: records the call, takes over the caller's
@@ -284,11 +326,6 @@ TESSALY_API int CreateNISTType8UncompressedBinaryFieldfromImage(const unsigned c
   static const char kFunc[] = "CreateNISTType8UncompressedBinaryFieldfromImage";
   tsl::Sizes s;
   if (!tsl::StartWriter(kFunc, image, width, height, output, output_length, &s)) return 0;
-  tsl::Buffer seq = tsl::Type8Sequence(image, width, height, s);
-  if (!seq) {
-    std::fprintf(stderr, "ERROR : %s : malloc for the pixel sequence failed\n", kFunc);
-    return 0;
-  }
   const size_t length = s.padded_pixels / 8;
   tsl::Buffer out(tsl::Alloc(length, true));
   if (!out) {
@@ -297,9 +334,17 @@ TESSALY_API int CreateNISTType8UncompressedBinaryFieldfromImage(const unsigned c
   }
   const int inverted = g_nist.output_uncompressed_type8_image_inverted;
   if (inverted == 0 || inverted == 1) {
+    // Rows keep their whole bytes, one after the other; of the last
+    // width mod 8 pixels of each row only the last row's are stored. Bytes
+    // up to the pixel count that no pixel reaches pack as 0, flipped too.
     const uint8_t flip = inverted ? 0xFF : 0x00;
-    for (size_t start = 0; start < s.pixels; start += 8)
-      out.get()[start / 8] = tsl::PackByte(seq.get() + start) ^ flip;
+    const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+    const size_t whole = w / 8, r = w % 8;
+    for (size_t y = 0; y < h; ++y)
+      tsl::PackGreyPixels(image + y * w, w - r, flip, out.get() + y * whole);
+    tsl::PackGreyPixels(image + h * w - r, r, flip, out.get() + h * whole);
+    const size_t written = h * whole + (r ? 1 : 0), used = (s.pixels + 7) / 8;
+    std::memset(out.get() + written, flip, used - written);
   }
   tsl::FinishWriter(out.release(), length, output, output_length);
   return 1;
@@ -315,22 +360,19 @@ TESSALY_API int CreateNISTType8CompressedBinaryFieldfromImage(const unsigned cha
 
   // Group 4 rows are whole bytes each, dark pixels 1 with the default switch.
   const size_t packed_length = s.padded_pixels / 8;
-  tsl::Buffer packed(tsl::Alloc(packed_length, true));
+  const int inverted = g_nist.output_compressed_type8_image_inverted;
+  const bool packs = inverted == 0 || inverted == 1;
+  tsl::Buffer packed(tsl::Alloc(packed_length, !packs));
   if (!packed) {
     std::fputs("Error: malloc for type8_uncompressed_bytes failed\n", stderr);
     return 0;
   }
-  const int inverted = g_nist.output_compressed_type8_image_inverted;
-  if (inverted == 0 || inverted == 1) {
-    const bool dark_is_one = inverted == 1;
+  if (packs) {
+    // The coder ignores the bits past the width, flipped or not.
+    const uint8_t flip = inverted ? 0xFF : 0x00;
     const size_t w = static_cast<size_t>(width);
-    for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
-      const uint8_t *src = image + y * w;
-      uint8_t *row = packed.get() + y * s.row_bytes;
-      for (size_t x = 0; x < w; ++x) {
-        if ((src[x] <= 128) == dark_is_one) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
-      }
-    }
+    for (size_t y = 0; y < static_cast<size_t>(height); ++y)
+      tsl::PackGreyPixels(image + y * w, w, flip, packed.get() + y * s.row_bytes);
   }
 
   size_t capacity = tsl::Group4WorstCaseBytes(width, height);

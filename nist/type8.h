@@ -4,6 +4,7 @@
 #ifndef TESSALY_NIST_TYPE8_H
 #define TESSALY_NIST_TYPE8_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tsl {
@@ -38,6 +39,15 @@ extern NistState g_nist;
 // Gives the switches their defaults and empties the results; runs once,
 // on the first call of any reader, writer or the inversion setter.
 void NISTType8_Engine_Initialize();
+
+// Packs count grey pixels into ceil(count / 8) bytes, the first pixel in the
+// most significant bit, 1 for a pixel above 128; every byte written is then
+// XORed with flip, the last one's bits past count (packed as 0) included.
+void PackGreyPixels(const uint8_t *grey, size_t count, uint8_t flip, uint8_t *out);
+
+// dst[i] := 255 for a 1 bit, 0 for a 0 bit, XORed with flip, for bit i of
+// src (most significant bit first) and every i below count.
+void UnpackBitsToGrey(const uint8_t *src, size_t count, uint8_t flip, uint8_t *dst);
 
 }  // namespace tsl
 

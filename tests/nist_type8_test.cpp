@@ -1,5 +1,6 @@
 // ANSI/NIST Type-6/Type-8 image data: readers and writers, thresholds,
-// inversion switches, buffer ownership and the recorded sizes.
+// inversion switches, buffer ownership, the recorded sizes, and the packing
+// and unpacking of many pixels at a time against one pixel at a time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "group4_reference.h"
+#include "nist/type8.h"
 #include "support/test_support.h"
 #include "tessaly.h"
 
@@ -51,6 +54,86 @@ Bytes Runs(std::initializer_list<std::pair<int, uint8_t>> runs) {
 Bytes Thresholded(Bytes grey) {
   for (auto &p : grey) p = p > 128 ? 255 : 0;
   return grey;
+}
+
+// One pixel at a time: bit 1 for a grey pixel above 128, bytes XORed with
+// flip; and back, 255 for a 1 bit.
+Bytes PackRef(const uint8_t *grey, size_t n, uint8_t flip) {
+  Bytes out((n + 7) / 8);
+  for (size_t i = 0; i < n; ++i)
+    if (grey[i] > 128) out[i / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+  for (auto &b : out) b ^= flip;
+  return out;
+}
+Bytes UnpackRef(const uint8_t *bits, size_t n, uint8_t flip) {
+  Bytes out(n);
+  for (size_t i = 0; i < n; ++i) out[i] = (((bits[i / 8] >> (7 - i % 8)) & 1) ? 255 : 0) ^ flip;
+  return out;
+}
+// Grey pixels, most of them 127 to 129, the rest anything.
+Bytes NearThreshold(size_t n, uint64_t seed) {
+  tsltest::Rng rng(seed);
+  Bytes grey(n);
+  for (auto &p : grey) p = static_cast<uint8_t>(rng.Below(4) ? 127 + rng.Below(3) : rng.Next());
+  return grey;
+}
+
+TEST(Type8Packing, ManyPixelsAtATimeMatchOneAtATime) {
+  // Every count up to three blocks of 16 and a tail, from every start in a
+  // block; the input ends where the pixels do and the output is fenced by
+  // guard bytes, so the sanitizer build and the comparison see any overrun.
+  const Bytes grey = NearThreshold(16 + 55, 3);
+  for (uint8_t flip : {0x00, 0xFF})
+    for (size_t start = 0; start < 16; ++start)
+      for (size_t n = 0; n <= 55; ++n) {
+        const Bytes in(grey.begin(), grey.begin() + start + n);
+        Bytes packed(8, 0x5A), want = PackRef(in.data() + start, n, flip);
+        tsl::PackGreyPixels(in.data() + start, n, flip, packed.data());
+        want.resize(8, 0x5A);
+        EXPECT_EQ(packed, want) << "pack " << n << " from " << start << " flip " << int(flip);
+        Bytes unpacked(56, 0x5A), back = UnpackRef(in.data() + start, n, flip);
+        tsl::UnpackBitsToGrey(in.data() + start, n, flip, unpacked.data());
+        back.resize(56, 0x5A);
+        EXPECT_EQ(unpacked, back) << "unpack " << n << " from " << start << " flip " << int(flip);
+      }
+}
+
+TEST(Type8Packing, OddWidthsUnderBothSwitchesMatchReferences) {
+  g4ref::Quiet();
+  for (int w : {1, 2, 3, 5, 7, 8, 9, 11, 12, 13, 15, 16, 17, 31, 33, 100}) {
+    const int h = 5;
+    const size_t rb = (w + 7) / 8, n = static_cast<size_t>(w) * h, stride = w - w % 8;
+    const Bytes grey = NearThreshold(n, w);
+    // Group 4 rows hold whole bytes of a row; uncompressed rows only the
+    // whole bytes, the last row's remaining pixels after them.
+    Bytes rows(rb * h), dark_rows, seq(rb * 8 * h);
+    for (size_t y = 0; y < static_cast<size_t>(h); ++y) {
+      const Bytes row = PackRef(grey.data() + y * w, w, 0);
+      std::copy(row.begin(), row.end(), rows.begin() + y * rb);
+      std::copy(grey.begin() + y * w, grey.begin() + (y + 1) * w, seq.begin() + y * stride);
+    }
+    for (uint8_t &b : dark_rows = rows) b ^= 0xFF;
+    const Bytes dark_stream = g4ref::Encode(dark_rows, w, h);
+    for (int sw : {0, 1}) {
+      SetNISTType8ImageColorInversion(0, sw, 0, sw);
+      const uint8_t flip = sw ? 0xFF : 0x00;
+      Bytes raw = PackRef(seq.data(), n, flip);
+      raw.resize(rb * h);
+      EXPECT_EQ(Write(kRaw, grey, w, h), raw) << "uncompressed, width " << w << " switch " << sw;
+      EXPECT_EQ(Write(kG4, grey, w, h), g4ref::Encode(sw ? dark_rows : rows, w, h))
+          << "Group 4, width " << w << " switch " << sw;
+      // Pixels past the whole bytes of the decoded rows take the fill.
+      Bytes bits((n + 7) / 8);
+      for (size_t i = 0, x = 0; i < n; ++i, x = i % w)
+        if (dark_rows[i / w * rb + x / 8] & (0x80 >> (x % 8))) bits[i / 8] |= 0x80 >> (i % 8);
+      EXPECT_EQ(Read(kRead8G4, dark_stream, w, h), UnpackRef(bits.data(), n, flip))
+          << "Group 4 reader, width " << w << " switch " << sw;
+    }
+    Bytes plain = UnpackRef(rows.data(), n, 0xFF);  // Type-6: 1 bits dark
+    plain.resize(rb * 8 * h);
+    EXPECT_EQ(Read(kRead6, rows, w, h, plain.size()), plain) << "Type-6 uncompressed, width " << w;
+  }
+  SetNISTType8ImageColorInversion(0, 0, 0, 1);
 }
 
 TEST(Type8Writers, BytesSwitchesAndReadBack) {
