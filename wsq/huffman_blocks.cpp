@@ -9,8 +9,6 @@
 
 namespace tsl {
 
-WsqBitReader wsq_bit_reader;
-
 namespace {
 
 // The low n bits set, n = 0..8.

@@ -11,15 +11,6 @@
 
 namespace tsl {
 
-// Bit reader state that outlives calls: the current byte (unread bits only)
-// and the byte read after an 0xFF. Refreshed at the start of every block, so
-// nothing from an earlier block or decode is ever used.
-struct WsqBitReader {
-  uint8_t code;
-  uint8_t code2;
-};
-extern WsqBitReader wsq_bit_reader;
-
 // Codes one block of coefficients into outbuf (capacity outalloc bytes) and
 // stores the number of bytes written in *obytes. Fails with -33 when the
 // coded block would not fit.

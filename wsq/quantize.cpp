@@ -19,8 +19,6 @@
 
 namespace tsl {
 
-QuantVals quant_vals;
-
 namespace {
 
 // Weights of the bin-width choice, by subband.

@@ -10,9 +10,6 @@
 
 namespace tsl {
 
-// The encoder's quantization values, rewritten by every encode.
-extern QuantVals quant_vals;
-
 // 8-bit pixels to floats centred on their mean and scaled into about +-128.
 int conv_img_2_flt_ret(float *fip, float *m_shift, float *r_scale, const uint8_t *data,
                        int num_pix);
