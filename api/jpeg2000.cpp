@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "common/checked.h"
 #include "common/text.h"
@@ -228,7 +229,103 @@ unsigned char ToByte(OPJ_INT32 v, OPJ_UINT32 precision) {
   return static_cast<unsigned char>(s * 255 / top);
 }
 
+// Big-endian reads within [p, end); false past the end.
+bool Be16(const unsigned char *p, const unsigned char *end, uint32_t *v) {
+  if (end - p < 2) return false;
+  *v = static_cast<uint32_t>(p[0]) << 8 | p[1];
+  return true;
+}
+bool Be32(const unsigned char *p, const unsigned char *end, uint32_t *v) {
+  if (end - p < 4) return false;
+  *v = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+       static_cast<uint32_t>(p[2]) << 8 | p[3];
+  return true;
+}
+
+// The code stream of a JP2 file: the contents of its first top-level
+// contiguous code stream box.
+bool FindCodestream(const unsigned char **p, const unsigned char **end) {
+  const unsigned char *at = *p;
+  while (*end - at >= 8) {
+    uint32_t length = 0, type = 0;
+    Be32(at, *end, &length);
+    Be32(at + 4, *end, &type);
+    uint64_t header = 8, size = length;
+    if (length == 1) {
+      uint32_t hi = 0, lo = 0;
+      if (!Be32(at + 8, *end, &hi) || !Be32(at + 12, *end, &lo)) return false;
+      header = 16;
+      size = static_cast<uint64_t>(hi) << 32 | lo;
+    } else if (length == 0) {
+      size = static_cast<uint64_t>(*end - at);
+    }
+    if (size < header || size > static_cast<uint64_t>(*end - at)) return false;
+    if (type == 0x6A703263) {  // "jp2c"
+      *p = at + header;
+      *end = at + size;
+      return true;
+    }
+    at += size;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool ScanJpeg2000(const unsigned char *data, size_t size, bool jp2, Jpeg2000Layout *layout) {
+  const unsigned char *p = data, *end = data + size;
+  if (jp2 && !FindCodestream(&p, &end)) return false;
+  // SOC, then SIZ: the image and tile grids.
+  uint32_t marker = 0, v[8] = {};
+  if (!Be16(p, end, &marker) || marker != 0xFF4F || !Be16(p + 2, end, &marker) ||
+      marker != 0xFF51 || end - p < 4 + 2 + 2 + 32)
+    return false;
+  for (int i = 0; i < 8; ++i) Be32(p + 8 + 4 * i, end, &v[i]);
+  const uint32_t xsiz = v[0], ysiz = v[1], xosiz = v[2], yosiz = v[3], xtsiz = v[4],
+                 ytsiz = v[5], xtosiz = v[6], ytosiz = v[7];
+  if (xtsiz == 0 || ytsiz == 0 || xosiz >= xsiz || yosiz >= ysiz || xtosiz > xosiz ||
+      ytosiz > yosiz)
+    return false;
+  const uint64_t across = (static_cast<uint64_t>(xsiz - xtosiz) + xtsiz - 1) / xtsiz;
+  const uint64_t down = (static_cast<uint64_t>(ysiz - ytosiz) + ytsiz - 1) / ytsiz;
+  // The format numbers tiles in 16 bits.
+  if (across * down > 65535) return false;
+  layout->width = xsiz - xosiz;
+  layout->height = ysiz - yosiz;
+  layout->tiles = static_cast<uint32_t>(across * down);
+  layout->tiles_present = 0;
+
+  // Main header segments up to the first tile-part.
+  const unsigned char *at = p + 2;
+  for (;;) {
+    uint32_t length = 0;
+    if (!Be16(at, end, &marker) || (marker >> 8) != 0xFF) return true;
+    if (marker == 0xFF90) break;
+    if (!Be16(at + 2, end, &length) || length < 2 || length > static_cast<size_t>(end - at - 2))
+      return true;
+    at += 2 + length;
+  }
+  // Tile-parts: SOT, its length field Psot (0: up to the end of the code
+  // stream), the tile's number. A part reaching past the data carries only
+  // some of its tile.
+  std::vector<bool> seen(layout->tiles);
+  for (;;) {
+    uint32_t length = 0, tile = 0, psot = 0;
+    if (!Be16(at, end, &marker) || marker != 0xFF90 || !Be16(at + 2, end, &length) ||
+        length != 10 || !Be16(at + 4, end, &tile) || !Be32(at + 6, end, &psot) ||
+        tile >= layout->tiles)
+      break;
+    const size_t left = static_cast<size_t>(end - at);
+    if (psot != 0 && (psot < 14 || psot > left)) break;
+    if (!seen[tile]) {
+      seen[tile] = true;
+      ++layout->tiles_present;
+    }
+    if (psot == 0) break;
+    at += psot;
+  }
+  return true;
+}
 
 std::string Jpeg2000RateOption(int width, int height) {
   double rate = 1.0;
@@ -330,12 +427,24 @@ TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
     return -1;
   if (!g_jpeg2000.jpeg_2000_initialized) tsl::Configure();
 
+  // Every tile the header declares must be in the data: a few bytes could
+  // otherwise declare thousands of tiles, which the codec would set up and
+  // fill with nothing, in time and memory of the declared size.
+  tsl::Jpeg2000Layout layout;
+  if (!tsl::ScanJpeg2000(data, static_cast<size_t>(length), codec_format == OPJ_CODEC_JP2,
+                         &layout) ||
+      layout.tiles_present != layout.tiles ||
+      !tsl::WithinMemoryLimit(layout.width, layout.height, 1))
+    return -1;
+
   tsl::CodecPtr codec(opj_create_decompress(codec_format));
   if (!codec) return -1;
   tsl::Tame(codec.get());
   opj_dparameters_t params;
   opj_set_default_decoder_parameters(&params);
   if (!opj_setup_decoder(codec.get(), &params)) return -1;
+  // Tile data that ends early fails rather than decoding to a partial image.
+  if (!opj_decoder_set_strict_mode(codec.get(), OPJ_TRUE)) return -1;
   tsl::SingleThread(codec.get());
 
   tsl::MemorySource source{data, static_cast<size_t>(length), 0};

@@ -4,6 +4,8 @@
 #ifndef TESSALY_API_JPEG2000_H
 #define TESSALY_API_JPEG2000_H
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tsl {
@@ -20,6 +22,20 @@ extern Jpeg2000State g_jpeg2000;
 // Memory an image may take in the codec (the decoder checks it from the
 // header before decoding; the encoder before it starts).
 constexpr size_t kJpeg2000MemoryLimit = 1073741824;
+
+// What a scan of a JPEG 2000 stream's markers finds, without decoding: the
+// image size its SIZ segment declares, the number of tiles it declares, and
+// how many of them have a tile-part lying wholly within the data.
+struct Jpeg2000Layout {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t tiles = 0;
+  uint32_t tiles_present = 0;
+};
+// data is a JP2 file (jp2) or a bare code stream; false when it holds no
+// code stream with a valid SIZ segment. The decoder refuses a stream whose
+// tiles are not all present.
+bool ScanJpeg2000(const unsigned char *data, size_t size, bool jp2, Jpeg2000Layout *layout);
 
 // The encoder's option text, "rate=" and the target size as a fraction of
 // the raw size: 1 up to 2500 pixels, otherwise slightly above 4/9.

@@ -7,9 +7,9 @@
 #include <cstdlib>
 
 #include "api/settings.h"
-#include "api/wsq_comment.h"
 #include "tessaly.h"
 #include "wsq/codec.h"
+#include "wsq/header_walk.h"
 
 extern "C" TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
                                              double bitrate, int ppi, const char *comment_text,

@@ -178,6 +178,26 @@ void BM_WsqDecode(benchmark::State &state) {
   }
 }
 
+// A stream whose frame header declares 23170 x 23170 pixels while its blocks
+// carry a side x side image: refused at the cost of reading the stream.
+void BM_WsqRefuseRaisedFrame(benchmark::State &state) {
+  const int side = static_cast<int>(state.range(0));
+  Bytes s = WsqEncode(Image(side), side);
+  for (size_t i = 0; i + 9 < s.size(); ++i) {
+    if (s[i] != 0xFF || s[i + 1] != 0xA2) continue;
+    for (size_t k : {6, 7, 8, 9}) s[i + k] = k % 2 ? 0x82 : 0x5A;
+    break;
+  }
+  for (auto _ : state) {
+    unsigned char *out = nullptr;
+    int w, h, ppi;
+    if (WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &out, &w, &h, &ppi, nullptr) >= 0)
+      state.SkipWithError("raised frame decoded");
+    free(out);
+  }
+  state.counters["bytes"] = static_cast<double>(s.size());
+}
+
 void BM_OpenJpegEncode(benchmark::State &state) {
   const int side = static_cast<int>(state.range(0));
   const Bytes &px = Image(side);
@@ -207,5 +227,6 @@ BENCHMARK(BM_WsqEncode)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenJpegEncode)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WsqDecode)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenJpegDecode)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WsqRefuseRaisedFrame)->Arg(500)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -36,7 +36,9 @@ TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int heig
                                   double bitrate, int ppi, const char *comment_text,
                                   unsigned char **odata, int *olen);
 /* Decodes a WSQ stream; returns 1 with *odata a malloc'ed grey image (caller frees), or a
- * negative code with *odata NULL. A found comment replaces (frees) a non-null *comment. */
+ * negative code with *odata NULL. A found comment replaces (frees) a non-null *comment.
+ * -23: the coded data ends before it supplies every coefficient that its frame header and
+ * quantization table call for (refused before memory of the frame's size is taken). */
 TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
                                   unsigned char **odata, int *width, int *height,
                                   int *ppi, char **comment);

@@ -301,8 +301,8 @@ TEST(WsqEncoder, RefusesWhatItCannotCode) {
 // stream without a quantization table is refused rather than dequantized
 // with the previous one; the same for the other tables. A failed decode
 // forgets the last implementation number. Frame sizes whose product is 0 or
-// overflows, or too small for the synthesis, are refused; a frame larger than
-// the data decodes with the missing coefficients zero.
+// overflows, too small for the synthesis, or larger than the coded data
+// fills, are refused.
 TEST(WsqDecoder, TablesAndFrameSizes) {
   EXPECT_EQ(Decode({}).code, -40);
   EXPECT_EQ(ReadWSQ_implementation_number(), 0);
@@ -318,7 +318,7 @@ TEST(WsqDecoder, TablesAndFrameSizes) {
   }
   const std::vector<Segment> segs = Walk(s);
   for (auto [w, h, code] : {std::tuple{0u, 100u, -22}, {100u, 0u, -22}, {65535u, 65535u, -22},
-                            {30u, 30u, 0}, {300u, 200u, 1}}) {
+                            {30u, 30u, 0}, {300u, 200u, -23}}) {
     Bytes t = s;
     const uint8_t size[4] = {uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w)};
     std::copy(size, size + 4, t.begin() + segs[4].offset + 6);
@@ -327,12 +327,35 @@ TEST(WsqDecoder, TablesAndFrameSizes) {
   }
 }
 
-// Every truncation, single-byte changes, markers inside the coded data: any
-// result but a crash (the sanitizer build watches every read).
+// A frame header raised far beyond what the blocks carry, a stream cut after
+// its first block header and closed with an end marker, and every other cut
+// closed so: the blocks cannot fill the coded subbands, and the decoder says
+// so before it takes memory of the frame's size.
+TEST(WsqDecoder, RefusesBlocksThatCannotFillTheFrame) {
+  const Bytes s = Encode(RidgeImage(120, 100, 5), 120, 100, 0.75);
+  const std::vector<Segment> segs = Walk(s);
+  Bytes raised = s;
+  for (size_t i : {6, 7, 8, 9}) raised[segs[4].offset + i] = i % 2 ? 0x82 : 0x5A;  // 23170
+  EXPECT_EQ(Decode(raised).code, -23);
+  const size_t first_block = segs[6].offset + 5;
+  Bytes cut(s.begin(), s.begin() + first_block);
+  cut.insert(cut.end(), {0xFF, 0xA1});
+  EXPECT_EQ(Decode(cut).code, -23);
+  for (size_t n = first_block; n + 2 < s.size(); ++n) {
+    Bytes t(s.begin(), s.begin() + n);
+    t.insert(t.end(), {0xFF, 0xA1});
+    ASSERT_LT(Decode(t).code, 0) << n;
+  }
+}
+
+// Every truncation is refused; single-byte changes and markers inside the
+// coded data: any result but a crash (the sanitizer build watches every
+// read).
 TEST(WsqDecoder, TruncationsAndCorruptionsNeverCrash) {
   const Bytes s = Encode(RidgeImage(81, 70, 2), 81, 70, 1.0, 500, "c");
   auto check = [](const Bytes &t) { const int c = Decode(t).code; return c < 0 || c == 1; };
-  for (size_t n = 0; n < s.size(); ++n) ASSERT_TRUE(check(Bytes(s.begin(), s.begin() + n))) << n;
+  for (size_t n = 0; n < s.size(); ++n)
+    ASSERT_LT(Decode(Bytes(s.begin(), s.begin() + n)).code, 0) << n;
   tsltest::Rng rng(11);
   for (size_t i = 0; i < s.size(); ++i) {
     Bytes t = s;

@@ -415,14 +415,34 @@ TEST_F(FastHeaderTest, LeavesDecoderTablesUndefined) {
   Bytes s = HeaderStream(64, 64, {});
   int w, h, ppi;
   char *comment = nullptr;
+  dtt_table.losize = 3;
   ASSERT_EQ(Fast_WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &w, &h, &ppi, &comment),
             1);
   EXPECT_EQ(comment, nullptr) << "no comment segment: the pointer keeps its value";
   EXPECT_EQ(dqt_table.qtable_defined, 0);
   for (const auto &t : dht_table) EXPECT_EQ(t.table_defined, 0);
+  EXPECT_EQ(dtt_table.losize, 3);
+  EXPECT_EQ(dtt_table.lofilt, nullptr);
   // A second peek is not disturbed by the first one's tables.
   ASSERT_EQ(Fast_WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &w, &h, &ppi, &comment),
             1);
+}
+
+// A table the decoder refuses (a transform filter without taps) is passed
+// over by its length: the frame header after it is still found.
+TEST_F(FastHeaderTest, PassesOverARefusedTable) {
+  Bytes s = HeaderStream(300, 200, {"c"});
+  const uint8_t kDtt[2] = {0xFF, 0xA4};
+  const auto dtt = std::search(s.begin(), s.end(), kDtt, kDtt + 2);
+  ASSERT_NE(dtt, s.end());
+  dtt[4] = 0;  // no analysis low-pass taps
+  int w = 0, h = 0, ppi;
+  char *comment = nullptr;
+  ASSERT_EQ(Fast_WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &w, &h, &ppi, &comment),
+            1);
+  std::free(comment);
+  EXPECT_EQ(w, 300);
+  EXPECT_EQ(h, 200);
 }
 
 TEST_F(FastHeaderTest, ShortStreamsLeaveOutputsAlone) {

@@ -200,14 +200,28 @@ int wsq_decode_mem(uint8_t **odata, int *ow, int *oh, int *od, int *oppi, int *l
   if ((ret = getc_ppi_wsq(&ppi, idata, ilen))) return ret;
 
   build_wsq_trees(w_tree, W_TREELEN, q_tree, Q_TREELEN, width, height);
+  // The blocks are decoded into a record the size of the stream; only when
+  // they supply every coefficient of the coded subbands is memory of the
+  // frame's size taken. A few bytes may declare a frame of gigabytes.
+  CoefficientRecord coefficients;
+  if ((ret = huffman_decode_data_mem(&coefficients, &dtt_table, &dqt_table, dht_table, &cbufptr,
+                                     ebufptr)))
+    return ret;
+  long long coded;
+  if ((ret = coded_coefficients(&coded, &dqt_table, q_tree))) return ret;
+  if (coefficients.count() < coded) {
+    fprintf(stderr,
+            "ERROR: wsq_decode_mem : coded data supplies %lld of the %lld coefficients "
+            "of the coded subbands\n",
+            coefficients.count(), coded);
+    return kWsqShortData;
+  }
   Owned<int16_t> qdata(static_cast<int16_t *>(SafeCalloc(num_pix, sizeof(int16_t))));
   if (!qdata) {
     fprintf(stderr, "ERROR: wsq_decode_mem : malloc : qdata1\n");
     return -20;
   }
-  if ((ret = huffman_decode_data_mem(qdata.get(), &dtt_table, &dqt_table, dht_table, &cbufptr,
-                                     ebufptr)))
-    return ret;
+  coefficients.ExpandInto(qdata.get());
   float *fdata_raw = nullptr;
   if ((ret = unquantize(&fdata_raw, &dqt_table, q_tree, Q_TREELEN, qdata.get(), width, height)))
     return ret;

@@ -14,6 +14,9 @@ constexpr int kWsqBadBitRate = -16;     // bit rate not a finite number
 constexpr int kWsqNullArgument = -17;   // no pixels or no place for the output
 // Decoder: a frame header whose width x height is 0 or does not fit an int.
 constexpr int kWsqBadFrameSize = -22;
+// Decoder: the coded blocks end before they supply every coefficient of the
+// subbands the quantization table codes.
+constexpr int kWsqShortData = -23;
 
 // On success *odata is a new malloc'ed buffer of w x h bytes holding *olen
 // bytes of stream; on failure neither is written. d is not used (depth 8).

@@ -4,12 +4,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/checked.h"
 #include "wsq/stream_io.h"
 #include "wsq/wavelet.h"
 
 namespace tsl {
-
-WsqBitReader wsq_bit_reader;
 
 namespace {
 
@@ -60,6 +59,11 @@ void BudgetFailure(int where) {
   std::fprintf(stderr, "Decoded data extends past image buffer. ");
   std::fprintf(stderr, "Encoded data appears corrupt or non-standard.\n");
   std::fflush(stderr);
+}
+
+int RecordFailure() {
+  std::fprintf(stderr, "ERROR : huffman_decode_data_mem : malloc : coefficients\n");
+  return -20;
 }
 
 // Coefficients of the subbands that a quantization table leaves uncoded.
@@ -348,7 +352,40 @@ int decode_data_mem(int *onodeptr, const int *mincode, const int *maxcode, const
   return 0;
 }
 
+bool CoefficientRecord::Grow() {
+  // Geometric growth from a size that holds a small stream's symbols at once.
+  size_t want = capacity_ ? capacity_ * 2 : 4096;
+  if (want > kMaxAlloc / sizeof(int32_t)) return false;
+  auto *more = static_cast<int32_t *>(std::realloc(entries_, want * sizeof(int32_t)));
+  if (!more) return false;
+  entries_ = more;
+  capacity_ = want;
+  return true;
+}
+
+void CoefficientRecord::ExpandInto(int16_t *ip) const {
+  // Without branches (runs and values alternate unpredictably): a run
+  // stores the zero its first place holds anyway.
+  size_t at = 0;
+  for (size_t i = 0; i < size_; ++i) {
+    const int32_t e = entries_[i];
+    const size_t run = e >= kRun ? ~size_t{0} : 0;  // all ones for a run
+    ip[at] = static_cast<int16_t>(e & ~static_cast<int32_t>(run));
+    at += 1 + ((static_cast<size_t>(e) - kRun - 1) & run);
+  }
+}
+
 int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
+                            DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr,
+                            bool bitwise) {
+  CoefficientRecord rec;
+  const int ret =
+      huffman_decode_data_mem(&rec, dttable, dqttable, dhttable, cbufptr, ebufptr, bitwise);
+  rec.ExpandInto(ip);
+  return ret;
+}
+
+int huffman_decode_data_mem(CoefficientRecord *rec, DttTable *dttable, DqtTable *dqttable,
                             DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr,
                             bool bitwise) {
   const long long capacity = static_cast<long long>(frm_header_wsq.width) * frm_header_wsq.height;
@@ -454,7 +491,7 @@ int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
         BudgetFailure(where);
         return -51;
       }
-      if (run > 0) std::memset(ip + count, 0, static_cast<size_t>(run) * sizeof(int16_t));
+      if (!rec->Zeros(run)) return RecordFailure();
       count += run;
     } else {
       // A single value may land one past the budget (the next symbol's check
@@ -463,7 +500,8 @@ int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
         BudgetFailure(1);
         return -51;
       }
-      ip[count++] = static_cast<int16_t>(value);
+      if (!rec->Value(static_cast<int16_t>(value))) return RecordFailure();
+      count++;
     }
   }
   return 0;

@@ -4,21 +4,14 @@
 #ifndef TESSALY_WSQ_HUFFMAN_BLOCKS_H
 #define TESSALY_WSQ_HUFFMAN_BLOCKS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "wsq/huffman.h"
 #include "wsq/tables.h"
 
 namespace tsl {
-
-// Bit reader state that outlives calls: the current byte (unread bits only)
-// and the byte read after an 0xFF. Refreshed at the start of every block, so
-// nothing from an earlier block or decode is ever used.
-struct WsqBitReader {
-  uint8_t code;
-  uint8_t code2;
-};
-extern WsqBitReader wsq_bit_reader;
 
 // Codes one block of coefficients into outbuf (capacity outalloc bytes) and
 // stores the number of bytes written in *obytes. Fails with -33 when the
@@ -34,11 +27,52 @@ int write_bits(uint8_t **outbuf, uint32_t code, int size, int *outbit, uint8_t *
 // Completes a pending partial byte with 1-bits.
 int flush_bits(uint8_t **outbuf, int *outbit, uint8_t *bits, int *bytes, int outalloc);
 
-// Decodes everything after the frame header up to and including EOI into ip
-// (frm_header_wsq.width x height coefficients, zero-filled by the caller).
-// Codes are read through per-block lookup tables; bitwise reads every code
-// one bit at a time instead (the reference the table-driven reading must
-// match in every result, message and reader state).
+// The coefficients of a stream's blocks in decoding order, held in memory
+// proportional to the stream rather than to the frame it declares: one entry
+// per value and one per run of zeros. The decoder can thus learn how many
+// coefficients the blocks supply before it commits to the frame's size.
+class CoefficientRecord {
+ public:
+  CoefficientRecord() = default;
+  ~CoefficientRecord() { std::free(entries_); }
+  CoefficientRecord(const CoefficientRecord &) = delete;
+  CoefficientRecord &operator=(const CoefficientRecord &) = delete;
+
+  // False when memory is short.
+  bool Value(int16_t v) { return Push(v) && (++count_, true); }
+  bool Zeros(long long n) {
+    if (n == 0) return true;
+    count_ += n;
+    return Push(kRun + static_cast<int32_t>(n));
+  }
+  // Coefficients recorded so far.
+  long long count() const { return count_; }
+  // Stores the values at their places in ip, which is zero-filled and holds
+  // at least count() places; the runs are already there.
+  void ExpandInto(int16_t *ip) const;
+
+ private:
+  // Runs are stored above every 16-bit value; a run is at most 65535 long.
+  static constexpr int32_t kRun = 1 << 16;
+  bool Push(int32_t e) { return (size_ < capacity_ || Grow()) && (entries_[size_++] = e, true); }
+  bool Grow();
+
+  int32_t *entries_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+  long long count_ = 0;
+};
+
+// Decodes everything after the frame header up to and including EOI into a
+// record (at most frm_header_wsq.width x height coefficients). Codes are
+// read through per-block lookup tables; bitwise reads every code one bit at
+// a time instead (the reference the table-driven reading must match in every
+// result, message and reader state). -20 when the record cannot grow.
+int huffman_decode_data_mem(CoefficientRecord *rec, DttTable *dttable, DqtTable *dqttable,
+                            DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr,
+                            bool bitwise = false);
+// The same into ip (frm_header_wsq.width x height coefficients, zero-filled
+// by the caller), which receives what was decoded also when decoding fails.
 int huffman_decode_data_mem(int16_t *ip, DttTable *dttable, DqtTable *dqttable,
                             DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr,
                             bool bitwise = false);

@@ -19,8 +19,6 @@
 
 namespace tsl {
 
-QuantVals quant_vals;
-
 namespace {
 
 // Weights of the bin-width choice, by subband.
@@ -234,18 +232,32 @@ void quant_block_sizes(int *oqsize1, int *oqsize2, int *oqsize3, const QuantVals
   *oqsize3 = q3;
 }
 
+int coded_coefficients(long long *ocount, const DqtTable *dqt, const QTreeEntry q_tree[]) {
+  if (dqt->qtable_defined != 1) {
+    fprintf(stderr, "ERROR: unquantize : quantization table parameters not defined!\n");
+    return -92;
+  }
+  long long count = 0;
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    if (dqt->q_widths[k] != 0.0f)
+      count += static_cast<long long>(q_tree[k].lenx) * static_cast<long long>(q_tree[k].leny);
+  }
+  *ocount = count;
+  return 0;
+}
+
 int unquantize(float **ofip, const DqtTable *dqt, QTreeEntry q_tree[], int /*q_treelen*/,
                const short *sip, int width, int height) {
+  // Without a table there is nothing to dequantize: refused before the
+  // image-sized allocation.
+  long long coded;
+  int ret = coded_coefficients(&coded, dqt, q_tree);
+  if (ret) return ret;
   float *fip = static_cast<float *>(
       SafeCalloc(static_cast<size_t>(width) * static_cast<size_t>(height), sizeof(float)));
   if (!fip) {
     fprintf(stderr, "ERROR : unquantize : calloc : fip\n");
     return -91;
-  }
-  if (dqt->qtable_defined != 1) {
-    fprintf(stderr, "ERROR: unquantize : quantization table parameters not defined!\n");
-    free(fip);
-    return -92;
   }
   // A value v becomes Q (v - C) + Z/2 above zero and Q (v + C) - Z/2 below.
   // The addition of Z/2 is a float sum rounded once; doing it in double and

@@ -10,9 +10,6 @@
 
 namespace tsl {
 
-// The encoder's quantization values, rewritten by every encode.
-extern QuantVals quant_vals;
-
 // 8-bit pixels to floats centred on their mean and scaled into about +-128.
 int conv_img_2_flt_ret(float *fip, float *m_shift, float *r_scale, const uint8_t *data,
                        int num_pix);
@@ -23,6 +20,10 @@ int quantize_wsq(short **osip, int *ocmp_siz, QuantVals *quant_vals, QTreeEntry 
                  int q_treelen, const float *fip, int width, int height);
 void quant_block_sizes(int *oqsize1, int *oqsize2, int *oqsize3, const QuantVals *quant_vals,
                        WTreeNode w_tree[], int w_treelen, QTreeEntry q_tree[], int q_treelen);
+// Number of coefficients unquantize takes from its array: the areas of the
+// subbands 0 to 59 that the table gives a bin width. -92 when no quantization
+// table was read.
+int coded_coefficients(long long *ocount, const DqtTable *dqt_table, const QTreeEntry q_tree[]);
 // *ofip: new malloc'ed float image of width x height.
 int unquantize(float **ofip, const DqtTable *dqt_table, QTreeEntry q_tree[], int q_treelen,
                const short *sip, int width, int height);

@@ -12,11 +12,6 @@
 
 namespace tsl {
 
-DttTable dtt_table;
-DqtTable dqt_table;
-DhtTable dht_table[MAX_DHT_TABLES];
-FrameHeaderWsq frm_header_wsq;
-
 namespace {
 
 constexpr double kDttLimit = 4294967295.0;
@@ -68,7 +63,8 @@ bool ScaleU16(float v, uint8_t *scale, uint16_t *value) {
   return true;
 }
 
-// One scale byte and a 16-bit value, as a float.
+// One scale byte and a 16-bit value, as a float (not worked out when out is
+// null).
 int GetScaledU16(float *out, const uint8_t **cbufptr, const uint8_t *ebufptr) {
   uint8_t scale;
   uint16_t value;
@@ -76,7 +72,7 @@ int GetScaledU16(float *out, const uint8_t **cbufptr, const uint8_t *ebufptr) {
   if (ret) return ret;
   ret = getc_ushort(&value, cbufptr, ebufptr);
   if (ret) return ret;
-  *out = ScaledValue(value, scale);
+  if (out) *out = ScaledValue(value, scale);
   return 0;
 }
 
@@ -113,13 +109,17 @@ int PutFilterTaps(const float *taps, int n, int code, const char *name, uint8_t 
 
 using FloatArray = std::unique_ptr<float, FreeDeleter>;
 
-// Reads n stored taps (sign, scale, magnitude) into a new array.
+// Reads n stored taps (sign, scale, magnitude) into a new array, or only
+// reads past them when out is null.
 int GetFilterTaps(FloatArray *out, int n, int alloc_code, const char *alloc_name,
                   const uint8_t **cbufptr, const uint8_t *ebufptr) {
-  FloatArray taps(static_cast<float *>(std::calloc(static_cast<size_t>(n), sizeof(float))));
-  if (!taps) {
-    fprintf(stderr, "ERROR : getc_transform_table : calloc : %s\n", alloc_name);
-    return alloc_code;
+  FloatArray taps;
+  if (out) {
+    taps.reset(static_cast<float *>(std::calloc(static_cast<size_t>(n), sizeof(float))));
+    if (!taps) {
+      fprintf(stderr, "ERROR : getc_transform_table : calloc : %s\n", alloc_name);
+      return alloc_code;
+    }
   }
   for (int i = 0; i < n; ++i) {
     uint8_t sign, scale;
@@ -128,11 +128,12 @@ int GetFilterTaps(FloatArray *out, int n, int alloc_code, const char *alloc_name
     if (ret) return ret;
     if ((ret = getc_byte(&scale, cbufptr, ebufptr))) return ret;
     if ((ret = getc_uint(&mag, cbufptr, ebufptr))) return ret;
+    if (!out) continue;
     float v = ScaledValue(mag, scale);
     if (sign) v = -v;
     taps.get()[i] = v;
   }
-  *out = std::move(taps);
+  if (out) *out = std::move(taps);
   return 0;
 }
 
@@ -278,6 +279,10 @@ int getc_transform_table(DttTable *dttable, const uint8_t **cbufptr, const uint8
             lo_count, hi_count);
     return -98;
   }
+  if (!dttable) {
+    if ((ret = GetFilterTaps(nullptr, (lo_count + 1) / 2, 0, "", cbufptr, ebufptr))) return ret;
+    return GetFilterTaps(nullptr, (hi_count + 1) / 2, 0, "", cbufptr, ebufptr);
+  }
   // The analysis low-pass taps become the synthesis high-pass filter and
   // the analysis high-pass taps the synthesis low-pass filter.
   dttable->hisize = lo_count;
@@ -343,12 +348,13 @@ int getc_quantization_table(DqtTable *dqttable, const uint8_t **cbufptr, const u
   uint16_t hdr_size;
   int ret = getc_ushort(&hdr_size, cbufptr, ebufptr);
   if (ret) return ret;
-  if ((ret = GetScaledU16(&dqttable->bin_centre, cbufptr, ebufptr))) return ret;
+  DqtTable *t = dqttable;
+  if ((ret = GetScaledU16(t ? &t->bin_centre : nullptr, cbufptr, ebufptr))) return ret;
   for (int sub = 0; sub < MAX_SUBBANDS; ++sub) {
-    if ((ret = GetScaledU16(&dqttable->q_widths[sub], cbufptr, ebufptr))) return ret;
-    if ((ret = GetScaledU16(&dqttable->z_widths[sub], cbufptr, ebufptr))) return ret;
+    if ((ret = GetScaledU16(t ? &t->q_widths[sub] : nullptr, cbufptr, ebufptr))) return ret;
+    if ((ret = GetScaledU16(t ? &t->z_widths[sub] : nullptr, cbufptr, ebufptr))) return ret;
   }
-  dqttable->qtable_defined = 1;
+  if (t) t->qtable_defined = 1;
   return 0;
 }
 
@@ -427,6 +433,17 @@ int read_huffman_segment(HuffmanTableSink sink, void *ctx, const uint8_t **cbufp
 }
 
 int getc_huffman_table_wsq(DhtTable *dhttable, const uint8_t **cbufptr, const uint8_t *ebufptr) {
+  if (!dhttable) {
+    // Ids are still checked within the segment.
+    bool seen[MAX_DHT_TABLES] = {};
+    auto mark = [](void *ctx, bool, uint8_t id, const uint8_t *, const uint8_t *) {
+      bool *ids = static_cast<bool *>(ctx);
+      if (ids[id]) return -2;
+      ids[id] = true;
+      return 0;
+    };
+    return read_huffman_segment(mark, seen, cbufptr, ebufptr);
+  }
   auto store = [](void *ctx, bool first, uint8_t id, const uint8_t *bits,
                   const uint8_t *values) {
     DhtTable *tables = static_cast<DhtTable *>(ctx);

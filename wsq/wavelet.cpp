@@ -24,9 +24,6 @@
 
 namespace tsl {
 
-WTreeNode w_tree[W_TREELEN];
-QTreeEntry q_tree[Q_TREELEN];
-
 const float lofilt[9] = {0.0378284566f, -0.0238494650f, -0.1106244028f,
                          0.3774028420f, 0.8526986837f,  0.3774028420f,
                          -0.1106244028f, -0.0238494650f, 0.0378284566f};

@@ -7,40 +7,14 @@
 #include <cstddef>
 #include <vector>
 
-#include "wsq/tables.h"
+#include "wsq/state.h"
 
 namespace tsl {
-
-constexpr int W_TREELEN = 20;
-constexpr int Q_TREELEN = 64;
 
 // Smallest and largest image side the codec handles: every analysed line
 // must hold at least 5 samples, reached at 65; the frame header holds 16 bits.
 constexpr int kMinWsqSide = 65;
 constexpr int kMaxWsqSide = 65535;
-
-// One split of a region into low-pass and high-pass halves along rows and
-// columns; an inverted direction puts its high-pass half first.
-struct WTreeNode {
-  int x;
-  int y;
-  int lenx;
-  int leny;
-  int inv_rw;
-  int inv_cl;
-};
-
-// One subband rectangle. Kept as int so that 65535-wide images fit.
-struct QTreeEntry {
-  int x;
-  int y;
-  int lenx;
-  int leny;
-};
-
-// Process-wide trees, rebuilt from the image size by every encode and decode.
-extern WTreeNode w_tree[W_TREELEN];
-extern QTreeEntry q_tree[Q_TREELEN];
 
 // The encoder's analysis filters (9-tap low-pass, 7-tap high-pass).
 extern const float lofilt[9];

@@ -1,0 +1,7 @@
+#include "wsq/state.h"
+
+namespace tsl {
+
+WsqState g_wsq;
+
+}  // namespace tsl
