@@ -122,8 +122,6 @@ TEST(FetExit, ExtractingAnEntryWithoutValueGivesNone) {
   char *b = extractfet("B", l.fet);
   EXPECT_STREQ(b, "2");
   std::free(b);
-  deletefet("A", l.fet);
-  EXPECT_EQ(Of(l.fet), (Entries{{"B", "2"}}));
 }
 
 using testing::Eq;

@@ -65,10 +65,6 @@ TEST(Utf, ValidTextConvertsAsPythonsCodecsDo) {
   EXPECT_EQ(ToUtf8(py16), py8);
 }
 
-TEST(Utf, SurrogatePairBecomesFourBytes) {
-  EXPECT_EQ(ToUtf8({0xD83D, 0xDE00}), (Bytes8{0xF0, 0x9F, 0x98, 0x80}));
-}
-
 TEST(Utf, UnpairedSurrogatesBecomeOneReplacementEach) {
   EXPECT_EQ(ToUtf8({0xDC00}), (Bytes8{0xEF, 0xBF, 0xBD}));
   EXPECT_EQ(ToUtf8({0x41, 0xD800}), (Bytes8{0x41, 0xEF, 0xBF, 0xBD}));
