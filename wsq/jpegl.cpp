@@ -422,63 +422,29 @@ int putc_scan_header(const ScanHeader *scn_header, uint8_t *odata, int oalloc, i
 
 int add_comment_jpegl(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen,
                       const char *comment) {
-  if (comment == nullptr || comment[0] == '\0') {
-    fprintf(stderr, "ERROR : add_comment_jpegl : empty comment passed\n");
-    return -2;
-  }
-  const int cs = segment_text_length(comment);
-  const size_t in_len = ilen > 0 ? static_cast<size_t>(ilen) : 0;
-  Owned<uint8_t> ndata(static_cast<uint8_t *>(SafeMalloc(in_len + 4 + static_cast<size_t>(cs), 1)));
-  if (!ndata) {
-    fprintf(stderr, "ERROR : add_comment_jpegl : malloc : ndata\n");
-    return -3;
-  }
-  const int nalloc = static_cast<int>(in_len + 4 + static_cast<size_t>(cs));
-  int nlen = 0;
-  const uint8_t *cbufptr = idata;
-  const uint8_t *ebufptr = StreamEnd(idata, ilen);
-  uint16_t marker;
-  int ret = getc_marker_jpegl(&marker, SOI_JPEGL, &cbufptr, ebufptr);
-  if (ret) return ret;
-  if ((ret = putc_ushort(marker, ndata.get(), nalloc, &nlen))) return ret;
-  if ((ret = getc_ushort(&marker, &cbufptr, ebufptr))) return ret;
-  if (marker == APP0_JPEGL) {
+  auto copy_head = [](const uint8_t **cbufptr, const uint8_t *ebufptr, uint8_t *odata,
+                      int oalloc, int *len) {
+    uint16_t marker;
+    int ret = getc_marker_jpegl(&marker, SOI_JPEGL, cbufptr, ebufptr);
+    if (ret || (ret = putc_ushort(marker, odata, oalloc, len))) return ret;
+    if ((ret = getc_ushort(&marker, cbufptr, ebufptr))) return ret;
+    if (marker != APP0_JPEGL) {
+      *cbufptr -= 2;
+      return 0;
+    }
     // Checked as a JFIF header, then copied whole by its own length, so
     // bytes after the fields stay and the new length is exact.
-    const uint8_t *segment = cbufptr;
+    const uint8_t *segment = *cbufptr;
     JfifHeader *jfif = nullptr;
-    if ((ret = getc_jfif_header(&jfif, &cbufptr, ebufptr))) return ret;
+    if ((ret = getc_jfif_header(&jfif, cbufptr, ebufptr))) return ret;
     std::free(jfif);
-    if ((ret = putc_ushort(marker, ndata.get(), nalloc, &nlen))) return ret;
-    const uint8_t *segment_end = cbufptr;
-    cbufptr = segment;
-    if ((ret = copy_bytes(static_cast<int>(segment_end - segment), &cbufptr, ebufptr,
-                          ndata.get(), nalloc, &nlen)))
-      return ret;
-    if ((ret = getc_ushort(&marker, &cbufptr, ebufptr))) return ret;
-  }
-  while (marker == COM_JPEGL) {
-    const uint8_t *segment = cbufptr;
-    char *text_raw = nullptr;
-    if ((ret = getc_comment(&text_raw, &cbufptr, ebufptr))) return ret;
-    Owned<char> text(text_raw);
-    // Copied by the length read, so a comment holding a NUL stays whole.
-    const int text_len = static_cast<int>(cbufptr - segment) - 2;
-    if ((ret = putc_comment(COM_JPEGL, reinterpret_cast<const uint8_t *>(text.get()), text_len,
-                            ndata.get(), nalloc, &nlen)))
-      return ret;
-    if ((ret = getc_ushort(&marker, &cbufptr, ebufptr))) return ret;
-  }
-  cbufptr -= 2;
-  if ((ret = putc_comment(COM_JPEGL, reinterpret_cast<const uint8_t *>(comment), cs, ndata.get(),
-                          nalloc, &nlen)))
-    return ret;
-  if ((ret = copy_bytes(static_cast<int>(ebufptr - cbufptr), &cbufptr, ebufptr, ndata.get(),
-                        nalloc, &nlen)))
-    return ret;
-  *ostream = ndata.release();
-  *olen = nlen;
-  return 0;
+    const int segment_len = static_cast<int>(*cbufptr - segment);
+    *cbufptr = segment;
+    if ((ret = putc_ushort(marker, odata, oalloc, len))) return ret;
+    return copy_bytes(segment_len, cbufptr, ebufptr, odata, oalloc, len);
+  };
+  return insert_comment(ostream, olen, idata, ilen, comment, "add_comment_jpegl", COM_JPEGL,
+                        copy_head);
 }
 
 int getc_nistcom_jpegl(FET **onistcom, const uint8_t *idata, int ilen) {

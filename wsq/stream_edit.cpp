@@ -96,43 +96,43 @@ int read_wsq_frame_header(const uint8_t *idata, int ilen, int *owidth, int *ohei
   return 0;
 }
 
-int add_comment_wsq(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen,
-                    const char *comment) {
+int insert_comment(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen,
+                   const char *comment, const char *routine, uint16_t com_marker,
+                   HeadCopier copy_head) {
   if (comment == nullptr || comment[0] == '\0') {
-    fprintf(stderr, "ERROR : add_comment_wsq : empty comment passed\n");
+    fprintf(stderr, "ERROR : %s : empty comment passed\n", routine);
     return -2;
   }
   const int cs = segment_text_length(comment);
-  const size_t in_len = ilen > 0 ? static_cast<size_t>(ilen) : 0;
-  OwnedBytes ndata(static_cast<uint8_t *>(SafeMalloc(in_len + 4 + static_cast<size_t>(cs), 1)));
+  const size_t nsize = (ilen > 0 ? static_cast<size_t>(ilen) : 0) + 4 + static_cast<size_t>(cs);
+  OwnedBytes ndata(static_cast<uint8_t *>(SafeMalloc(nsize, 1)));
   if (!ndata) {
-    fprintf(stderr, "ERROR : add_comment_wsq : malloc : ndata\n");
+    fprintf(stderr, "ERROR : %s : malloc : ndata\n", routine);
     return -3;
   }
-  const int nalloc = static_cast<int>(in_len + 4 + static_cast<size_t>(cs));
+  const int nalloc = static_cast<int>(nsize);
   int nlen = 0;
   const uint8_t *cbufptr = idata;
   const uint8_t *ebufptr = StreamEnd(idata, ilen);
-  uint16_t marker;
-  int ret = getc_marker_wsq(&marker, SOI_WSQ, &cbufptr, ebufptr);
+  int ret = copy_head(&cbufptr, ebufptr, ndata.get(), nalloc, &nlen);
   if (ret) return ret;
-  if ((ret = putc_ushort(marker, ndata.get(), nalloc, &nlen))) return ret;
+  uint16_t marker;
   if ((ret = getc_ushort(&marker, &cbufptr, ebufptr))) return ret;
-  while (marker == COM_WSQ) {
+  while (marker == com_marker) {
     const uint8_t *segment = cbufptr;
     char *text_raw = nullptr;
     if ((ret = getc_comment(&text_raw, &cbufptr, ebufptr))) return ret;
     OwnedText text(text_raw);
     // Copied by the length read, so a comment holding a NUL stays whole.
     const int text_len = static_cast<int>(cbufptr - segment) - 2;
-    if ((ret = putc_comment(COM_WSQ, reinterpret_cast<const uint8_t *>(text.get()), text_len,
+    if ((ret = putc_comment(com_marker, reinterpret_cast<const uint8_t *>(text.get()), text_len,
                             ndata.get(), nalloc, &nlen)))
       return ret;
     if ((ret = getc_ushort(&marker, &cbufptr, ebufptr))) return ret;
   }
   cbufptr -= 2;
-  if ((ret = putc_comment(COM_WSQ, reinterpret_cast<const uint8_t *>(comment), cs, ndata.get(),
-                          nalloc, &nlen)))
+  if ((ret = putc_comment(com_marker, reinterpret_cast<const uint8_t *>(comment), cs,
+                          ndata.get(), nalloc, &nlen)))
     return ret;
   if ((ret = copy_bytes(static_cast<int>(ebufptr - cbufptr), &cbufptr, ebufptr, ndata.get(),
                         nalloc, &nlen)))
@@ -140,6 +140,18 @@ int add_comment_wsq(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen
   *ostream = ndata.release();
   *olen = nlen;
   return 0;
+}
+
+int add_comment_wsq(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen,
+                    const char *comment) {
+  auto copy_soi = [](const uint8_t **cbufptr, const uint8_t *ebufptr, uint8_t *odata,
+                     int oalloc, int *len) {
+    uint16_t marker;
+    int ret = getc_marker_wsq(&marker, SOI_WSQ, cbufptr, ebufptr);
+    return ret ? ret : putc_ushort(marker, odata, oalloc, len);
+  };
+  return insert_comment(ostream, olen, idata, ilen, comment, "add_comment_wsq", COM_WSQ,
+                        copy_soi);
 }
 
 int delete_comments_wsq(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen) {

@@ -23,6 +23,17 @@ int add_comment_wsq(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen
 // segment length below 2) or a reader's or writer's code.
 int delete_comments_wsq(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen);
 
+// The comment insertion of both stream kinds: copy_head reads and writes
+// what comes before the comments (SOI, and for lossless JPEG a JFIF
+// header); then the comments that follow are copied by their read length,
+// the new one (marker com_marker) written and the rest copied unchanged.
+// Messages name routine.
+using HeadCopier = int (*)(const uint8_t **cbufptr, const uint8_t *ebufptr, uint8_t *odata,
+                           int oalloc, int *olen);
+int insert_comment(uint8_t **ostream, int *olen, const uint8_t *idata, int ilen,
+                   const char *comment, const char *routine, uint16_t com_marker,
+                   HeadCopier copy_head);
+
 // Copies n bytes at the cursor to the output buffer: the reader's code when
 // the input ends first, the writer's when they do not fit; nothing is
 // written then. Shared by the stream edits of the WSQ and lossless JPEG
