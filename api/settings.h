@@ -22,6 +22,8 @@ struct Settings {
   int type8_height_internal = 0;
   int type8_compression_type_internal = 0;
   int show_WSQ_properties_dialog = 0;
+  // Last result of convert_ut8_to_utf16, malloc'ed; released by its next call.
+  uint16_t *utf16_text = nullptr;
 };
 
 // The one instance, zero-cost static data initialised at load.

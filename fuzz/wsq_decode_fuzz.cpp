@@ -6,39 +6,7 @@
 #include <cstdlib>
 
 #include "tessaly.h"
-#include "wsq/stream_io.h"
-#include "wsq/tables.h"
-
-namespace {
-
-// Frame sizes the harness lets through: larger frames are valid input (a few
-// bytes can declare a 100-megapixel image of zeros) but only make each run
-// slow and memory-hungry without reaching new code.
-constexpr unsigned long kMaxFuzzPixels = 1u << 20;
-
-// The frame size as the decoder will see it: the same readers walk the same
-// segments up to the frame header.
-bool FrameTooLarge(const uint8_t *data, size_t size) {
-  const uint8_t *cur = data, *end = data + size;
-  uint16_t marker;
-  bool large = false;
-  if (!tsl::getc_marker_wsq(&marker, tsl::SOI_WSQ, &cur, end) &&
-      !tsl::getc_marker_wsq(&marker, tsl::TBLS_N_SOF, &cur, end)) {
-    while (marker != tsl::SOF_WSQ) {
-      if (tsl::getc_table_wsq(marker, &tsl::dtt_table, &tsl::dqt_table, tsl::dht_table, &cur,
-                              end) ||
-          tsl::getc_marker_wsq(&marker, tsl::TBLS_N_SOF, &cur, end))
-        break;
-    }
-    tsl::FrameHeaderWsq frame{};
-    if (marker == tsl::SOF_WSQ && !tsl::getc_frame_header_wsq(&frame, &cur, end))
-      large = static_cast<unsigned long>(frame.width) * frame.height > kMaxFuzzPixels;
-  }
-  tsl::free_wsq_decoder_resources();
-  return large;
-}
-
-}  // namespace
+#include "wsq_frame_guard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > INT_MAX || FrameTooLarge(data, size)) return 0;

@@ -30,9 +30,14 @@ int FindEntry(const char *name, const FET *fet) {
 
 // Resizes both arrays of an existing list in place. On failure the list
 // keeps arrays that are at least as large as its capacity says, so releasing
-// it stays safe.
+// it stays safe. Fewer slots than entries are refused: the entries past
+// them could no longer be released.
 int GrowArrays(FET *fet, int new_capacity) {
-  if (new_capacity < fet->count) new_capacity = fet->count;
+  if (new_capacity < fet->count) {
+    std::fprintf(stderr, "ERROR : reallocfet_ret : capacity %d below entry count %d\n",
+                 new_capacity, fet->count);
+    return -4;
+  }
   size_t slots = new_capacity > 0 ? static_cast<size_t>(new_capacity) : 1;
   char **names = static_cast<char **>(std::realloc(fet->names, slots * sizeof(char *)));
   if (names == nullptr) {
