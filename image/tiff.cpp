@@ -18,6 +18,11 @@
 
 #include "image/raster_io.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#define TSL_TIFF_SSSE3 1
+#endif
+
 namespace tsl {
 
 namespace {
@@ -159,6 +164,47 @@ TiffHandle Open(const char *mode, Client *client) {
                                       UnmapNothing, options.get()));
 }
 
+// ---------------------------------------------------------------- pixels
+
+#ifdef TSL_TIFF_SSSE3
+// The vector part of SwapRedBlue: 16 bytes at a time, 5 pixels of 3 bytes
+// (the 16th byte comes back unchanged) or 4 of 4. Returns the bytes done,
+// whole pixels; the scalar loop rewrites the byte after them.
+__attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(const uint8_t *src, uint8_t *dst,
+                                                         size_t bytes, unsigned step) {
+  const __m128i order = step == 3
+      ? _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15)
+      : _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+  const size_t advance = step == 3 ? 15 : 16;
+  size_t i = 0;
+  for (; i + 16 <= bytes; i += advance) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), _mm_shuffle_epi8(v, order));
+  }
+  return i;
+}
+#endif
+
+// Pixels of `step` (3 or 4) bytes with their first and third bytes
+// exchanged, from `src` into `dst` (which may be the same row): RGB(A)
+// and BGR(A) turn into each other. This is the one pass that reading and
+// writing 8-bit colour adds to libtiff's own work, hence the vector path.
+void SwapRedBlue(const uint8_t *src, uint8_t *dst, uint32_t width, unsigned step) {
+  const size_t bytes = static_cast<size_t>(width) * step;
+  size_t i = 0;
+#ifdef TSL_TIFF_SSSE3
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) i = SwapRedBlueSsse3(src, dst, bytes, step);
+#endif
+  for (; i < bytes; i += step) {
+    const uint8_t first = src[i];
+    dst[i] = src[i + 2];
+    dst[i + 1] = src[i + 1];
+    dst[i + 2] = first;
+    if (step == 4) dst[i + 3] = src[i + 3];
+  }
+}
+
 // ---------------------------------------------------------------- reading
 
 // The fields of the first image that decide how it is read.
@@ -281,20 +327,32 @@ RasterError FillOptions(TIFF *tif, const Fields &f, TIFFOptions *o) {
 }
 
 // Refuses a file whose stored bytes cannot decode to the `decoded` bytes
-// its fields declare, before anything of that size is allocated. The fax
-// codes can stand for a whole row in a bit and other codecs vary, so only
-// the byte-oriented codecs with a known limit are checked here; the rest
-// fail while decoding.
-RasterError CheckDataCanFill(uint16_t compression, uint64_t decoded, size_t file_size) {
+// its fields declare, before anything of that size is allocated. A stored
+// byte gives at most: 1 byte uncompressed, 64 with PackBits (2 bytes for a
+// run of 128), 1032 with Deflate (zlib's limit), 4096 with LZW (a code of
+// 9 bits or more per string), and 8 rows with the fax codes (one bit per
+// row at least). Other codecs have no bound here and fail while decoding.
+RasterError CheckDataCanFill(uint16_t compression, uint64_t decoded, size_t scanline,
+                             size_t file_size) {
   uint64_t expansion;
   switch (compression) {
     case COMPRESSION_NONE: expansion = 1; break;
-    case COMPRESSION_PACKBITS: expansion = 64; break;  // 2 bytes for a run of 128
+    case COMPRESSION_PACKBITS: expansion = 64; break;
     case COMPRESSION_ADOBE_DEFLATE: case COMPRESSION_DEFLATE: expansion = 1032; break;
-    case COMPRESSION_LZW: expansion = 4096; break;  // a code of 9 bits or more per string
+    case COMPRESSION_LZW: expansion = 4096; break;
+    case COMPRESSION_CCITTRLE: case COMPRESSION_CCITTRLEW: case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4: expansion = 8 * static_cast<uint64_t>(scanline); break;
     default: return RASTER_OK;
   }
   return decoded / expansion > file_size ? RASTER_ERR_READ : RASTER_OK;
+}
+
+// libtiff fails a strip these codecs cannot fill; others (the fax codes
+// among them) may stop early and report the strip whole.
+bool FailsShortStrips(uint16_t compression) {
+  return compression == COMPRESSION_NONE || compression == COMPRESSION_PACKBITS ||
+         compression == COMPRESSION_LZW || compression == COMPRESSION_DEFLATE ||
+         compression == COMPRESSION_ADOBE_DEFLATE;
 }
 
 // A 16-bit sample scaled to 8 bits.
@@ -312,12 +370,7 @@ void PutDirect(const Layout &l, const uint8_t *src, unsigned first, unsigned cou
                uint32_t width) {
   const unsigned step = l.depth / 8;
   if (!l.wide && !l.grey_alpha && count >= 3) {  // interleaved 8-bit RGB(A)
-    for (uint32_t x = 0; x < width; ++x, src += count, dst += step) {
-      dst[0] = src[2];
-      dst[1] = src[1];
-      dst[2] = src[0];
-      if (count == 4) dst[3] = src[3];
-    }
+    SwapRedBlue(src, dst, width, step);
     return;
   }
   for (uint32_t x = 0; x < width; ++x, dst += step)
@@ -350,10 +403,13 @@ void PutCubeBits(const uint8_t *src, unsigned plane, uint8_t *dst, uint32_t widt
 template <typename Put>
 RasterError ReadPlane(TIFF *tif, const Fields &f, uint16_t plane, uint8_t *strip,
                       size_t strip_size, size_t scanline, Put put) {
+  const bool clear = !FailsShortStrips(f.compression);
   for (uint64_t row = 0; row < f.height; row += f.rows_per_strip) {
     const uint64_t n = std::min<uint64_t>(f.rows_per_strip, f.height - row);
     if (n > strip_size / scanline) return RASTER_ERR_READ;
     const tmsize_t want = static_cast<tmsize_t>(n * scanline);
+    // Rows a codec left unwritten read as zeros, not as an earlier strip.
+    if (clear) std::memset(strip, 0, static_cast<size_t>(want));
     const uint32_t index = TIFFComputeStrip(tif, static_cast<uint32_t>(row), plane);
     if (TIFFReadEncodedStrip(tif, index, strip, want) != want) return RASTER_ERR_READ;
     for (uint64_t r = 0; r < n; ++r)
@@ -434,7 +490,7 @@ RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) 
   if (!RasterRowBytes(f.width, row_bits, false, &row_bytes) || row_bytes > scanline)
     return RASTER_ERR_INVALID_SIZE;
   if (!CheckedMul(scanline, f.height, l.planes, &decoded)) return RASTER_ERR_INVALID_SIZE;
-  code = CheckDataCanFill(f.compression, decoded, in.Size());
+  code = CheckDataCanFill(f.compression, decoded, scanline, in.Size());
   if (code != RASTER_OK) return code;
   ByteBlock strip(static_cast<uint8_t *>(SafeMalloc(static_cast<size_t>(strip_size), 1)));
   if (!strip) return RASTER_ERR_MEMORY;
@@ -522,12 +578,8 @@ void PutFileRow(const RasterImage &image, uint32_t row, uint8_t *dst, size_t sca
       }
       break;
     case 24:
-      for (uint32_t x = 0; x < width; ++x, src += 3, dst += 3)
-        dst[0] = src[2], dst[1] = src[1], dst[2] = src[0];
-      break;
     case 32:
-      for (uint32_t x = 0; x < width; ++x, src += 4, dst += 4)
-        dst[0] = src[2], dst[1] = src[1], dst[2] = src[0], dst[3] = src[3];
+      SwapRedBlue(src, dst, width, image.bits_per_pixel / 8u);
       break;
     default:  // palette indices as they are
       std::memcpy(dst, src, std::min<size_t>(scanline, image.scan_width));

@@ -142,6 +142,11 @@ TEST(TiffRead, PaletteFilesOfImageMagickAndPillow) {
     }
 }
 
+Bytes operator+(Bytes a, const Bytes &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // 16-bit samples in host order, as libtiff hands them over.
 Bytes Wide(std::initializer_list<uint16_t> samples) {
   Bytes b(2 * samples.size());
@@ -181,6 +186,9 @@ TEST(TiffRead, HandMadeSampleLayoutsMapsAndRefusals) {
       {"map of value x 256", Strip(3, 1, 1, 2, 1, {0x40}, {{320, 3, {0xFF00, 0x8000, 0, 0x8000, 0, 0}}}),
        {255, 0, 0, 128, 128, 0}},
       {"map of bytes", Strip(3, 1, 1, 2, 1, {0x40}, {{320, 3, {255, 7, 1, 8, 2, 9}}}), {255, 1, 2, 7, 8, 9}},
+      {"G4 strip cut short", Strip(0, 1, 1, 8, 6, {0x26, 0xA2, 0xF8, 0x80},  // 3 black, 1 white
+                                   {{259, 3, {4}}, {273, 4, {0, 3}}, {279, 4, {3, 1}}, {278, 4, {3}}}),
+       GreyToRgb(Bytes(24, 0)) + GreyToRgb(Bytes(24, 255))},
       {"16-bit RGB planes", Strip(2, 16, 3, 1, 1, Wide({1, 2, 3}), {planar2, {273, 4, {0, 2, 4}}, {279, 4, {2, 2, 2}}, rows1}), {}, false, kUnsupported},
       {"16-bit grey and alpha", Strip(1, 16, 2, 1, 1, Wide({1, 2}), {unassoc}), {}, false, kUnsupported},
       {"33 samples", Strip(1, 8, 33, 1, 1, Bytes(33)), {}, false, kUnsupported},
