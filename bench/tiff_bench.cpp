@@ -3,15 +3,16 @@
 // tags, one row per strip) straight from and into a memory buffer.
 #include <benchmark/benchmark.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "image/raster_image.h"
 #include "image/tiff.h"
@@ -66,7 +67,10 @@ struct MemoryFile {
   }
   static toff_t Seek(thandle_t h, toff_t off, int whence) {
     MemoryFile &f = *static_cast<MemoryFile *>(h);
-    f.pos = static_cast<size_t>((whence == SEEK_CUR ? f.pos : whence == SEEK_END ? f.size : 0) + off);
+    f.pos = static_cast<size_t>((whence == SEEK_CUR   ? f.pos
+                                 : whence == SEEK_END ? f.size
+                                                      : 0) +
+                                off);
     return f.pos;
   }
   static int Close(thandle_t) { return 0; }
@@ -89,12 +93,8 @@ struct MemoryFile {
 std::vector<uint8_t> OurFile(const RasterImage &r) {
   const std::string path = "/tmp/tessaly_tiff_bench_" + std::to_string(::getpid()) + ".tif";
   WriteTIFF(path.c_str(), r, nullptr);
-  std::vector<uint8_t> file;
-  if (FILE *f = std::fopen(path.c_str(), "rb")) {
-    int c;
-    while ((c = std::fgetc(f)) != EOF) file.push_back(static_cast<uint8_t>(c));
-    std::fclose(f);
-  }
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), {}};
   std::remove(path.c_str());
   return file;
 }

@@ -29,15 +29,13 @@ namespace {
 
 // Compression tag value of each TIFFCompressionCode, in code order.
 constexpr uint16_t kCompressionTags[] = {
-    COMPRESSION_NONE,        COMPRESSION_CCITTRLE,    COMPRESSION_CCITTFAX3,
-    COMPRESSION_CCITTFAX4,   COMPRESSION_LZW,         COMPRESSION_OJPEG,
-    COMPRESSION_JPEG,        COMPRESSION_NEXT,        COMPRESSION_CCITTRLEW,
-    COMPRESSION_PACKBITS,    COMPRESSION_THUNDERSCAN, COMPRESSION_PIXARFILM,
-    COMPRESSION_PIXARLOG,    COMPRESSION_DEFLATE,     COMPRESSION_DCS,
-    COMPRESSION_JBIG};
+    COMPRESSION_NONE,      COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3,   COMPRESSION_CCITTFAX4,
+    COMPRESSION_LZW,       COMPRESSION_OJPEG,    COMPRESSION_JPEG,        COMPRESSION_NEXT,
+    COMPRESSION_CCITTRLEW, COMPRESSION_PACKBITS, COMPRESSION_THUNDERSCAN, COMPRESSION_PIXARFILM,
+    COMPRESSION_PIXARLOG,  COMPRESSION_DEFLATE,  COMPRESSION_DCS,         COMPRESSION_JBIG};
 // PhotometricInterpretation tag value of each TIFFPhotometricCode.
 constexpr uint16_t kPhotometricTags[] = {
-    PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_RGB,  PHOTOMETRIC_PALETTE,
+    PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK, PHOTOMETRIC_RGB,   PHOTOMETRIC_PALETTE,
     PHOTOMETRIC_MASK,       PHOTOMETRIC_SEPARATED,  PHOTOMETRIC_YCBCR, PHOTOMETRIC_CIELAB,
     PHOTOMETRIC_LOGL,       PHOTOMETRIC_LOGLUV};
 
@@ -67,8 +65,7 @@ struct OpenOptionsFree {
 
 // Offset `off` from `whence` of a stream at `pos` of `size` bytes; false
 // when it falls before the start (the unsigned sum wraps) or past `limit`.
-bool SeekTarget(uint64_t pos, uint64_t size, toff_t off, int whence, uint64_t limit,
-                uint64_t *to) {
+bool SeekTarget(uint64_t pos, uint64_t size, toff_t off, int whence, uint64_t limit, uint64_t *to) {
   const uint64_t base = whence == SEEK_CUR ? pos : whence == SEEK_END ? size : 0;
   *to = base + off;  // negative offsets arrive as their two's complement
   return *to <= limit && (static_cast<int64_t>(off) >= 0 ? *to >= base : *to < base);
@@ -173,8 +170,8 @@ TiffHandle Open(const char *mode, Client *client) {
 __attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(const uint8_t *src, uint8_t *dst,
                                                          size_t bytes, unsigned step) {
   const __m128i order = step == 3
-      ? _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15)
-      : _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+                            ? _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15)
+                            : _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
   const size_t advance = step == 3 ? 15 : 16;
   size_t i = 0;
   for (; i + 16 <= bytes; i += advance) {
@@ -217,15 +214,15 @@ struct Fields {
 
 // How the file's samples become record pixels.
 struct Layout {
-  unsigned depth = 0;        // record bits per pixel
-  unsigned planes = 1;       // strip passes: one per sample with separate planes
-  bool indexed = false;      // one sample: palette index or grey level
-  bool wide = false;         // 16-bit samples
-  bool grey_alpha = false;   // a grey sample, then alpha
-  bool cube = false;         // 1-bit red, green, blue (and mask) planes
-  bool invert = false;       // grey with 0 as white
-  bool associated = false;   // colours premultiplied by alpha
-  unsigned shift = 0;        // 16-bit samples: right shift to 8 bits
+  unsigned depth = 0;       // record bits per pixel
+  unsigned planes = 1;      // strip passes: one per sample with separate planes
+  bool indexed = false;     // one sample: palette index or grey level
+  bool wide = false;        // 16-bit samples
+  bool grey_alpha = false;  // a grey sample, then alpha
+  bool cube = false;        // 1-bit red, green, blue (and mask) planes
+  bool invert = false;      // grey with 0 as white
+  bool associated = false;  // colours premultiplied by alpha
+  unsigned shift = 0;       // 16-bit samples: right shift to 8 bits
 };
 
 RasterError GetFields(TIFF *tif, Fields *f) {
@@ -241,12 +238,6 @@ RasterError GetFields(TIFF *tif, Fields *f) {
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &f->planar);
   TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &f->extra_count, &f->extra_types);
   TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &f->rows_per_strip);
-  switch (f->photometric) {
-    case PHOTOMETRIC_YCBCR: case PHOTOMETRIC_CIELAB: case PHOTOMETRIC_LOGL: case PHOTOMETRIC_LOGLUV:
-      return RASTER_ERR_UNSUPPORTED_OPTION;
-    default:
-      break;
-  }
   // Tiles have no strips to read.
   if (TIFFIsTiled(tif) || f->rows_per_strip == 0) return RASTER_ERR_UNSUPPORTED_OPTION;
   return RASTER_OK;
@@ -259,14 +250,16 @@ RasterError GetFields(TIFF *tif, Fields *f) {
 RasterError Classify(const Fields &f, Layout *out) {
   unsigned colours;
   switch (f.photometric) {
-    case PHOTOMETRIC_MINISWHITE: case PHOTOMETRIC_MINISBLACK: case PHOTOMETRIC_PALETTE:
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+    case PHOTOMETRIC_PALETTE:
     case PHOTOMETRIC_MASK:
       colours = 1;
       break;
     case PHOTOMETRIC_RGB:
       colours = 3;
       break;
-    default:  // separated inks, Lab spaces and the like
+    default:  // YCbCr, separated inks, the Lab and Log spaces and the like
       return RASTER_ERR_UNSUPPORTED_OPTION;
   }
   const unsigned extra = f.extra_count, samples = f.samples, bits = f.bits;
@@ -308,9 +301,10 @@ RasterError Classify(const Fields &f, Layout *out) {
 RasterError FillOptions(TIFF *tif, const Fields &f, TIFFOptions *o) {
   uint16_t orientation = ORIENTATION_TOPLEFT;
   TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation);
-  if (orientation == ORIENTATION_TOPLEFT) o->orientation = TIFF_ORIENT_TOP_LEFT;
-  else if (orientation == ORIENTATION_BOTLEFT) o->orientation = TIFF_ORIENT_BOTTOM_LEFT;
-  else return RASTER_ERR_UNSUPPORTED_OPTION;
+  if (orientation != ORIENTATION_TOPLEFT && orientation != ORIENTATION_BOTLEFT)
+    return RASTER_ERR_UNSUPPORTED_OPTION;
+  o->orientation =
+      orientation == ORIENTATION_TOPLEFT ? TIFF_ORIENT_TOP_LEFT : TIFF_ORIENT_BOTTOM_LEFT;
   o->predictor = 0;
   if (f.compression == COMPRESSION_OJPEG || f.compression == COMPRESSION_JPEG ||
       f.compression == COMPRESSION_JBIG)
@@ -326,6 +320,11 @@ RasterError FillOptions(TIFF *tif, const Fields &f, TIFFOptions *o) {
   return RASTER_OK;
 }
 
+bool IsFax(uint16_t compression) {
+  return compression == COMPRESSION_CCITTRLE || compression == COMPRESSION_CCITTRLEW ||
+         compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4;
+}
+
 // Refuses a file whose stored bytes cannot decode to the `decoded` bytes
 // its fields declare, before anything of that size is allocated. A stored
 // byte gives at most: 1 byte uncompressed, 64 with PackBits (2 bytes for a
@@ -334,25 +333,14 @@ RasterError FillOptions(TIFF *tif, const Fields &f, TIFFOptions *o) {
 // row at least). Other codecs have no bound here and fail while decoding.
 RasterError CheckDataCanFill(uint16_t compression, uint64_t decoded, size_t scanline,
                              size_t file_size) {
-  uint64_t expansion;
-  switch (compression) {
-    case COMPRESSION_NONE: expansion = 1; break;
-    case COMPRESSION_PACKBITS: expansion = 64; break;
-    case COMPRESSION_ADOBE_DEFLATE: case COMPRESSION_DEFLATE: expansion = 1032; break;
-    case COMPRESSION_LZW: expansion = 4096; break;
-    case COMPRESSION_CCITTRLE: case COMPRESSION_CCITTRLEW: case COMPRESSION_CCITTFAX3:
-    case COMPRESSION_CCITTFAX4: expansion = 8 * static_cast<uint64_t>(scanline); break;
-    default: return RASTER_OK;
-  }
-  return decoded / expansion > file_size ? RASTER_ERR_READ : RASTER_OK;
-}
-
-// libtiff fails a strip these codecs cannot fill; others (the fax codes
-// among them) may stop early and report the strip whole.
-bool FailsShortStrips(uint16_t compression) {
-  return compression == COMPRESSION_NONE || compression == COMPRESSION_PACKBITS ||
-         compression == COMPRESSION_LZW || compression == COMPRESSION_DEFLATE ||
-         compression == COMPRESSION_ADOBE_DEFLATE;
+  uint64_t expansion = 0;
+  if (compression == COMPRESSION_NONE) expansion = 1;
+  if (compression == COMPRESSION_PACKBITS) expansion = 64;
+  if (compression == COMPRESSION_DEFLATE || compression == COMPRESSION_ADOBE_DEFLATE)
+    expansion = 1032;
+  if (compression == COMPRESSION_LZW) expansion = 4096;
+  if (IsFax(compression)) expansion = 8 * static_cast<uint64_t>(scanline);
+  return expansion && decoded / expansion > file_size ? RASTER_ERR_READ : RASTER_OK;
 }
 
 // A 16-bit sample scaled to 8 bits.
@@ -393,22 +381,41 @@ void PutDirect(const Layout &l, const uint8_t *src, unsigned first, unsigned cou
 void PutCubeBits(const uint8_t *src, unsigned plane, uint8_t *dst, uint32_t width) {
   for (uint32_t x = 0; x < width; ++x) {
     const unsigned bit = (src[x >> 3] >> (7 - (x & 7))) & 1;
-    if (plane < 3) dst[x] = static_cast<uint8_t>(dst[x] | bit << (2 - plane));
-    else if (!bit) dst[x] = 8;
+    if (plane < 3)
+      dst[x] = static_cast<uint8_t>(dst[x] | bit << (2 - plane));
+    else if (!bit)
+      dst[x] = 8;
+  }
+}
+
+// One file row of plane `plane` into record row `dst`; `copy` bytes of a
+// row of indices.
+void PutRow(const Layout &l, const Fields &f, unsigned plane, const uint8_t *src, uint8_t *dst,
+            size_t copy) {
+  if (l.cube) {
+    PutCubeBits(src, plane, dst, f.width);
+  } else if (l.indexed && !l.wide) {
+    std::memcpy(dst, src, copy);
+  } else if (l.indexed) {
+    for (uint32_t x = 0; x < f.width; ++x) dst[x] = Narrow(src, x, l.shift);
+  } else {
+    PutDirect(l, src, plane, l.planes > 1 ? 1 : f.samples, dst, f.width);
   }
 }
 
 // Reads plane `plane` strip by strip and hands each file row, with the
 // record row it belongs to, to `put`.
 template <typename Put>
-RasterError ReadPlane(TIFF *tif, const Fields &f, uint16_t plane, uint8_t *strip,
-                      size_t strip_size, size_t scanline, Put put) {
-  const bool clear = !FailsShortStrips(f.compression);
+RasterError ReadPlane(TIFF *tif, const Fields &f, uint16_t plane, uint8_t *strip, size_t strip_size,
+                      size_t scanline, Put put) {
+  // The fax codecs end a strip early at a premature end of data and report
+  // it whole (libtiff fails the others' short strips); the rows they leave
+  // read as zeros, not as an earlier strip.
+  const bool clear = IsFax(f.compression);
   for (uint64_t row = 0; row < f.height; row += f.rows_per_strip) {
     const uint64_t n = std::min<uint64_t>(f.rows_per_strip, f.height - row);
     if (n > strip_size / scanline) return RASTER_ERR_READ;
     const tmsize_t want = static_cast<tmsize_t>(n * scanline);
-    // Rows a codec left unwritten read as zeros, not as an earlier strip.
     if (clear) std::memset(strip, 0, static_cast<size_t>(want));
     const uint32_t index = TIFFComputeStrip(tif, static_cast<uint32_t>(row), plane);
     if (TIFFReadEncodedStrip(tif, index, strip, want) != want) return RASTER_ERR_READ;
@@ -429,7 +436,8 @@ RasterError FillPalette(TIFF *tif, const Fields &f, RasterImage *image) {
     // Wider values keep their high byte, exact both for maps written as
     // value x 257 and as value x 256.
     bool wide = false;
-    for (unsigned i = 0; i < n && !wide; ++i) wide = red[i] > 255 || green[i] > 255 || blue[i] > 255;
+    for (unsigned i = 0; i < n && !wide; ++i)
+      wide = red[i] > 255 || green[i] > 255 || blue[i] > 255;
     const unsigned shift = wide ? 8 : 0;
     for (unsigned i = 0; i < n; ++i) {
       uint8_t *e = image->palette + static_cast<size_t>(i) * step;
@@ -463,7 +471,8 @@ void Unpremultiply(RasterImage *image) {
     for (uint32_t x = 0; x < image->width; ++x, p += 4) {
       const unsigned a = p[3];
       if (a == 0) continue;
-      for (unsigned c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::min(255u, (p[c] * 255u + a / 2) / a));
+      for (unsigned c = 0; c < 3; ++c)
+        p[c] = static_cast<uint8_t>(std::min(255u, (p[c] * 255u + a / 2) / a));
     }
   }
 }
@@ -492,7 +501,9 @@ RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) 
   if (!CheckedMul(scanline, f.height, l.planes, &decoded)) return RASTER_ERR_INVALID_SIZE;
   code = CheckDataCanFill(f.compression, decoded, scanline, in.Size());
   if (code != RASTER_OK) return code;
-  ByteBlock strip(static_cast<uint8_t *>(SafeMalloc(static_cast<size_t>(strip_size), 1)));
+  // Zero-filled, so that no codec can show what the memory held before.
+  const size_t strip_bytes = static_cast<size_t>(strip_size);
+  ByteBlock strip(static_cast<uint8_t *>(SafeCalloc(strip_bytes, 1)));
   if (!strip) return RASTER_ERR_MEMORY;
 
   if (l.wide) {
@@ -504,26 +515,12 @@ RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) 
   code = AllocateForRead(image, f.width, f.height, l.depth, cube_entries, 0);
   if (code != RASTER_OK) return code;
   if (l.cube && l.planes > 3) image->transparency_index = 8;
-  const auto row_of = [image](uint32_t r) {
-    return image->bits + static_cast<size_t>(r) * image->scan_width;
-  };
   const size_t copy = std::min<size_t>(scanline, image->scan_width);
-  for (unsigned p = 0; p < l.planes && code == RASTER_OK; ++p) {
-    code = ReadPlane(tif.get(), f, static_cast<uint16_t>(p), strip.get(),
-                     static_cast<size_t>(strip_size), scanline,
+  for (unsigned p = 0; p < l.planes && code == RASTER_OK; ++p)
+    code = ReadPlane(tif.get(), f, static_cast<uint16_t>(p), strip.get(), strip_bytes, scanline,
                      [&](uint32_t r, const uint8_t *src) {
-                       uint8_t *dst = row_of(r);
-                       if (l.cube) {
-                         PutCubeBits(src, p, dst, f.width);
-                       } else if (l.indexed && !l.wide) {
-                         std::memcpy(dst, src, copy);
-                       } else if (l.indexed) {
-                         for (uint32_t x = 0; x < f.width; ++x) dst[x] = Narrow(src, x, l.shift);
-                       } else {
-                         PutDirect(l, src, p, l.planes > 1 ? 1 : f.samples, dst, f.width);
-                       }
+                       PutRow(l, f, p, src, image->bits + size_t{r} * image->scan_width, copy);
                      });
-  }
   if (code != RASTER_OK) return code;
   if (l.cube) {
     FillCube(image);
@@ -557,11 +554,16 @@ int GreyRampDirection(const RasterImage &image) {
 // PackBits); JPEG, which wants strips of a multiple of eight rows.
 uint16_t CompressionTag(uint32_t code, unsigned bits) {
   switch (code) {
-    case TIFF_COMPRESS_NONE: return COMPRESSION_NONE;
-    case TIFF_COMPRESS_PACKBITS: return COMPRESSION_PACKBITS;
-    case TIFF_COMPRESS_DEFLATE: return COMPRESSION_DEFLATE;
-    case TIFF_COMPRESS_PIXAR_LOG: return bits == 8 ? COMPRESSION_PIXARLOG : 0;
-    default: return 0;
+    case TIFF_COMPRESS_NONE:
+      return COMPRESSION_NONE;
+    case TIFF_COMPRESS_PACKBITS:
+      return COMPRESSION_PACKBITS;
+    case TIFF_COMPRESS_DEFLATE:
+      return COMPRESSION_DEFLATE;
+    case TIFF_COMPRESS_PIXAR_LOG:
+      return bits == 8 ? COMPRESSION_PIXARLOG : 0;
+    default:
+      return 0;
   }
 }
 
@@ -597,8 +599,9 @@ RasterError EncodeTiff(const RasterImage &image, const TIFFOptions *options, Enc
   uint16_t photometric = PHOTOMETRIC_RGB;
   if (indexed) {
     const int ramp = GreyRampDirection(image);
-    photometric = ramp > 0 ? PHOTOMETRIC_MINISBLACK
-                  : ramp < 0 ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_PALETTE;
+    photometric = ramp > 0   ? PHOTOMETRIC_MINISBLACK
+                  : ramp < 0 ? PHOTOMETRIC_MINISWHITE
+                             : PHOTOMETRIC_PALETTE;
   }
   const uint16_t tag = depth == 1 ? COMPRESSION_PACKBITS : CompressionTag(compression, bits);
   if (tag == 0) return RASTER_ERR_UNSUPPORTED_OPTION;
@@ -620,8 +623,8 @@ RasterError EncodeTiff(const RasterImage &image, const TIFFOptions *options, Enc
   if (rows_per_strip == 65535) rows_per_strip = 1;
   ok = ok && TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
   if (ok && orientation <= TIFF_ORIENT_BOTTOM_LEFT) {
-    const uint16_t value = orientation == TIFF_ORIENT_TOP_LEFT ? ORIENTATION_TOPLEFT
-                                                               : ORIENTATION_BOTLEFT;
+    const uint16_t value =
+        orientation == TIFF_ORIENT_TOP_LEFT ? ORIENTATION_TOPLEFT : ORIENTATION_BOTLEFT;
     ok = TIFFSetField(t, TIFFTAG_ORIENTATION, value);
   }
   ok = ok && TIFFSetField(t, TIFFTAG_COMPRESSION, tag) &&
@@ -646,7 +649,8 @@ RasterError EncodeTiff(const RasterImage &image, const TIFFOptions *options, Enc
   const size_t scanline = static_cast<size_t>(scanline_size);
   ByteBlock strip(static_cast<uint8_t *>(SafeCalloc(static_cast<size_t>(strip_size), 1)));
   if (!strip) return RASTER_ERR_MEMORY;
-  const uint64_t rows = std::min<uint64_t>(rows_per_strip, static_cast<uint64_t>(strip_size) / scanline);
+  const uint64_t rows =
+      std::min<uint64_t>(rows_per_strip, static_cast<uint64_t>(strip_size) / scanline);
   uint32_t s = 0;
   for (uint64_t row = 0; row < image.height; row += rows, ++s) {
     const uint64_t n = std::min<uint64_t>(rows, image.height - row);

@@ -12,22 +12,22 @@ namespace tsl {
 
 // Compressions, each standing for one Compression tag value (in brackets).
 enum TIFFCompressionCode : uint32_t {
-  TIFF_COMPRESS_NONE = 0,         // 1
-  TIFF_COMPRESS_CCITT_RLE = 1,    // 2
-  TIFF_COMPRESS_CCITT_G3 = 2,     // 3
-  TIFF_COMPRESS_CCITT_G4 = 3,     // 4
-  TIFF_COMPRESS_LZW = 4,          // 5
-  TIFF_COMPRESS_OJPEG = 5,        // 6
-  TIFF_COMPRESS_JPEG = 6,         // 7
-  TIFF_COMPRESS_NEXT = 7,         // 32766
-  TIFF_COMPRESS_CCITT_RLEW = 8,   // 32771
-  TIFF_COMPRESS_PACKBITS = 9,     // 32773
-  TIFF_COMPRESS_THUNDERSCAN = 10, // 32809
-  TIFF_COMPRESS_PIXAR_FILM = 11,  // 32908
-  TIFF_COMPRESS_PIXAR_LOG = 12,   // 32909
-  TIFF_COMPRESS_DEFLATE = 13,     // 32946
-  TIFF_COMPRESS_KODAK_DCS = 14,   // 32947
-  TIFF_COMPRESS_JBIG = 15,        // 34661
+  TIFF_COMPRESS_NONE = 0,          // 1
+  TIFF_COMPRESS_CCITT_RLE = 1,     // 2
+  TIFF_COMPRESS_CCITT_G3 = 2,      // 3
+  TIFF_COMPRESS_CCITT_G4 = 3,      // 4
+  TIFF_COMPRESS_LZW = 4,           // 5
+  TIFF_COMPRESS_OJPEG = 5,         // 6
+  TIFF_COMPRESS_JPEG = 6,          // 7
+  TIFF_COMPRESS_NEXT = 7,          // 32766
+  TIFF_COMPRESS_CCITT_RLEW = 8,    // 32771
+  TIFF_COMPRESS_PACKBITS = 9,      // 32773
+  TIFF_COMPRESS_THUNDERSCAN = 10,  // 32809
+  TIFF_COMPRESS_PIXAR_FILM = 11,   // 32908
+  TIFF_COMPRESS_PIXAR_LOG = 12,    // 32909
+  TIFF_COMPRESS_DEFLATE = 13,      // 32946
+  TIFF_COMPRESS_KODAK_DCS = 14,    // 32947
+  TIFF_COMPRESS_JBIG = 15,         // 34661
 };
 
 // Photometric interpretations (tag values in brackets).
