@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "common/checked.h"
@@ -165,12 +166,12 @@ inline uint32_t RecordRow(uint32_t height, uint32_t file_row, bool top_first) {
 }
 
 // Decodes a whole file held in memory into `image`, which it allocates with
-// AllocateRasterImage.
-using RasterDecoder = RasterError (*)(ByteReader in, RasterImage *image);
+// AllocateRasterImage. A function or a lambda carrying a format's options.
+using RasterDecoder = std::function<RasterError(ByteReader in, RasterImage *image)>;
 // Encodes `image` (already checked by CheckRasterImage) as a whole file;
 // `filename` is the name it will be stored under.
-using RasterEncoder = RasterError (*)(const RasterImage &image, const char *filename,
-                                      EncodedFile *out);
+using RasterEncoder =
+    std::function<RasterError(const RasterImage &image, const char *filename, EncodedFile *out)>;
 
 // The readers' single exit: stores 0 at entry; on failure empties the
 // record, and always stores the code as the last error and returns it.
