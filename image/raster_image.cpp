@@ -234,6 +234,18 @@ void UnpackIndexRow(const RasterImage &image, uint32_t row, uint8_t *out) {
   }
 }
 
+void PutIndex(uint8_t *row, uint32_t x, unsigned bits_per_pixel, uint8_t index) {
+  if (bits_per_pixel == 1) {
+    const unsigned shift = 7 - (x & 7);
+    row[x >> 3] = static_cast<uint8_t>((row[x >> 3] & ~(1u << shift)) | (index & 1u) << shift);
+  } else if (bits_per_pixel == 4) {
+    const unsigned shift = (x & 1) ? 0 : 4;
+    row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & ~(0x0Fu << shift)) | (index & 0x0Fu) << shift);
+  } else {
+    row[x] = index;
+  }
+}
+
 void Expand555(uint16_t word, uint8_t *bgr) {
   bgr[0] = static_cast<uint8_t>((word & 0x1F) << 3);
   bgr[1] = static_cast<uint8_t>(((word >> 5) & 0x1F) << 3);
