@@ -114,8 +114,7 @@ RasterError DecodeGif(ByteReader in, RasterImage *image) {
   }
   for (uint32_t k = 0; k < rows; ++k) {
     const uint8_t *src = first.RasterBits + static_cast<size_t>(k) * image_width;
-    uint8_t *dst =
-        image->bits + static_cast<size_t>(RecordRow(height, top + k, true)) * image->scan_width;
+    uint8_t *dst = RasterRow(*image, RecordRow(height, top + k, true));
     if (bpp == 8) {
       std::memcpy(dst + left, src, columns);
     } else {

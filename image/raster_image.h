@@ -109,6 +109,10 @@ void FreeRasterMemory(unsigned char *buffer);
 
 // --- Pixel helpers shared by the conversions and the writers ---
 
+// First byte of record row `row` (stored order).
+inline uint8_t *RasterRow(const RasterImage &image, uint32_t row) {
+  return image.bits + static_cast<size_t>(row) * image.scan_width;
+}
 // The palette entry of `index`, or black when the index has no entry.
 const uint8_t *PaletteEntry(const RasterImage &image, unsigned index);
 // Record row `row` (stored order) as one palette index per byte, `width`

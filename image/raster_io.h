@@ -164,6 +164,15 @@ inline uint32_t RecordRow(uint32_t height, uint32_t file_row, bool top_first) {
   return top_first ? height - 1 - file_row : file_row;
 }
 
+// Decodes `n` bytes of PackBits (ByteRun1) data into `out`: a control
+// byte c below 128 copies the next c + 1 bytes, 128 does nothing, and one
+// above repeats the next byte 257 - c times, cut at `n`. A copy that passes
+// `n`, or data that ends first, is RASTER_ERR_CORRUPT_FILE: callers bound
+// `in` by the encoded length the file declares. With `whole`, `in` holds
+// exactly one row and what follows its n bytes is read too (writers end
+// rows with no-ops).
+RasterError UnpackBits(ByteReader *in, uint8_t *out, size_t n, bool whole);
+
 // Decodes a whole file held in memory into `image`, which it allocates with
 // AllocateRasterImage.
 using RasterDecoder = RasterError (*)(ByteReader in, RasterImage *image);

@@ -14,17 +14,6 @@ namespace {
 
 using namespace tsltest;
 
-// A w x h picture of `colours` colours (black and white for 2), each used.
-Bytes Picture(int w, int h, uint32_t colours) {
-  Rng rng(colours + w);
-  Bytes px;
-  for (uint32_t k = 0; k < uint32_t(w * h); ++k) {
-    const uint32_t v = (k < colours ? k : rng.Below(colours)) * (colours == 2 ? ~0u : 2654435761u);
-    px.insert(px.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8)});
-  }
-  return px;
-}
-
 // Files of ImageMagick and Pillow, interlaced or not (Pillow interlaces only
 // pictures of 16 rows and columns or more), read with their own pixels;
 // those on a larger screen or with a transparent colour as Pillow reads
@@ -36,7 +25,13 @@ TEST(GifRead, FilesOfImageMagickAndPillow) {
   const std::string im = std::string(kConvert) + " " + Quote(in) + " ",
                     pil = std::string(kPython) + " -c \"from PIL import Image; Image.open('" + in +
                           "').save('" + out + "', interlace=";
-  const struct { std::string command; int w, h; uint32_t colours; unsigned bpp; bool own; } cases[] = {
+  const struct {
+    std::string command;
+    int w, h;
+    uint32_t colours;
+    unsigned bpp;
+    bool own;  // read with the picture's own pixels, else with Pillow's
+  } cases[] = {
       {im + "-interlace None", 19, 6, 2, 1, true},
       {im, 19, 6, 16, 4, true},
       {im + "-interlace None", 19, 6, 40, 8, true},
@@ -48,7 +43,7 @@ TEST(GifRead, FilesOfImageMagickAndPillow) {
       {im + "-transparent black", 19, 6, 40, 8, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.command);
-    const Bytes px = Picture(c.w, c.h, c.colours);
+    const Bytes px = ColourPicture(c.w, c.h, c.colours);
     WritePpmInterleaved(in, px.data(), c.w, c.h);
     const bool pillow = c.command.rfind(kPython, 0) == 0;
     ASSERT_EQ(tsltest::Run(c.command + (pillow ? "" : " " + Quote(out))), 0);
