@@ -118,7 +118,7 @@ Bytes TopFirstIndices(const RasterImage &r) {
 TEST(GifRead, PlacementTablesAndGraphicControlOfGiflibFiles) {
   const Bytes mark{1, 0, 0, 2};  // a transparent colour: index 2
   const GifPlan small{4, 3, 3, 4, 1, 1, 2, 2, 0, {0, 1, 2, 3}, {}, {}};
-  GifPlan clipped{3, 2, 0, 2, 2, 1, 2, 2, 0, {1, 0, 1, 1}, {}, {}};
+  GifPlan clipped{4, 2, 0, 256, 2, 1, 3, 2, 0, {1, 2, 3, 4, 5, 6}, {}, {}};
   GifPlan local = small, short_mark = small, later = small, unmarked = small, two = small;
   local.local = 16, local.before = {mark};
   short_mark.before = {{1, 0, 0}, mark};  // the first, too short, is ignored
@@ -129,7 +129,7 @@ TEST(GifRead, PlacementTablesAndGraphicControlOfGiflibFiles) {
   const struct { const char *what; GifPlan plan; unsigned bpp; unsigned colours; int transparent;
                  Bytes indices; } cases[] = {
       {"smaller than the screen", small, 4, 4, -1, small_indices},
-      {"past the screen's corner", clipped, 1, 2, -1, {0, 0, 0, 0, 0, 1}},
+      {"past the screen's corner", clipped, 8, 256, -1, {0, 0, 0, 0, 0, 0, 1, 2}},
       {"local table and mark", local, 4, 16, 2, small_indices},
       {"short control block", short_mark, 4, 4, 2, small_indices},
       {"mark after the image", later, 4, 4, -1, small_indices},
