@@ -176,8 +176,11 @@ RasterError DecodeFlic(ByteReader in, RasterImage *image) {
   const unsigned magic = h[4] | h[5] << 8, depth = h[12] | h[13] << 8;
   if ((magic != kFliMagic && magic != kFlcMagic) || depth != 8)
     return RASTER_ERR_UNSUPPORTED_OPTION;
-  RasterError code = AllocateForRead(image, static_cast<uint32_t>(h[8] | h[9] << 8),
-                                     static_cast<uint32_t>(h[10] | h[11] << 8), 8, kColours, 0);
+  const uint32_t width = static_cast<uint32_t>(h[8] | h[9] << 8);
+  const uint32_t height = static_cast<uint32_t>(h[10] | h[11] << 8);
+  // A black frame fills any picture from six bytes.
+  if (!PictureFitsFile(width, height, in.Size())) return RASTER_ERR_INVALID_SIZE;
+  RasterError code = AllocateForRead(image, width, height, 8, kColours, 0);
   if (code != RASTER_OK) return code;
   FrameState state;
   while (!state.pixels && !state.palette) {

@@ -86,6 +86,7 @@ RasterError DecodeGif(ByteReader in, RasterImage *image) {
   if (gif->SWidth < 0 || gif->SHeight < 0) return RASTER_ERR_INVALID_SIZE;
   const uint32_t width = static_cast<uint32_t>(gif->SWidth);
   const uint32_t height = static_cast<uint32_t>(gif->SHeight);
+  if (!PictureFitsFile(width, height, in.Size())) return RASTER_ERR_INVALID_SIZE;
 
   RasterError code =
       AllocateForRead(image, width, height, bpp, static_cast<uint16_t>(colors), 0);

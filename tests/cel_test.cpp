@@ -134,7 +134,9 @@ TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
       {"palette past entry 255", Small({Frame({Colours(4, 250, Bytes(21))})}), kCorrupt},
       {"depth 16", Flic(0xAF12, 4, 2, {Frame({palette, run})}, 16), kUnsupported},
       {"magic", Flic(0xAF13, 4, 2, {Frame({palette, run})}), kUnsupported},
-      {"no frame", Small({Chunk(0xF100, {})}), RASTER_ERR_READ}};
+      {"no frame", Small({Chunk(0xF100, {})}), RASTER_ERR_READ},
+      {"black frame of 900 million pixels", Flic(0xAF12, 30000, 30000, {Frame({Sub(13, {})})}),
+       RASTER_ERR_INVALID_SIZE}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     Record r;

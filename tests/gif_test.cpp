@@ -159,10 +159,13 @@ TEST(GifRead, DamagedAndIncompleteFilesRefused) {
   no_table[10] &= 0x7F;  // the global table's flag; the table's bytes go too
   no_table.erase(no_table.begin() + 13, no_table.begin() + 13 + 12);
   no_image.push_back(';');
+  GifPlan huge = plan;  // a screen no file of this size could fill
+  huge.screen_w = 14593, huge.screen_h = 32768;
   const struct { const char *what; Bytes file; int code; } cases[] = {
       {"not a GIF", not_gif, RASTER_ERR_OPEN_FILE},
       {"no colour table", no_table, RASTER_ERR_UNSUPPORTED_OPTION},
-      {"no image", no_image, RASTER_ERR_INVALID_FORMAT}};
+      {"no image", no_image, RASTER_ERR_INVALID_FORMAT},
+      {"screen of 478 million pixels", WriteGif(huge), RASTER_ERR_INVALID_SIZE}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     Record r;
