@@ -23,7 +23,8 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
 // A chunk (16-byte header) or sub-chunk (6-byte header) of `type`.
 Bytes Chunk(uint16_t type, const Bytes &data, uint16_t sub_chunks = 0) {
   Bytes b;
-  Le(b, uint32_t(data.size() + 16), 4), Le(b, type, 2), Le(b, sub_chunks, 2), Le(b, 0, 8);
+  Le(b, uint32_t(data.size() + 16), 4), Le(b, type, 2), Le(b, sub_chunks, 2);
+  b.resize(16);  // reserved
   return Cat({b, data});
 }
 Bytes Sub(uint16_t type, const Bytes &data) {
