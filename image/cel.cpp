@@ -38,8 +38,10 @@ enum FlicData : uint16_t {
 uint8_t Level64(uint8_t v) { return static_cast<uint8_t>(v * 4); }
 
 void SetEntry(RasterImage *image, unsigned i, const uint8_t *rgb, bool levels64) {
-  uint8_t *entry = image->palette + static_cast<size_t>(i) * image->bytes_per_palette_entry;
-  for (unsigned c = 0; c < 3; ++c) entry[2 - c] = levels64 ? Level64(rgb[c]) : rgb[c];
+  if (levels64)
+    SetPaletteEntry(image, i, Level64(rgb[0]), Level64(rgb[1]), Level64(rgb[2]));
+  else
+    SetPaletteEntry(image, i, rgb[0], rgb[1], rgb[2]);
 }
 
 RasterError DecodeSimpleCel(ByteReader in, RasterImage *image) {

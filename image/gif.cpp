@@ -92,12 +92,8 @@ RasterError DecodeGif(ByteReader in, RasterImage *image) {
       AllocateForRead(image, width, height, bpp, static_cast<uint16_t>(colors), 0);
   if (code != RASTER_OK) return code;
   image->transparency_index = TransparentIndex(first);
-  for (unsigned i = 0; i < colors; ++i) {
-    uint8_t *entry = image->palette + static_cast<size_t>(i) * image->bytes_per_palette_entry;
-    entry[0] = table->Colors[i].Blue;
-    entry[1] = table->Colors[i].Green;
-    entry[2] = table->Colors[i].Red;
-  }
+  for (unsigned i = 0; i < colors; ++i)
+    SetPaletteEntry(image, i, table->Colors[i].Red, table->Colors[i].Green, table->Colors[i].Blue);
   const uint8_t fill = FillByte(gif->SBackGroundColor, bpp);
   if (fill) std::memset(image->bits, fill, static_cast<size_t>(image->scan_width) * height);
 

@@ -114,10 +114,8 @@ RasterError DecodeIff(ByteReader in, RasterImage *image) {
       RasterError code = AllocateForRead(image, bmhd.width, bmhd.height, 8,
                                          static_cast<uint16_t>(colour_count), 0);
       if (code != RASTER_OK) return code;
-      for (size_t i = 0; i < colour_count; ++i) {
-        uint8_t *entry = image->palette + i * image->bytes_per_palette_entry;
-        entry[0] = colours[3 * i + 2], entry[1] = colours[3 * i + 1], entry[2] = colours[3 * i];
-      }
+      for (unsigned i = 0; i < colour_count; ++i)
+        SetPaletteEntry(image, i, colours[3 * i], colours[3 * i + 1], colours[3 * i + 2]);
       if (bmhd.masking == kTransparentColour && bmhd.transparent < kMaxColours)
         image->transparency_index = static_cast<int16_t>(bmhd.transparent);
       code = DecodeBody(chunk, bmhd, image);

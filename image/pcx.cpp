@@ -51,14 +51,10 @@ RasterError DecodeLine(ByteReader *in, std::vector<uint8_t> &line) {
   return RASTER_OK;
 }
 
-// `n` red, green, blue triples as blue, green, red palette entries.
+// The first palette entries from `n` red, green, blue triples.
 void TriplesToPalette(const uint8_t *triples, unsigned n, RasterImage *image) {
-  for (unsigned i = 0; i < n && i < image->palette_size; ++i) {
-    uint8_t *entry = image->palette + static_cast<size_t>(i) * image->bytes_per_palette_entry;
-    entry[0] = triples[3 * i + 2];
-    entry[1] = triples[3 * i + 1];
-    entry[2] = triples[3 * i];
-  }
+  for (unsigned i = 0; i < n; ++i)
+    SetPaletteEntry(image, i, triples[3 * i], triples[3 * i + 1], triples[3 * i + 2]);
 }
 
 RasterError DecodePcx(ByteReader in, RasterImage *image) {
@@ -118,7 +114,7 @@ RasterError DecodePcx(ByteReader in, RasterImage *image) {
              (palette_info == 0 || std::memcmp(h + kHeaderMap, h + kHeaderMap + 3, 3) == 0)) {
     // Without palette information, or with two equal colours (as some
     // writers leave the map), a 1-bit picture is black and white.
-    std::memset(image->palette + image->bytes_per_palette_entry, 0xFF, 3);
+    SetPaletteEntry(image, 1, 255, 255, 255);
   } else if (depth < 8) {
     TriplesToPalette(h + kHeaderMap, 16, image);
   }

@@ -90,12 +90,11 @@ RasterError DecodePsd(ByteReader in, RasterImage *image) {
                                      rgb ? 0 : 256, 0);
   if (code != RASTER_OK) return code;
   for (unsigned i = 0; i < image->palette_size; ++i) {
-    uint8_t *entry = image->palette + static_cast<size_t>(i) * image->bytes_per_palette_entry;
-    if (table) {
-      entry[0] = table[512 + i], entry[1] = table[256 + i], entry[2] = table[i];
-    } else if (mode != kIndexed) {
-      std::memset(entry, static_cast<int>(i), 3);  // grey ramp
-    }
+    const uint8_t grey = static_cast<uint8_t>(i);
+    if (table)
+      SetPaletteEntry(image, i, table[i], table[256 + i], table[512 + i]);
+    else if (mode != kIndexed)
+      SetPaletteEntry(image, i, grey, grey, grey);
   }
 
   const unsigned step = rgb ? channels : 1;

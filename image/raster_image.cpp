@@ -213,6 +213,12 @@ const uint8_t *PaletteEntry(const RasterImage &image, unsigned index) {
   return image.palette + static_cast<size_t>(index) * image.bytes_per_palette_entry;
 }
 
+void SetPaletteEntry(RasterImage *image, unsigned index, uint8_t red, uint8_t green, uint8_t blue) {
+  if (!image->palette || index >= image->palette_size) return;
+  uint8_t *entry = image->palette + static_cast<size_t>(index) * image->bytes_per_palette_entry;
+  entry[0] = blue, entry[1] = green, entry[2] = red;
+}
+
 void UnpackIndexRow(const RasterImage &image, uint32_t row, uint8_t *out) {
   const uint8_t *in = RasterRow(image, row);
   const uint32_t w = image.width;

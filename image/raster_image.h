@@ -113,6 +113,9 @@ void FreeRasterMemory(unsigned char *buffer);
 inline uint8_t *RasterRow(const RasterImage &image, uint32_t row) {
   return image.bits + static_cast<size_t>(row) * image.scan_width;
 }
+// Sets palette entry `index` (blue, green, red); an index without an entry
+// is ignored.
+void SetPaletteEntry(RasterImage *image, unsigned index, uint8_t red, uint8_t green, uint8_t blue);
 // The palette entry of `index`, or black when the index has no entry.
 const uint8_t *PaletteEntry(const RasterImage &image, unsigned index);
 // Record row `row` (stored order) as one palette index per byte, `width`

@@ -12,24 +12,16 @@ namespace {
 
 using namespace tsltest;
 
-void Le(Bytes &b, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
-}
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
 // A chunk (16-byte header) or sub-chunk (6-byte header) of `type`.
 Bytes Chunk(uint16_t type, const Bytes &data, uint16_t sub_chunks = 0) {
   Bytes b;
-  Le(b, uint32_t(data.size() + 16), 4), Le(b, type, 2), Le(b, sub_chunks, 2);
+  PutLe(b, uint32_t(data.size() + 16), 4), PutLe(b, type, 2), PutLe(b, sub_chunks, 2);
   b.resize(16);  // reserved
   return Cat({b, data});
 }
 Bytes Sub(uint16_t type, const Bytes &data) {
   Bytes b;
-  Le(b, uint32_t(data.size() + 6), 4), Le(b, type, 2);
+  PutLe(b, uint32_t(data.size() + 6), 4), PutLe(b, type, 2);
   return Cat({b, data});
 }
 Bytes Frame(std::initializer_list<Bytes> subs) {
@@ -39,8 +31,8 @@ Bytes Flic(uint16_t magic, uint16_t w, uint16_t h, std::initializer_list<Bytes> 
            uint16_t depth = 8) {
   const Bytes body = Cat(chunks);
   Bytes f;
-  Le(f, uint32_t(128 + body.size()), 4), Le(f, magic, 2), Le(f, 1, 2);
-  Le(f, w, 2), Le(f, h, 2), Le(f, depth, 2);
+  PutLe(f, uint32_t(128 + body.size()), 4), PutLe(f, magic, 2), PutLe(f, 1, 2);
+  PutLe(f, w, 2), PutLe(f, h, 2), PutLe(f, depth, 2);
   f.resize(128);
   return Cat({f, body});
 }
@@ -153,7 +145,7 @@ TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
 Bytes Cel(uint16_t w, uint16_t h, const Bytes &palette, const Bytes &rows, uint8_t bpp = 8,
           uint8_t compression = 0) {
   Bytes f;
-  Le(f, 0x9119, 2), Le(f, w, 2), Le(f, h, 2), Le(f, 0, 4);
+  PutLe(f, 0x9119, 2), PutLe(f, w, 2), PutLe(f, h, 2), PutLe(f, 0, 4);
   f.insert(f.end(), {bpp, compression});
   f.resize(32);
   Bytes map = palette;

@@ -10,19 +10,16 @@ namespace {
 
 using namespace tsltest;
 
-void Be(Bytes &b, uint32_t v, int bytes) {
-  for (int s = 8 * (bytes - 1); s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-}
 void AddChunk(Bytes &b, const char *id, const Bytes &data) {
   b.insert(b.end(), id, id + 4);
-  Be(b, uint32_t(data.size()), 4);
+  PutBe(b, uint32_t(data.size()), 4);
   b.insert(b.end(), data.begin(), data.end());
   if (data.size() & 1) b.push_back(0);
 }
 // A FORM holding `chunks`, its length counted.
 Bytes Form(const Bytes &chunks) {
   Bytes f{'F', 'O', 'R', 'M'};
-  Be(f, uint32_t(chunks.size() + 4), 4);
+  PutBe(f, uint32_t(chunks.size() + 4), 4);
   f.insert(f.end(), {'I', 'L', 'B', 'M'});
   f.insert(f.end(), chunks.begin(), chunks.end());
   return f;
@@ -30,9 +27,9 @@ Bytes Form(const Bytes &chunks) {
 Bytes Bmhd(uint16_t w, uint16_t h, uint8_t planes, uint8_t masking, uint8_t compression,
            uint16_t transparent = 0) {
   Bytes b;
-  Be(b, w, 2), Be(b, h, 2), Be(b, 0, 4);
+  PutBe(b, w, 2), PutBe(b, h, 2), PutBe(b, 0, 4);
   b.insert(b.end(), {planes, masking, compression, 0});
-  Be(b, transparent, 2);
+  PutBe(b, transparent, 2);
   b.insert(b.end(), {10, 10, 0, 0, 0, 0});
   return b;
 }
@@ -98,7 +95,6 @@ TEST(IffRead, HandMadeChunksMapsAndRuns) {
     return Form(chunks);
   };
   const Bytes plain = Bmhd(3, 1, 8, 0, 1), good = File(plain, map, body);
-  auto Cat = [](Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; };
   Bytes no_body, body_first;
   AddChunk(no_body, "BMHD", Bmhd(3, 1, 8, 0, 1));
   AddChunk(no_body, "CMAP", map);
@@ -122,7 +118,7 @@ TEST(IffRead, HandMadeChunksMapsAndRuns) {
       {"5 planes", File(Bmhd(3, 1, 5, 0, 1), map, body), {}, kUnsupported},
       {"uncompressed", File(Bmhd(3, 1, 8, 0, 0), map, body), {}, kUnsupported},
       {"compression 2", File(Bmhd(3, 1, 8, 0, 2), map, body), {}, kUnsupported},
-      {"body longer than its rows", File(plain, map, Cat(body, {0})), {}, kCorrupt},
+      {"body longer than its rows", File(plain, map, Cat({body, {0}})), {}, kCorrupt},
       {"body before the map", Form(body_first), {}, kCorrupt},
       {"no body", Form(no_body), {}, kCorrupt},
       {"65535 squared", File(Bmhd(65535, 65535, 8, 0, 1), map, body), {}, kCorrupt},

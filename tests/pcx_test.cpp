@@ -72,11 +72,6 @@ Bytes WithEndPalette(Bytes f, uint8_t marker = 12) {
 // Hand-made files: the top-first RGB they hold, or the code refusing them.
 TEST(PcxRead, HandMadeRunsPalettesAndPlanes) {
   const Bytes w = {255, 255, 255}, k = {0, 0, 0};
-  auto Cat = [](std::initializer_list<Bytes> parts) {
-    Bytes all;
-    for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-  };
   // 0xC5 0x07: five bytes of 7; 0xC0: a run of nothing; a run past the row
   // is cut there.
   const Bytes runs{0xC5, 7, 0xC0, 9, 0xC3, 1};

@@ -42,19 +42,15 @@ TEST(PsdRead, AlphaAsPillowReadsIt) {
   }
 }
 
-void Be(Bytes &b, uint32_t v, int bytes) {
-  for (int s = 8 * (bytes - 1); s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-}
-
 // A document of `channels` x h x w at 8 bits in `mode`, with colour data,
 // empty resources and layers, and `compression` then `body`.
 Bytes Psd(unsigned channels, uint32_t h, uint32_t w, unsigned mode, const Bytes &colour_data,
           unsigned compression, const Bytes &body) {
   Bytes f{'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
-  Be(f, channels, 2), Be(f, h, 4), Be(f, w, 4), Be(f, 8, 2), Be(f, mode, 2);
-  Be(f, uint32_t(colour_data.size()), 4);
+  PutBe(f, channels, 2), PutBe(f, h, 4), PutBe(f, w, 4), PutBe(f, 8, 2), PutBe(f, mode, 2);
+  PutBe(f, uint32_t(colour_data.size()), 4);
   f.insert(f.end(), colour_data.begin(), colour_data.end());
-  Be(f, 0, 4), Be(f, 0, 4), Be(f, compression, 2);
+  PutBe(f, 0, 4), PutBe(f, 0, 4), PutBe(f, compression, 2);
   f.insert(f.end(), body.begin(), body.end());
   return f;
 }
@@ -70,7 +66,6 @@ TEST(PsdRead, HandMadeRunsAndRefusals) {
   const Bytes grey = Psd(1, 2, 2, 1, {}, 1, rows);
   // Rows of 6 and 2 bytes: row 0 as above, then two more bytes.
   const Bytes row0{0, 6, 0, 2, 0x80, 1, 5, 6};
-  auto Cat = [](Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; };
   Bytes table(768);
   table[1] = 255, table[256 + 1] = 7, table[512 + 1] = 9;  // entry 1: red 255, green 7, blue 9
   const int kUnsupported = RASTER_ERR_UNSUPPORTED_OPTION, kCorrupt = RASTER_ERR_CORRUPT_FILE;
@@ -81,8 +76,9 @@ TEST(PsdRead, HandMadeRunsAndRefusals) {
       {"RGB, a literal per channel", Psd(3, 1, 1, 3, {}, 1, {0, 2, 0, 2, 0, 2, 0, 1, 0, 2, 0, 3}),
        {1, 2, 3}},
       {"literal past the row", Patched(grey, 45, {2}), {}, kCorrupt},
-      {"row with a literal past it", Psd(1, 2, 2, 1, {}, 1, Cat(row0, {0, 9, 0xFF, 4})), {}, kCorrupt},
-      {"row with a repeat past it", Psd(1, 2, 2, 1, {}, 1, Cat(row0, {0xFF, 9, 0xFF, 4})),
+      {"row with a literal past it", Psd(1, 2, 2, 1, {}, 1, Cat({row0, {0, 9, 0xFF, 4}})), {},
+       kCorrupt},
+      {"row with a repeat past it", Psd(1, 2, 2, 1, {}, 1, Cat({row0, {0xFF, 9, 0xFF, 4}})),
        GreyToRgb({5, 6, 4, 4})},
       {"indexed with alpha", Psd(2, 1, 2, 2, table, 1, {0, 3, 0, 2, 1, 1, 0, 0xFF, 0x80}),
        {255, 7, 9, 0, 0, 0}},

@@ -56,6 +56,20 @@ inline Bytes TopFirstRgb(const RasterImage &src, bool alpha = false) {
   return pixels;
 }
 
+// Byte strings joined; integers of `bytes` bytes appended in either order,
+// for hand-made files.
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+inline void PutBe(Bytes &b, uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+}
+inline void PutLe(Bytes &b, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
 inline Bytes GreyToRgb(const Bytes &grey) {
   Bytes rgb;
   for (uint8_t v : grey) rgb.insert(rgb.end(), {v, v, v});
