@@ -103,6 +103,8 @@ TEST(PsdRead, HandMadeRunsAndRefusals) {
     else ExpectRefused(code, r, c.code);
   }
   ExpectEveryTruncationFails(grey, ReadPSDMemory);
+  Record none;
+  ExpectRefused(ReadPSD("any.psd", nullptr), none, RASTER_ERR_INVALID_IMAGE);
   ExpectEveryTruncationFails(Psd(4, 2, 2, 3, {}, 0, Bytes(16, 3)), ReadPSDMemory);
 }
 
