@@ -43,8 +43,6 @@ void PutInfoHeader(ByteWriter *out, const BitmapInfoHeader &h) {
 }
 
 RasterError DecodeBmp(ByteReader in, RasterImage *image) {
-  const uint8_t *const file = in.pos;
-  const size_t file_size = in.Left();
   const uint8_t *fh;
   if (!in.Take(kFileHeaderSize, &fh)) return RASTER_ERR_READ;
   if ((fh[0] | fh[1] << 8) != kBmpType) return RASTER_ERR_UNSUPPORTED_OPTION;
@@ -81,18 +79,19 @@ RasterError DecodeBmp(ByteReader in, RasterImage *image) {
   if (!RasterRowBytes(width, bpp, true, &padded_row) ||
       !RasterBlockBytes(padded_row, height, &data_size))
     return RASTER_ERR_INVALID_SIZE;
-  size_t data_start = data_offset != 0 ? data_offset : static_cast<size_t>(in.pos - file);
-  if (data_start > file_size || file_size - data_start < data_size) return RASTER_ERR_READ;
-  const uint8_t *data = file + data_start;
+  ByteReader data{nullptr, nullptr};
+  if (!in.Seek(data_offset != 0 ? data_offset : in.Offset()) || !in.Sub(data_size, &data))
+    return RASTER_ERR_READ;
 
   RasterError code = AllocateForRead(image, width, height, bpp, static_cast<uint16_t>(colors), 4);
   if (code != RASTER_OK) return code;
   if (colors) std::memcpy(image->palette, palette_bytes, colors * 4);
   const size_t row_bytes = image->scan_width < padded_row ? image->scan_width : padded_row;
   for (uint32_t k = 0; k < height; ++k) {
-    const uint32_t row = top_first ? height - 1 - k : k;
-    std::memcpy(image->bits + static_cast<size_t>(row) * image->scan_width,
-                data + static_cast<size_t>(k) * padded_row, row_bytes);
+    const uint8_t *src = nullptr;
+    data.Take(padded_row, &src);  // the block holds every row
+    const uint32_t row = RecordRow(height, k, top_first);
+    std::memcpy(image->bits + static_cast<size_t>(row) * image->scan_width, src, row_bytes);
   }
   return RASTER_OK;
 }

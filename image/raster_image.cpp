@@ -59,10 +59,6 @@ void ReplaceRows(RasterImage *image, uint8_t *rows, uint32_t scan_width, unsigne
   image->bits_per_pixel = static_cast<uint8_t>(bpp);
 }
 
-uint8_t *Row(const RasterImage &image, uint32_t row) {
-  return image.bits + static_cast<size_t>(row) * image.scan_width;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- sizes
@@ -195,7 +191,7 @@ RasterError CopyRasterImage(RasterImage source, RasterImage *copy) {
   size_t row_bytes = source.scan_width < copy->scan_width ? source.scan_width : copy->scan_width;
   if (source.bits) {
     for (uint32_t y = 0; y < source.height; ++y)
-      std::memcpy(Row(*copy, y), Row(source, y), row_bytes);
+      std::memcpy(RasterRow(*copy, y), RasterRow(source, y), row_bytes);
   }
   if (source.palette && copy->palette) {
     size_t entry = source.bytes_per_palette_entry < copy->bytes_per_palette_entry
@@ -217,8 +213,14 @@ const uint8_t *PaletteEntry(const RasterImage &image, unsigned index) {
   return image.palette + static_cast<size_t>(index) * image.bytes_per_palette_entry;
 }
 
+void SetPaletteEntry(RasterImage *image, unsigned index, uint8_t red, uint8_t green, uint8_t blue) {
+  if (!image->palette || index >= image->palette_size) return;
+  uint8_t *entry = image->palette + static_cast<size_t>(index) * image->bytes_per_palette_entry;
+  entry[0] = blue, entry[1] = green, entry[2] = red;
+}
+
 void UnpackIndexRow(const RasterImage &image, uint32_t row, uint8_t *out) {
-  const uint8_t *in = Row(image, row);
+  const uint8_t *in = RasterRow(image, row);
   const uint32_t w = image.width;
   switch (image.bits_per_pixel) {
     case 1:
@@ -231,6 +233,19 @@ void UnpackIndexRow(const RasterImage &image, uint32_t row, uint8_t *out) {
     default:
       std::memcpy(out, in, w);
       break;
+  }
+}
+
+void PutIndex(uint8_t *row, uint32_t x, unsigned bits_per_pixel, uint8_t index) {
+  if (bits_per_pixel == 1) {
+    const unsigned shift = 7 - (x & 7);
+    row[x >> 3] = static_cast<uint8_t>((row[x >> 3] & ~(1u << shift)) | (index & 1u) << shift);
+  } else if (bits_per_pixel == 4) {
+    const unsigned shift = (x & 1) ? 0 : 4;
+    row[x >> 1] =
+        static_cast<uint8_t>((row[x >> 1] & ~(0x0Fu << shift)) | (index & 0x0Fu) << shift);
+  } else {
+    row[x] = index;
   }
 }
 
@@ -283,7 +298,7 @@ RasterError ConvertPaletteToRGB(RasterImage source, RasterImage *out) {
       const unsigned step = out->bits_per_pixel / 8;
       for (uint32_t y = 0; code == RASTER_OK && y < source.height; ++y) {
         UnpackIndexRow(source, y, index.get());
-        uint8_t *dst = Row(*out, y);
+        uint8_t *dst = RasterRow(*out, y);
         for (uint32_t x = 0; x < source.width; ++x, dst += step) {
           const uint8_t i = index.get()[x];
           std::memcpy(dst, PaletteEntry(source, i), 3);
@@ -318,7 +333,7 @@ RasterError Convert16to24(RasterImage *image) {
   uint8_t *rows = NewRows(*image, 24, image->bmp_layout != 0, &scan_width, &code);
   if (!rows) return code;
   for (uint32_t y = 0; y < image->height; ++y) {
-    const uint8_t *in = Row(*image, y);
+    const uint8_t *in = RasterRow(*image, y);
     uint8_t *dst = rows + static_cast<size_t>(y) * scan_width;
     for (uint32_t x = 0; x < image->width; ++x)
       Expand555(static_cast<uint16_t>(in[2 * x] | in[2 * x + 1] << 8), dst + 3 * x);
@@ -338,7 +353,7 @@ RasterError CompressRasterImage(RasterImage *image) {
   if (code == RASTER_OK) rows = NewRows(*image, depth, image->bmp_layout > 0, &scan_width, &code);
   if (rows) {
     for (uint32_t y = 0; y < image->height; ++y) {
-      const uint8_t *in = Row(*image, y);
+      const uint8_t *in = RasterRow(*image, y);
       uint8_t *dst = rows + static_cast<size_t>(y) * scan_width;
       for (uint32_t x = 0; x < image->width; ++x) {
         if (depth == 1)
@@ -378,7 +393,7 @@ RasterError ConvertToGrayScale(RasterImage *image) {
     if (code == RASTER_OK) {
       for (unsigned i = 0; i < 256; ++i) std::memset(palette.get() + i * entry, i, 3);
       for (uint32_t y = 0; y < image->height; ++y) {
-        const uint8_t *in = Row(*image, y);
+        const uint8_t *in = RasterRow(*image, y);
         uint8_t *dst = rows.get() + static_cast<size_t>(y) * scan_width;
         for (uint32_t x = 0; x < image->width; ++x) dst[x] = CreateGrayScale(in + 3 * x);
       }
@@ -390,7 +405,7 @@ RasterError ConvertToGrayScale(RasterImage *image) {
     }
   } else if (code == RASTER_OK && image->bits_per_pixel == 32) {
     for (uint32_t y = 0; y < image->height; ++y) {
-      uint8_t *p = Row(*image, y);
+      uint8_t *p = RasterRow(*image, y);
       for (uint32_t x = 0; x < image->width; ++x, p += 4) std::memset(p, CreateGrayScale(p), 3);
     }
   } else if (code == RASTER_OK && image->bits_per_pixel <= 8) {
@@ -411,7 +426,7 @@ RasterError ConvertToPseudoGrayScale(RasterImage *image) {
   if (code == RASTER_OK) {
     const unsigned step = image->bits_per_pixel / 8;
     for (uint32_t y = 0; y < image->height; ++y) {
-      uint8_t *p = Row(*image, y);
+      uint8_t *p = RasterRow(*image, y);
       for (uint32_t x = 0; x < image->width; ++x, p += step) {
         uint8_t lo = p[0], hi = p[0];
         for (int c = 1; c < 3; ++c) {

@@ -109,11 +109,21 @@ void FreeRasterMemory(unsigned char *buffer);
 
 // --- Pixel helpers shared by the conversions and the writers ---
 
+// First byte of record row `row` (stored order).
+inline uint8_t *RasterRow(const RasterImage &image, uint32_t row) {
+  return image.bits + static_cast<size_t>(row) * image.scan_width;
+}
+// Sets palette entry `index` (blue, green, red); an index without an entry
+// is ignored.
+void SetPaletteEntry(RasterImage *image, unsigned index, uint8_t red, uint8_t green, uint8_t blue);
 // The palette entry of `index`, or black when the index has no entry.
 const uint8_t *PaletteEntry(const RasterImage &image, unsigned index);
 // Record row `row` (stored order) as one palette index per byte, `width`
 // bytes. The image is 1, 4 or 8 bits per pixel.
 void UnpackIndexRow(const RasterImage &image, uint32_t row, uint8_t *out);
+// Stores palette index `index` as pixel x of a 1-, 4- or 8-bit row, keeping
+// the row's other pixels; at 1 and 4 bits only its low bits are kept.
+void PutIndex(uint8_t *row, uint32_t x, unsigned bits_per_pixel, uint8_t index);
 // A 5-5-5 word as blue, green, red, each in the top five bits.
 void Expand555(uint16_t word, uint8_t *bgr);
 // Every entry has blue = green = red.

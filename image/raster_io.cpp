@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace tsl {
 
@@ -56,6 +57,28 @@ RasterError StartEncodedFile(size_t size, EncodedFile *file) {
   if (!file->data) return RASTER_ERR_MEMORY;
   file->size = size;
   file->writer = ByteWriter{file->data.get(), file->data.get() + size};
+  return RASTER_OK;
+}
+
+RasterError UnpackBits(ByteReader *in, uint8_t *out, size_t n, bool whole) {
+  size_t x = 0;
+  while (x < n || (whole && in->Left() != 0)) {
+    uint8_t control = 0, value = 0;
+    if (!in->U8(&control)) return RASTER_ERR_CORRUPT_FILE;
+    if (control < 128) {
+      const uint8_t *literal;
+      const size_t count = control + 1u;
+      if (count > n - x || !in->Take(count, &literal)) return RASTER_ERR_CORRUPT_FILE;
+      std::memcpy(out + x, literal, count);
+      x += count;
+    } else if (control > 128) {
+      if (!in->U8(&value)) return RASTER_ERR_CORRUPT_FILE;
+      const size_t count = 257u - control;
+      const size_t kept = count < n - x ? count : n - x;
+      std::memset(out + x, value, kept);
+      x += kept;
+    }
+  }
   return RASTER_OK;
 }
 

@@ -165,6 +165,26 @@ inline uint32_t RecordRow(uint32_t height, uint32_t file_row, bool top_first) {
   return top_first ? height - 1 - file_row : file_row;
 }
 
+// Whether a picture of width x height pixels is within what `file_size`
+// bytes could describe at the densest coding any reader meets (LZW: a 3-bit
+// code standing for 4096 pixels). Readers whose pictures can hold pixels
+// that no byte of the file describes (a GIF screen's background, an
+// animation's black frame) refuse larger ones, so a few bytes cannot demand
+// an absurd picture.
+inline bool PictureFitsFile(uint64_t width, uint64_t height, size_t file_size) {
+  constexpr uint64_t kMaxPixelsPerByte = 4096 * 8 / 3 + 1;
+  return width * height / kMaxPixelsPerByte <= file_size;
+}
+
+// Decodes `n` bytes of PackBits (ByteRun1) data into `out`: a control
+// byte c below 128 copies the next c + 1 bytes, 128 does nothing, and one
+// above repeats the next byte 257 - c times, cut at `n`. A copy that passes
+// `n`, or data that ends first, is RASTER_ERR_CORRUPT_FILE: callers bound
+// `in` by the encoded length the file declares. With `whole`, `in` holds
+// exactly one row and what follows its n bytes is read too (writers end
+// rows with no-ops).
+RasterError UnpackBits(ByteReader *in, uint8_t *out, size_t n, bool whole);
+
 // Decodes a whole file held in memory into `image`, which it allocates with
 // AllocateRasterImage. A function or a lambda carrying a format's options.
 using RasterDecoder = std::function<RasterError(ByteReader in, RasterImage *image)>;

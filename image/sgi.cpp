@@ -25,32 +25,30 @@ unsigned ChannelByte(unsigned c, unsigned channels) {
 // One run-length row: control bytes with bit 7 set copy that many literal
 // bytes, others repeat the next byte that many times; the row ends in a 0.
 // Nothing is read outside the row's data or written outside the record row.
-RasterError DecodeRleRow(const uint8_t *data, size_t length, uint8_t *dst, uint32_t width,
-                         unsigned step) {
-  if (length == 0) return RASTER_ERR_UNSUPPORTED_OPTION;
-  size_t pos = 0;
+RasterError DecodeRleRow(ByteReader data, uint8_t *dst, uint32_t width, unsigned step) {
   uint32_t x = 0;
-  while (pos + 1 < length) {
-    const unsigned control = data[pos];
+  while (data.Left() > 1) {
+    uint8_t control = 0, value = 0;
+    data.U8(&control);
     const unsigned n = control & 0x7F;
     if (n > width - x) return RASTER_ERR_CORRUPT_FILE;
     if (control & 0x80) {
-      if (n > length - pos - 1) return RASTER_ERR_CORRUPT_FILE;
-      for (unsigned i = 0; i < n; ++i) dst[static_cast<size_t>(x + i) * step] = data[pos + 1 + i];
-      pos += 1 + n;
+      const uint8_t *literal;
+      if (!data.Take(n, &literal)) return RASTER_ERR_CORRUPT_FILE;
+      for (unsigned i = 0; i < n; ++i) dst[static_cast<size_t>(x + i) * step] = literal[i];
     } else {
-      for (unsigned i = 0; i < n; ++i) dst[static_cast<size_t>(x + i) * step] = data[pos + 1];
-      pos += 2;
+      data.U8(&value);
+      for (unsigned i = 0; i < n; ++i) dst[static_cast<size_t>(x + i) * step] = value;
     }
     x += n;
   }
-  if (pos != length - 1 || data[pos] != 0) return RASTER_ERR_UNSUPPORTED_OPTION;
+  uint8_t last;
+  if (!data.U8(&last) || last != 0) return RASTER_ERR_UNSUPPORTED_OPTION;
   return RASTER_OK;
 }
 
 RasterError DecodeSgi(ByteReader in, RasterImage *image) {
-  const uint8_t *const file = in.pos;
-  const size_t file_size = in.Left();
+  const ByteReader file = in;
   ByteReader h{nullptr, nullptr};
   if (!in.Sub(kHeaderSize, &h)) return RASTER_ERR_READ;
   uint16_t magic, dimension, xsize, ysize, zsize;
@@ -62,7 +60,10 @@ RasterError DecodeSgi(ByteReader in, RasterImage *image) {
   h.BE16(&xsize);
   h.BE16(&ysize);
   h.BE16(&zsize);
-  const int32_t colormap = static_cast<int32_t>(LoadBE32(h.pos + 92));  // at offset 104
+  uint32_t colormap_type = 0;
+  h.Seek(104);
+  h.BE32(&colormap_type);
+  const int32_t colormap = static_cast<int32_t>(colormap_type);
   if (static_cast<int16_t>(magic) != kMagic || colormap > 0 || channel_bytes == 2)
     return RASTER_ERR_UNSUPPORTED_OPTION;
   // Two channels (grey and alpha) and other counts have no record layout.
@@ -82,11 +83,10 @@ RasterError DecodeSgi(ByteReader in, RasterImage *image) {
 
   const bool rle = storage != 0;
   const size_t entries = static_cast<size_t>(file_rows) * channels;
-  const uint8_t *starts = nullptr, *lengths = nullptr;
-  const uint8_t *verbatim = nullptr;
+  ByteReader starts{nullptr, nullptr}, lengths{nullptr, nullptr}, verbatim{nullptr, nullptr};
   if (rle) {
-    if (!in.Take(4 * entries, &starts) || !in.Take(4 * entries, &lengths)) return RASTER_ERR_READ;
-  } else if (!in.Take(planes, &verbatim)) {
+    if (!in.Sub(4 * entries, &starts) || !in.Sub(4 * entries, &lengths)) return RASTER_ERR_READ;
+  } else if (!in.Sub(planes, &verbatim)) {
     return RASTER_ERR_READ;
   }
 
@@ -97,14 +97,19 @@ RasterError DecodeSgi(ByteReader in, RasterImage *image) {
     for (unsigned c = 0; c < channels; ++c) {
       uint8_t *dst = row + ChannelByte(c, channels);
       if (!rle) {
-        const uint8_t *src = verbatim + c * plane + static_cast<size_t>(r) * width;
+        const uint8_t *src = nullptr;
+        verbatim.Seek(c * plane + static_cast<size_t>(r) * width);
+        verbatim.Take(width, &src);  // inside the planes taken above
         for (uint32_t x = 0; x < width; ++x) dst[static_cast<size_t>(x) * channels] = src[x];
         continue;
       }
       const size_t entry = 4 * (r + static_cast<size_t>(c) * file_rows);
-      const uint32_t start = LoadBE32(starts + entry), length = LoadBE32(lengths + entry);
-      if (start > file_size || length > file_size - start) return RASTER_ERR_READ;
-      code = DecodeRleRow(file + start, length, dst, width, channels);
+      uint32_t start = 0, length = 0;
+      starts.Seek(entry), lengths.Seek(entry);
+      starts.BE32(&start), lengths.BE32(&length);
+      ByteReader row_data = file, data{nullptr, nullptr};
+      if (!row_data.Seek(start) || !row_data.Sub(length, &data)) return RASTER_ERR_READ;
+      code = DecodeRleRow(data, dst, width, channels);
       if (code != RASTER_OK) return code;
     }
   }

@@ -29,7 +29,7 @@ struct PixelSink {
 
   bool Full() const { return y == image->height; }
   void Put(const uint8_t *pixel) {
-    const uint32_t row = top_first ? image->height - 1 - y : y;
+    const uint32_t row = RecordRow(image->height, y, top_first);
     const uint32_t col = right_to_left ? image->width - 1 - x : x;
     std::memcpy(image->bits + static_cast<size_t>(row) * image->scan_width +
                     static_cast<size_t>(col) * keep,
@@ -45,7 +45,7 @@ struct PixelSink {
       for (uint32_t i = 0; i < image->width; ++i) Put(pixels + static_cast<size_t>(i) * pixel_bytes);
       return;
     }
-    const uint32_t row = top_first ? image->height - 1 - y : y;
+    const uint32_t row = RecordRow(image->height, y, top_first);
     std::memcpy(image->bits + static_cast<size_t>(row) * image->scan_width, pixels,
                 static_cast<size_t>(image->width) * keep);
     ++y;

@@ -56,6 +56,20 @@ inline Bytes TopFirstRgb(const RasterImage &src, bool alpha = false) {
   return pixels;
 }
 
+// Byte strings joined; integers of `bytes` bytes appended in either order,
+// for hand-made files.
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+inline void PutBe(Bytes &b, uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
+}
+inline void PutLe(Bytes &b, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
 inline Bytes GreyToRgb(const Bytes &grey) {
   Bytes rgb;
   for (uint8_t v : grey) rgb.insert(rgb.end(), {v, v, v});
@@ -74,6 +88,18 @@ inline Bytes PillowPixels(const std::string &path, bool alpha = false) {
 // A command that has Pillow open %i and then, as `rest` says, write %o.
 inline std::string Pillow(const std::string &rest) {
   return std::string(kPython) + " -c \"from PIL import Image; Image.open(%i)" + rest + "\"";
+}
+
+// Interleaved RGB of a w x h picture of `colours` colours (black and white
+// for 2), each of them used.
+inline Bytes ColourPicture(int w, int h, uint32_t colours) {
+  Rng rng(colours + w);
+  Bytes px;
+  for (uint32_t k = 0; k < uint32_t(w * h); ++k) {
+    const uint32_t v = (k < colours ? k : rng.Below(colours)) * (colours == 2 ? ~0u : 2654435761u);
+    px.insert(px.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8)});
+  }
+  return px;
 }
 
 // Files a command makes from a PGM (`colours` 0) or PPM (of that many

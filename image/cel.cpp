@@ -1,0 +1,225 @@
+// Autodesk Animator pictures: CEL files (a 32-byte header, a 64-level
+// palette and raw rows) and FLI/FLC animations, of which the first frame
+// that carries a palette or pixels is read. All integers little-endian;
+// rows top row first.
+#include "image/cel.h"
+
+#include <cstring>
+
+#include "image/raster_io.h"
+
+namespace tsl {
+
+namespace {
+
+constexpr uint16_t kCelMagic = 0x9119;
+constexpr uint16_t kFliMagic = 0xAF11;
+constexpr uint16_t kFlcMagic = 0xAF12;
+constexpr size_t kCelHeaderSize = 32;
+constexpr size_t kFlicHeaderSize = 128;
+constexpr uint32_t kChunkHeaderSize = 16;
+constexpr uint32_t kSubChunkHeaderSize = 6;
+constexpr uint16_t kFrame = 0xF1FA;
+constexpr unsigned kColours = 256;
+
+// Sub-chunks of a frame.
+enum FlicData : uint16_t {
+  kColour256 = 4,
+  kDelta = 7,
+  kColour64 = 11,
+  kLineCompressed = 12,
+  kBlack = 13,
+  kByteRun = 15,
+  kCopy = 16,
+  kStamp = 18
+};
+
+// A 64-level value (0 to 63) as an 8-bit one, kept to 8 bits.
+uint8_t Level64(uint8_t v) { return static_cast<uint8_t>(v * 4); }
+
+void SetEntry(RasterImage *image, unsigned i, const uint8_t *rgb, bool levels64) {
+  if (levels64)
+    SetPaletteEntry(image, i, Level64(rgb[0]), Level64(rgb[1]), Level64(rgb[2]));
+  else
+    SetPaletteEntry(image, i, rgb[0], rgb[1], rgb[2]);
+}
+
+RasterError DecodeSimpleCel(ByteReader in, RasterImage *image) {
+  const uint8_t *h, *palette;
+  if (!in.Take(kCelHeaderSize, &h)) return RASTER_ERR_READ;
+  const uint32_t width = static_cast<uint32_t>(h[2] | h[3] << 8);
+  const uint32_t height = static_cast<uint32_t>(h[4] | h[5] << 8);
+  if ((h[0] | h[1] << 8) != kCelMagic || h[10] != 8 || h[11] != 0)
+    return RASTER_ERR_UNSUPPORTED_OPTION;
+  size_t pixels;
+  if (!RasterBlockBytes(width, height, &pixels)) return RASTER_ERR_INVALID_SIZE;
+  if (!in.Take(3 * kColours, &palette) || in.Left() < pixels) return RASTER_ERR_READ;
+  RasterError code = AllocateForRead(image, width, height, 8, kColours, 0);
+  if (code != RASTER_OK) return code;
+  for (unsigned i = 0; i < kColours; ++i) SetEntry(image, i, palette + 3 * i, true);
+  for (uint32_t r = 0; r < height; ++r) {
+    const uint8_t *row = nullptr;
+    in.Take(width, &row);  // present: checked above
+    std::memcpy(RasterRow(*image, RecordRow(height, r, true)), row, width);
+  }
+  return RASTER_OK;
+}
+
+// Packets of a skip count (entries passed over) and a colour count (0 for
+// 256) followed by that many red, green, blue triples.
+RasterError ReadPalette(ByteReader data, bool levels64, RasterImage *image) {
+  uint16_t packets;
+  if (!data.LE16(&packets)) return RASTER_ERR_CORRUPT_FILE;
+  unsigned index = 0;
+  for (unsigned p = 0; p < packets; ++p) {
+    uint8_t skip, count;
+    const uint8_t *triples;
+    if (!data.U8(&skip) || !data.U8(&count)) return RASTER_ERR_CORRUPT_FILE;
+    const unsigned n = count ? count : kColours;
+    index += skip;
+    if (index > kColours || n > kColours - index || !data.Take(3 * n, &triples))
+      return RASTER_ERR_CORRUPT_FILE;
+    for (unsigned i = 0; i < n; ++i) SetEntry(image, index + i, triples + 3 * i, levels64);
+    index += n;
+  }
+  return data.Left() == 0 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
+}
+
+// Each row: a packet count (not trusted, as wide rows overflow it), then
+// runs until the row is full: a positive count repeats the next byte, a
+// negative one copies that many bytes. Runs that pass the row are refused.
+RasterError ReadByteRun(ByteReader data, RasterImage *image) {
+  for (uint32_t y = 0; y < image->height; ++y) {
+    uint8_t *row = RasterRow(*image, RecordRow(image->height, y, true));
+    if (!data.Skip(1)) return RASTER_ERR_CORRUPT_FILE;
+    for (uint32_t x = 0; x < image->width;) {
+      uint8_t control, value;
+      const uint8_t *literal;
+      if (!data.U8(&control)) return RASTER_ERR_CORRUPT_FILE;
+      const int n = static_cast<int8_t>(control);
+      const uint32_t count = static_cast<uint32_t>(n < 0 ? -n : n);
+      if (count > image->width - x) return RASTER_ERR_CORRUPT_FILE;
+      if (n > 0) {
+        if (!data.U8(&value)) return RASTER_ERR_CORRUPT_FILE;
+        std::memset(row + x, value, count);
+      } else {
+        if (!data.Take(count, &literal)) return RASTER_ERR_CORRUPT_FILE;
+        std::memcpy(row + x, literal, count);
+      }
+      x += count;
+    }
+  }
+  // Chunks are padded to an even length: one byte may be left.
+  return data.Left() <= 1 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
+}
+
+RasterError ReadCopy(ByteReader data, RasterImage *image) {
+  if (data.Left() != static_cast<size_t>(image->width) * image->height)
+    return RASTER_ERR_CORRUPT_FILE;
+  for (uint32_t y = 0; y < image->height; ++y) {
+    const uint8_t *row = nullptr;
+    data.Take(image->width, &row);  // present: the size matches
+    std::memcpy(RasterRow(*image, RecordRow(image->height, y, true)), row, image->width);
+  }
+  return RASTER_OK;
+}
+
+struct FrameState {
+  bool pixels = false, palette = false;
+};
+
+// Reads a frame's sub-chunks until both a palette and pixels have come or
+// the frame ends. Sub-chunks lie inside their frame.
+RasterError ReadFrame(ByteReader frame, unsigned sub_chunks, RasterImage *image,
+                      FrameState *state) {
+  for (unsigned i = 0; i < sub_chunks && !(state->pixels && state->palette); ++i) {
+    uint32_t size;
+    uint16_t type;
+    ByteReader data{nullptr, nullptr};
+    if (!frame.LE32(&size) || !frame.LE16(&type)) return RASTER_ERR_CORRUPT_FILE;
+    if (size < kSubChunkHeaderSize || !frame.Sub(size - kSubChunkHeaderSize, &data))
+      return RASTER_ERR_CORRUPT_FILE;
+    RasterError code = RASTER_OK;
+    switch (type) {
+      case kColour256:
+      case kColour64:
+        code = ReadPalette(data, type == kColour64, image);
+        state->palette = true;
+        break;
+      case kDelta:
+      case kLineCompressed:
+      case kStamp:
+        break;
+      case kBlack:
+        // The record starts black; only pixels already read need clearing.
+        if (state->pixels)
+          std::memset(image->bits, 0, static_cast<size_t>(image->scan_width) * image->height);
+        state->pixels = true;
+        break;
+      case kByteRun:
+        code = ReadByteRun(data, image);
+        state->pixels = true;
+        break;
+      case kCopy:
+        code = ReadCopy(data, image);
+        state->pixels = true;
+        break;
+      default:
+        return RASTER_ERR_UNSUPPORTED_OPTION;
+    }
+    if (code != RASTER_OK) return code;
+  }
+  return RASTER_OK;
+}
+
+RasterError DecodeFlic(ByteReader in, RasterImage *image) {
+  const uint8_t *h;
+  if (!in.Take(kFlicHeaderSize, &h)) return RASTER_ERR_READ;
+  const unsigned magic = h[4] | h[5] << 8, depth = h[12] | h[13] << 8;
+  if ((magic != kFliMagic && magic != kFlcMagic) || depth != 8)
+    return RASTER_ERR_UNSUPPORTED_OPTION;
+  const uint32_t width = static_cast<uint32_t>(h[8] | h[9] << 8);
+  const uint32_t height = static_cast<uint32_t>(h[10] | h[11] << 8);
+  // A black frame fills any picture from six bytes.
+  if (!PictureFitsFile(width, height, in.Size())) return RASTER_ERR_INVALID_SIZE;
+  RasterError code = AllocateForRead(image, width, height, 8, kColours, 0);
+  if (code != RASTER_OK) return code;
+  FrameState state;
+  while (!state.pixels && !state.palette) {
+    uint32_t size;
+    uint16_t type, sub_chunks;
+    ByteReader body{nullptr, nullptr};
+    if (!in.LE32(&size) || !in.LE16(&type) || !in.LE16(&sub_chunks) || !in.Skip(8))
+      return RASTER_ERR_READ;
+    // A size below the header would step backwards or stand still.
+    if (size < kChunkHeaderSize) return RASTER_ERR_CORRUPT_FILE;
+    if (!in.Sub(size - kChunkHeaderSize, &body)) return RASTER_ERR_READ;
+    if (type != kFrame) continue;  // prefix and unknown chunks: skipped
+    code = ReadFrame(body, sub_chunks, image, &state);
+    if (code != RASTER_OK) return code;
+  }
+  return RASTER_OK;
+}
+
+RasterError DecodeCel(ByteReader in, RasterImage *image) {
+  uint16_t magic;
+  if (!in.LE16(&magic)) return RASTER_ERR_READ;
+  if (magic != kCelMagic) {
+    if (!in.Seek(4) || !in.LE16(&magic)) return RASTER_ERR_READ;
+    if (magic != kFliMagic && magic != kFlcMagic) return RASTER_ERR_UNSUPPORTED_OPTION;
+  }
+  in.Seek(0);
+  return magic == kCelMagic ? DecodeSimpleCel(in, image) : DecodeFlic(in, image);
+}
+
+}  // namespace
+
+RasterError ReadCEL(const char *filename, RasterImage *image) {
+  return ReadRasterFile(filename, image, DecodeCel);
+}
+
+RasterError ReadCELMemory(const uint8_t *data, size_t size, RasterImage *image) {
+  return ReadRasterMemory(data, size, image, DecodeCel);
+}
+
+}  // namespace tsl

@@ -1,0 +1,134 @@
+// GIF files: giflib reads the whole file; the first image is placed on a
+// record the size of the logical screen, whose other pixels hold the
+// background colour, at 1 or 4 bits per pixel when its colour table is
+// that small.
+#include "image/gif.h"
+
+#include <gif_lib.h>
+
+#include <cstring>
+
+#include "image/raster_io.h"
+
+namespace tsl {
+
+namespace {
+
+constexpr int kGraphicControl = 0xF9;
+constexpr int kGraphicControlSize = 4;  // flags, delay (2), transparent index
+
+// giflib's input callback: hands out what the cursor still holds.
+int ReadFromCursor(GifFileType *gif, GifByteType *buffer, int wanted) {
+  ByteReader *in = static_cast<ByteReader *>(gif->UserData);
+  if (wanted <= 0) return 0;
+  const size_t n = static_cast<size_t>(wanted) < in->Left() ? static_cast<size_t>(wanted)
+                                                             : in->Left();
+  const uint8_t *bytes = nullptr;
+  in->Take(n, &bytes);
+  if (n) std::memcpy(buffer, bytes, n);
+  return static_cast<int>(n);
+}
+
+// Owns a giflib handle. DGifCloseFile releases the handle even when it
+// fails, so it is called exactly once.
+class GifHandle {
+ public:
+  explicit GifHandle(GifFileType *gif) : gif_(gif) {}
+  ~GifHandle() { Close(); }
+  GifHandle(const GifHandle &) = delete;
+  GifHandle &operator=(const GifHandle &) = delete;
+  GifFileType *get() const { return gif_; }
+  GifFileType *operator->() const { return gif_; }
+  bool IsOpen() const { return gif_ != nullptr; }
+  bool Close() {
+    if (!gif_) return true;
+    int error = 0;
+    const bool closed = DGifCloseFile(gif_, &error) == GIF_OK;
+    gif_ = nullptr;
+    return closed;
+  }
+
+ private:
+  GifFileType *gif_;
+};
+
+// The transparent index of the first well-formed graphic control block
+// before the image, or -1.
+int16_t TransparentIndex(const SavedImage &image) {
+  for (int i = 0; i < image.ExtensionBlockCount; ++i) {
+    const ExtensionBlock &block = image.ExtensionBlocks[i];
+    if (block.Function != kGraphicControl || block.ByteCount < kGraphicControlSize) continue;
+    return (block.Bytes[0] & 1) ? block.Bytes[3] : -1;
+  }
+  return -1;
+}
+
+// A byte holding `index` in every pixel of a row of `bpp` bits per pixel.
+uint8_t FillByte(int index, unsigned bpp) {
+  if (bpp == 1) return (index & 1) ? 0xFF : 0x00;
+  if (bpp == 4) return static_cast<uint8_t>((index & 0x0F) * 0x11);
+  return static_cast<uint8_t>(index);
+}
+
+RasterError DecodeGif(ByteReader in, RasterImage *image) {
+  int error = 0;
+  GifHandle gif(DGifOpen(&in, ReadFromCursor, &error));
+  if (!gif.IsOpen()) return RASTER_ERR_OPEN_FILE;
+  if (DGifSlurp(gif.get()) != GIF_OK || gif->ImageCount < 1 || !gif->SavedImages)
+    return RASTER_ERR_INVALID_FORMAT;
+  const SavedImage &first = gif->SavedImages[0];
+  const GifImageDesc &desc = first.ImageDesc;
+  // The colour table the first image's indices refer to.
+  const ColorMapObject *table = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+  if (!table || !table->Colors || table->ColorCount < 1) return RASTER_ERR_UNSUPPORTED_OPTION;
+  const unsigned colors = table->ColorCount < 256 ? static_cast<unsigned>(table->ColorCount) : 256;
+  const unsigned bpp = colors <= 2 ? 1 : colors <= 16 ? 4 : 8;
+  if (gif->SWidth < 0 || gif->SHeight < 0) return RASTER_ERR_INVALID_SIZE;
+  const uint32_t width = static_cast<uint32_t>(gif->SWidth);
+  const uint32_t height = static_cast<uint32_t>(gif->SHeight);
+  if (!PictureFitsFile(width, height, in.Size())) return RASTER_ERR_INVALID_SIZE;
+
+  RasterError code =
+      AllocateForRead(image, width, height, bpp, static_cast<uint16_t>(colors), 0);
+  if (code != RASTER_OK) return code;
+  image->transparency_index = TransparentIndex(first);
+  for (unsigned i = 0; i < colors; ++i)
+    SetPaletteEntry(image, i, table->Colors[i].Red, table->Colors[i].Green, table->Colors[i].Blue);
+  const uint8_t fill = FillByte(gif->SBackGroundColor, bpp);
+  if (fill) std::memset(image->bits, fill, static_cast<size_t>(image->scan_width) * height);
+
+  // The image lies at its own place on the screen; what falls outside the
+  // screen is dropped. giflib hands its rows over top row first, already
+  // in picture order when the file is interlaced.
+  const uint32_t left = static_cast<uint32_t>(desc.Left), top = static_cast<uint32_t>(desc.Top);
+  const uint32_t image_width = static_cast<uint32_t>(desc.Width);
+  uint32_t columns = 0, rows = 0;
+  if (first.RasterBits && desc.Left >= 0 && desc.Top >= 0 && desc.Width > 0 && desc.Height > 0 &&
+      left < width && top < height) {
+    columns = width - left < image_width ? width - left : image_width;
+    rows = height - top < static_cast<uint32_t>(desc.Height) ? height - top
+                                                               : static_cast<uint32_t>(desc.Height);
+  }
+  for (uint32_t k = 0; k < rows; ++k) {
+    const uint8_t *src = first.RasterBits + static_cast<size_t>(k) * image_width;
+    uint8_t *dst = RasterRow(*image, RecordRow(height, top + k, true));
+    if (bpp == 8) {
+      std::memcpy(dst + left, src, columns);
+    } else {
+      for (uint32_t x = 0; x < columns; ++x) PutIndex(dst, left + x, bpp, src[x]);
+    }
+  }
+  return gif.Close() ? RASTER_OK : RASTER_ERR_INVALID_FORMAT;
+}
+
+}  // namespace
+
+RasterError ReadGIF(const char *filename, RasterImage *image) {
+  return ReadRasterFile(filename, image, DecodeGif);
+}
+
+RasterError ReadGIFMemory(const uint8_t *data, size_t size, RasterImage *image) {
+  return ReadRasterMemory(data, size, image, DecodeGif);
+}
+
+}  // namespace tsl

@@ -1,0 +1,173 @@
+// Animator files: hand-made FLI/FLC animations read as Pillow's FLI reader
+// reads them, CEL pictures against hand-computed values, and damaged
+// chunks refused.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "image/cel.h"
+#include "raster_test_util.h"
+
+namespace {
+
+using namespace tsltest;
+
+// A chunk (16-byte header) or sub-chunk (6-byte header) of `type`.
+Bytes Chunk(uint16_t type, const Bytes &data, uint16_t sub_chunks = 0) {
+  Bytes b;
+  PutLe(b, uint32_t(data.size() + 16), 4), PutLe(b, type, 2), PutLe(b, sub_chunks, 2);
+  b.resize(16);  // reserved
+  return Cat({b, data});
+}
+Bytes Sub(uint16_t type, const Bytes &data) {
+  Bytes b;
+  PutLe(b, uint32_t(data.size() + 6), 4), PutLe(b, type, 2);
+  return Cat({b, data});
+}
+Bytes Frame(std::initializer_list<Bytes> subs) {
+  return Chunk(0xF1FA, Cat(subs), uint16_t(subs.size()));
+}
+Bytes Flic(uint16_t magic, uint16_t w, uint16_t h, std::initializer_list<Bytes> chunks,
+           uint16_t depth = 8) {
+  const Bytes body = Cat(chunks);
+  Bytes f;
+  PutLe(f, uint32_t(128 + body.size()), 4), PutLe(f, magic, 2), PutLe(f, 1, 2);
+  PutLe(f, w, 2), PutLe(f, h, 2), PutLe(f, depth, 2);
+  f.resize(128);
+  return Cat({f, body});
+}
+// A palette sub-chunk of one packet: `skip` entries passed, then `triples`.
+Bytes Colours(uint16_t type, uint8_t skip, const Bytes &triples) {
+  Bytes d{1, 0, skip, uint8_t(triples.size() / 3)};
+  return Sub(type, Cat({d, triples}));
+}
+Bytes Levels(unsigned levels) {
+  Bytes t;
+  for (unsigned i = 0; i < 256; ++i)
+    t.insert(t.end(),
+             {uint8_t(i % levels), uint8_t(levels - 1 - i % levels), uint8_t(i / 2 % levels)});
+  return t;
+}
+// Rows of w x h pixels whose first three are alike, and their byte-run
+// coding: a repeat of 3, then a copy of the rest.
+Bytes Pixels(uint16_t w, uint16_t h) {
+  Bytes p;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) p.push_back(uint8_t(x < 3 ? y : x * 7 + y * 13));
+  return p;
+}
+Bytes ByteRun(uint16_t w, uint16_t h) {
+  const Bytes p = Pixels(w, h);
+  Bytes d;
+  for (uint32_t y = 0; y < h; ++y) {
+    d.insert(d.end(), {2, 3, uint8_t(y), uint8_t(-(w - 3))});
+    d.insert(d.end(), p.begin() + y * w + 3, p.begin() + (y + 1) * w);
+  }
+  return Sub(15, d);
+}
+
+// The first frame of animations whose frames hold palettes of 256 and 64
+// levels, byte-run, copied and black pixels and skipped sub-chunks: as
+// Pillow reads them, in both row layouts (width 30 pads).
+TEST(FlicRead, HandMadeAnimationsAsPillowReadsThem) {
+  TSL_NEED_TOOL("/usr/bin/python3");
+  TempDir dir;
+  const std::string path = dir.File("a.flc");
+  const Bytes run = ByteRun(30, 5), odd_run = Cat({ByteRun(29, 3), {0}});
+  const Bytes palette = Colours(4, 0, Levels(256)), copy = Sub(16, Pixels(7, 2));
+  Bytes padded = odd_run;  // one pad byte counted in the sub-chunk's size
+  padded[0] += 1;
+  const Bytes files[] = {
+      Flic(0xAF11, 30, 5, {Frame({Colours(11, 0, Levels(64)), run}), Frame({Sub(13, {})})}),
+      Flic(0xAF12, 30, 5, {Frame({palette, run})}),
+      Flic(0xAF12, 29, 3, {Frame({Sub(18, {9, 9}), palette, padded})}),
+      Flic(0xAF12, 7, 2, {Frame({Sub(7, {0, 0}), palette, copy})}),
+      Flic(0xAF11, 7, 2, {Frame({copy, Sub(13, {}), palette})})};
+  for (const Bytes &file : files) {
+    SCOPED_TRACE("file " + std::to_string(&file - files));
+    WriteFile(path, file);
+    const Bytes pillow = PillowPixels(path);
+    ASSERT_FALSE(pillow.empty());
+    for (int layout : {0, 1}) {
+      Record r(layout);
+      ASSERT_EQ(ReadCELMemory(file.data(), file.size(), &r), RASTER_OK);
+      EXPECT_EQ(TopFirstRgb(r.img), pillow);
+    }
+  }
+}
+
+TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
+  const Bytes palette = Colours(4, 0, Levels(256)), run = ByteRun(4, 2);
+  auto Small = [](std::initializer_list<Bytes> chunks) { return Flic(0xAF12, 4, 2, chunks); };
+  const Bytes good = Small({Frame({palette, run})});
+  Record expect;
+  ASSERT_EQ(ReadCELMemory(good.data(), good.size(), &expect), RASTER_OK);
+  Bytes short_run = run, long_palette = palette, overlong = run;
+  short_run[0] -= 2;                       // the size leaves out two bytes of the last row
+  long_palette[0] += 2, long_palette.insert(long_palette.end(), {0, 0});  // two bytes too many
+  overlong[6 + 5 + 1] = 5;                 // row 1 opens with a repeat of 5 in a row of 4
+  const int kCorrupt = RASTER_ERR_CORRUPT_FILE, kUnsupported = RASTER_ERR_UNSUPPORTED_OPTION;
+  const struct { const char *what; Bytes file; int code; } cases[] = {
+      // Pillow reads neither: its frames start right after the header.
+      {"prefix chunk", Small({Chunk(0xF100, {1, 2, 3, 4}), Frame({palette, run})}),
+       RASTER_OK},
+      {"unknown chunk", Small({Chunk(0xF1FB, {5, 5, 5}), Frame({palette, run})}),
+       RASTER_OK},
+      {"chunk size 0", Small({Bytes(16)}), kCorrupt},
+      {"sub-chunk size below its header", Small({Chunk(0xF1FA, {5, 0, 0, 0, 4, 0}, 1)}),
+       kCorrupt},
+      {"sub-chunk past its frame", Small({Chunk(0xF1FA, {7, 0, 0, 0, 13, 0}, 1)}), kCorrupt},
+      {"sub-chunk type 5", Small({Frame({Sub(5, {})})}), kUnsupported},
+      {"copy of the wrong size", Small({Frame({Sub(16, Bytes(7))})}), kCorrupt},
+      {"byte run short of its rows", Small({Frame({short_run})}), kCorrupt},
+      {"byte run past the row", Small({Frame({overlong})}), kCorrupt},
+      {"palette longer than its packets", Small({Frame({long_palette})}), kCorrupt},
+      {"palette past entry 255", Small({Frame({Colours(4, 250, Bytes(21))})}), kCorrupt},
+      {"depth 16", Flic(0xAF12, 4, 2, {Frame({palette, run})}, 16), kUnsupported},
+      {"magic", Flic(0xAF13, 4, 2, {Frame({palette, run})}), kUnsupported},
+      {"no frame", Small({Chunk(0xF100, {})}), RASTER_ERR_READ},
+      {"black frame of 900 million pixels", Flic(0xAF12, 30000, 30000, {Frame({Sub(13, {})})}),
+       RASTER_ERR_INVALID_SIZE}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Record r;
+    const int code = ReadCELMemory(c.file.data(), c.file.size(), &r);
+    if (c.code != RASTER_OK) ExpectRefused(code, r, c.code);
+    else EXPECT_EQ(TopFirstRgb(r.img), TopFirstRgb(expect.img));
+  }
+  ExpectEveryTruncationFails(good, ReadCELMemory);
+}
+
+// A CEL header of w x h pixels of `bpp` bits and `compression`, a palette
+// of 64 levels and the rows.
+Bytes Cel(uint16_t w, uint16_t h, const Bytes &palette, const Bytes &rows, uint8_t bpp = 8,
+          uint8_t compression = 0) {
+  Bytes f;
+  PutLe(f, 0x9119, 2), PutLe(f, w, 2), PutLe(f, h, 2), PutLe(f, 0, 4);
+  f.insert(f.end(), {bpp, compression});
+  f.resize(32);
+  Bytes map = palette;
+  map.resize(768);
+  return Cat({f, map, rows});
+}
+
+TEST(CelRead, PaletteLevelsRowOrderAndRefusals) {
+  // Entry 0 = (63, 1, 64), entry 1 = (0, 32, 16): four times each, kept to 8 bits.
+  const Bytes cel = Cel(2, 2, {63, 1, 64, 0, 32, 16}, {0, 1, 1, 1});
+  Record r;
+  ASSERT_EQ(ReadCELMemory(cel.data(), cel.size(), &r), RASTER_OK);
+  EXPECT_EQ(TopFirstRgb(r.img), (Bytes{252, 4, 0, 0, 128, 64, 0, 128, 64, 0, 128, 64}));
+  ExpectEveryTruncationFails(cel, ReadCELMemory);
+  const struct { const char *what; Bytes file; int code; } cases[] = {
+      {"4 bits", Cel(2, 2, {}, Bytes(4), 4), RASTER_ERR_UNSUPPORTED_OPTION},
+      {"compressed", Cel(2, 2, {}, Bytes(4), 8, 1), RASTER_ERR_UNSUPPORTED_OPTION},
+      {"rows missing", Cel(40000, 40000, {}, Bytes(4)), RASTER_ERR_READ},
+      {"neither CEL nor FLIC", Bytes{0x18, 0x91, 0, 0, 0x11, 0xAE}, RASTER_ERR_UNSUPPORTED_OPTION}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Record bad;
+    ExpectRefused(ReadCELMemory(c.file.data(), c.file.size(), &bad), bad, c.code);
+  }
+}
+
+}  // namespace
