@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace tsl {
 
@@ -80,15 +81,59 @@ RasterError ReadRasterMemory(const uint8_t *data, size_t size, RasterImage *imag
   return FinishRead(image, decode(in, image));
 }
 
-RasterError WriteRasterFile(const char *filename, const RasterImage &image, RasterEncoder encode) {
+namespace {
+
+template <typename Encode>
+RasterError WriteEncoded(const char *filename, const RasterImage &image, Encode encode) {
   SetLastRasterError(RASTER_OK);
   RasterError code = CheckRasterImage(image);
   EncodedFile file;
-  if (code == RASTER_OK) code = encode(image, filename, &file);
+  if (code == RASTER_OK) code = encode(&file);
   const ByteWriter &w = file.writer;
   if (code == RASTER_OK && w.end && (w.overflowed || w.pos != w.end)) code = RASTER_ERR_WRITE;
   if (code == RASTER_OK) code = StoreFile(filename, file);
   SetLastRasterError(code);
+  return code;
+}
+
+}  // namespace
+
+RasterError WriteRasterFile(const char *filename, const RasterImage &image, RasterEncoder encode) {
+  return WriteEncoded(filename, image,
+                      [&](EncodedFile *file) { return encode(image, filename, file); });
+}
+
+RasterError WriteRasterFile(const char *filename, const RasterImage &image,
+                            RasterEncoderWith encode, const void *setting) {
+  return WriteEncoded(filename, image,
+                      [&](EncodedFile *file) { return encode(image, setting, file); });
+}
+
+RasterError AppendEncoded(EncodedFile *file, const void *data, size_t n) {
+  size_t need;
+  if (!CheckedAdd(file->size, n, &need) || need > kMaxRasterBytes) return RASTER_ERR_INVALID_SIZE;
+  if (need > file->capacity) {
+    size_t grown = file->capacity < 4096 ? 4096 : file->capacity;
+    while (grown < need) grown *= 2;
+    if (grown > kMaxRasterBytes) grown = kMaxRasterBytes;
+    void *block = std::realloc(file->data.get(), grown);
+    if (!block) return RASTER_ERR_MEMORY;
+    file->data.release();
+    file->data.reset(static_cast<uint8_t *>(block));
+    file->capacity = grown;
+  }
+  if (n) std::memcpy(file->data.get() + file->size, data, n);
+  file->size = need;
+  return RASTER_OK;
+}
+
+RasterError WithoutWords555(const RasterImage &image, OwnedRecord *copy,
+                            const RasterImage **view) {
+  *view = &image;
+  if (image.bits_per_pixel != 16) return RASTER_OK;
+  RasterError code = CopyRasterImage(image, &copy->image);
+  if (code == RASTER_OK) code = Convert16to24(&copy->image);
+  if (code == RASTER_OK) *view = &copy->image;
   return code;
 }
 
