@@ -21,9 +21,11 @@ namespace tsl {
 namespace {
 
 // Sequential Huffman data fills at most about 700 samples per byte (two
-// bits per block of 64 samples, some upsampled); a picture that would need
-// far more than that from the file is refused before anything is decoded,
-// except small ones, which arithmetic coding may legitimately pack tighter.
+// bits per block of 64 samples, some upsampled), and runs out with a
+// warning; arithmetic-coded data may end early without one. A picture that
+// would need far more than that from the file is refused before anything
+// is decoded, except small ones, which arithmetic coding may legitimately
+// pack tighter.
 constexpr uint64_t kMaxSamplesPerByte = 4096;
 constexpr uint64_t kAlwaysPlausibleSamples = uint64_t{1} << 24;
 
@@ -39,10 +41,12 @@ struct JpegErrors {
   std::longjmp(reinterpret_cast<JpegErrors *>(cinfo->err)->jump, 1);
 }
 
-// Warnings pass silently, except the one that the data ran out: libjpeg
+// Warnings pass silently, except those that the data ended before the
+// picture did (the file, or a scan cut short before its marker): libjpeg
 // would carry on and fill the rest of the picture with grey.
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
-  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) JpegErrorExit(cinfo);
+  const int code = cinfo->err->msg_code;
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) JpegErrorExit(cinfo);
 }
 void JpegOutputMessage(j_common_ptr) {}
 

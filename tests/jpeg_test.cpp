@@ -45,11 +45,12 @@ TEST(JpegRead, GreyFilesGetTheIdentityPalette) {
                                                (Bytes{uint8_t(i), uint8_t(i), uint8_t(i), 0}));
 }
 
-// Position of the first SOF0 marker's height field.
+// Position of the first frame header's height field (baseline or
+// arithmetic-coded).
 size_t FrameSizeAt(const Bytes &jpeg) {
   for (size_t i = 0; i + 9 < jpeg.size(); ++i)
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) return i + 5;
-  ADD_FAILURE() << "no SOF0";
+    if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC9)) return i + 5;
+  ADD_FAILURE() << "no frame header";
   return 0;
 }
 
@@ -71,7 +72,14 @@ TEST(JpegRead, CmykTruncationsForeignAndAbsurdFiles) {
   }
   ASSERT_EQ(tsltest::Run("cjpeg " + Quote(pgm) + " > " + Quote(out)), 0);
   const Bytes grey = ReadFile(out);
-  Bytes huge(grey);  // 20000 x 20000 from a few hundred bytes of data
+  // The scan holds 17 rows, the frame declares 34: the data ends at the
+  // end-of-image marker before the picture does.
+  Bytes taller(grey);
+  taller[FrameSizeAt(taller) + 1] = 34;
+  // 20000 x 20000 from a few hundred bytes of arithmetic-coded data, which
+  // libjpeg would pad with zeros without a warning.
+  ASSERT_EQ(tsltest::Run("cjpeg -arithmetic " + Quote(pgm) + " > " + Quote(out)), 0);
+  Bytes huge = ReadFile(out);
   const size_t at = FrameSizeAt(huge);
   huge[at] = huge[at + 2] = 0x4E, huge[at + 1] = huge[at + 3] = 0x20;
   std::string cmyk = Pillow(".convert('CMYK').save(%o, 'JPEG')");
@@ -82,6 +90,7 @@ TEST(JpegRead, CmykTruncationsForeignAndAbsurdFiles) {
       {"CMYK", ReadFile(out), RASTER_ERR_UNSUPPORTED_OPTION},
       {"a PNG", png, RASTER_ERR_INVALID_FORMAT},
       {"empty", {}, RASTER_ERR_INVALID_FORMAT},
+      {"scan shorter than the frame", taller, RASTER_ERR_INVALID_FORMAT},
       {"more samples than the data can hold", huge, RASTER_ERR_INVALID_FORMAT},
   };
   for (const auto &c : cases) {

@@ -233,15 +233,17 @@ TEST(PngWrite, GreyOnlyForTheRampOfTheDepth) {
 TEST(PngWrite, LeavesTheCallersRecordAndWritesPalettesItCanIndex) {
   TempDir dir;
   const std::string path = dir.File("w.png");
-  Record r16;
-  RandomRecord(r16, 5, 3, 16);
-  const Bytes before(r16->bits, r16->bits + r16->scan_width * 3);
-  const uint8_t *bits = r16->bits;
-  ASSERT_EQ(WritePNG(path.c_str(), r16.img), RASTER_OK);
-  EXPECT_EQ(r16->bits_per_pixel, 16);
-  EXPECT_EQ(r16->bits, bits);
-  EXPECT_EQ(Bytes(r16->bits, r16->bits + r16->scan_width * 3), before);
-  EXPECT_EQ(ReadFile(path)[25], kRgb);
+  for (unsigned bpp : {16u, 32u}) {
+    Record r;
+    RandomRecord(r, 5, 3, bpp);
+    const Bytes before(r->bits, r->bits + r->scan_width * 3);
+    const uint8_t *bits = r->bits;
+    ASSERT_EQ(WritePNG(path.c_str(), r.img), RASTER_OK);
+    EXPECT_EQ(r->bits_per_pixel, bpp);
+    EXPECT_EQ(r->bits, bits);
+    EXPECT_EQ(Bytes(r->bits, r->bits + r->scan_width * 3), before);
+    EXPECT_EQ(ReadFile(path)[25], bpp == 16 ? kRgb : 6) << "colour type";
+  }
   // A 1-bit record carrying more entries than its pixels can index.
   Record wide(0);
   RandomRecord(wide, 10, 2, 1);
