@@ -201,16 +201,33 @@ void Pixels(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kRowBytes * kSide);
 }
 
-void BM_ReadPNG(benchmark::State &state) {
-  const Inputs &in = Shared();
+using MemoryReader = RasterError (*)(const uint8_t *, size_t, RasterImage *);
+
+void ReadThroughLayer(benchmark::State &state, MemoryReader read, const std::vector<uint8_t> &file) {
   for (auto _ : state) {
     RasterImage r;
     InitRasterImage(&r);
     r.bmp_layout = 1;
-    if (ReadPNGMemory(in.png.data(), in.png.size(), &r) != RASTER_OK) state.SkipWithError("read");
+    if (read(file.data(), file.size(), &r) != RASTER_OK) state.SkipWithError("read");
     FreeRasterImage(&r);
   }
   Pixels(state);
+}
+
+template <typename Write>
+void WriteThroughLayer(benchmark::State &state, Write write) {
+  const Inputs &in = Shared();
+  for (auto _ : state)
+    if (write(in.path.c_str(), in.record) != RASTER_OK) state.SkipWithError("write");
+  std::remove(in.path.c_str());
+  Pixels(state);
+}
+
+void BM_ReadPNG(benchmark::State &state) { ReadThroughLayer(state, ReadPNGMemory, Shared().png); }
+void BM_ReadJPEG(benchmark::State &state) { ReadThroughLayer(state, ReadJPEGMemory, Shared().jpeg); }
+void BM_WritePNG(benchmark::State &state) { WriteThroughLayer(state, WritePNG); }
+void BM_WriteJPEG(benchmark::State &state) {
+  WriteThroughLayer(state, [](const char *path, RasterImage r) { return WriteJPEG(path, r, kQuality); });
 }
 
 void BM_ReadPNGBareLibpng(benchmark::State &state) {
@@ -226,14 +243,6 @@ void BM_ReadPNGBareLibpng(benchmark::State &state) {
   Pixels(state);
 }
 
-void BM_WritePNG(benchmark::State &state) {
-  const Inputs &in = Shared();
-  for (auto _ : state)
-    if (WritePNG(in.path.c_str(), in.record) != RASTER_OK) state.SkipWithError("write");
-  std::remove(in.path.c_str());
-  Pixels(state);
-}
-
 void BM_WritePNGBareLibpng(benchmark::State &state) {
   Inputs &in = Shared();
   std::vector<png_bytep> rows(kSide);
@@ -246,18 +255,6 @@ void BM_WritePNGBareLibpng(benchmark::State &state) {
   Pixels(state);
 }
 
-void BM_ReadJPEG(benchmark::State &state) {
-  const Inputs &in = Shared();
-  for (auto _ : state) {
-    RasterImage r;
-    InitRasterImage(&r);
-    r.bmp_layout = 1;
-    if (ReadJPEGMemory(in.jpeg.data(), in.jpeg.size(), &r) != RASTER_OK) state.SkipWithError("read");
-    FreeRasterImage(&r);
-  }
-  Pixels(state);
-}
-
 void BM_ReadJPEGBareLibjpeg(benchmark::State &state) {
   const Inputs &in = Shared();
   for (auto _ : state) {
@@ -265,14 +262,6 @@ void BM_ReadJPEGBareLibjpeg(benchmark::State &state) {
     if (!BareJpegRead(in.jpeg, rgb)) state.SkipWithError("read");
     std::free(rgb);
   }
-  Pixels(state);
-}
-
-void BM_WriteJPEG(benchmark::State &state) {
-  const Inputs &in = Shared();
-  for (auto _ : state)
-    if (WriteJPEG(in.path.c_str(), in.record, kQuality) != RASTER_OK) state.SkipWithError("write");
-  std::remove(in.path.c_str());
   Pixels(state);
 }
 

@@ -24,25 +24,11 @@ TEST(JpegRead, FilesOfPillowImageMagickAndCjpegAsPillowDecodesThem) {
                  {im + "jpg:%o", false, 24},
                  {im + "-interlace JPEG jpg:%o", false, 24},
                  {im + "jpg:%o", true, 8},
-                 {"cjpeg %i > %o", false, 24},
                  {"cjpeg -progressive %i > %o", false, 24},
                  {"cjpeg -grayscale %i > %o", false, 8},
                  {"cjpeg -progressive %i > %o", true, 8},
                  {"cjpeg -rgb -restart 1 %i > %o", false, 24},
                  {"cjpeg -arithmetic %i > %o", false, 24}});
-}
-
-TEST(JpegRead, GreyFilesGetTheIdentityPalette) {
-  TSL_NEED_TOOL("cjpeg");
-  TempDir dir;
-  const std::string pgm = dir.File("g.pgm"), out = dir.File("g.jpg");
-  WritePgm(pgm, RidgePicture(8, 8, true).data(), 8, 8);
-  ASSERT_EQ(tsltest::Run("cjpeg " + Quote(pgm) + " > " + Quote(out)), 0);
-  Record r;
-  ASSERT_EQ(ReadJPEG(out.c_str(), &r), RASTER_OK);
-  ASSERT_EQ(r->palette_size, 256);
-  for (unsigned i : {0u, 77u, 255u}) EXPECT_EQ(Bytes(r->palette + 4 * i, r->palette + 4 * i + 4),
-                                               (Bytes{uint8_t(i), uint8_t(i), uint8_t(i), 0}));
 }
 
 // Position of the first frame header's height field (baseline or

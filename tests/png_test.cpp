@@ -78,11 +78,9 @@ TEST(PngRead, FilesOfPillowAndImageMagick) {
                 {Pillow(".quantize(4)" + png + ", transparency=0)"), 4, 4},
                 {Pillow(".quantize(16)" + png + ", transparency=bytes([255, 0, 128]))"), 16, 32},
                 {Pillow(".convert('I').point(lambda v: v * 257).convert('I;16')" + png + ")"), 0, 8},
-                {im + deep, 0, 8},
                 {im + deep, 1u << 24, 24},
                 {im + "-define png:exclude-chunk=bKGD png:%o", 0, 8},
                 {im + "-interlace PNG png:%o", 2, 1},  // grey of 1 bit
-                {im + "-interlace PNG png:%o", 4, 4},
                 {im + "-interlace PNG PNG24:%o", 1u << 24, 24}});
 }
 
@@ -121,10 +119,6 @@ TEST(PngRead, TransparencyBackgroundAndDepthMapping) {
       {"palette of 2 bits, three tRNS entries",
        Png(4, 1, 2, kPalette, {{0x1B}}, join(plte4, Chunk("tRNS", {0, 64, 128}))), 32,
        {10, 20, 30, 0, 40, 50, 60, 64, 70, 80, 90, 128, 1, 2, 3, 255}},
-      {"index past the palette", Png(2, 1, 2, kPalette, {{0x70}}, plte), 4, {40, 50, 60, 0, 0, 0}},
-      {"expanded index past the palette",
-       Png(2, 1, 8, kPalette, {{1, 7}}, join(plte, Chunk("tRNS", {9, 9}))), 32,
-       {40, 50, 60, 9, 0, 0, 0, 255}},
       {"RGB tRNS colour shown as bKGD",
        Png(2, 1, 8, kRgb, {{1, 2, 3, 4, 5, 6}}, join(Chunk("tRNS", Be16s({1, 2, 3})), bkgd_rgb)), 24,
        {200, 100, 50, 4, 5, 6}},
@@ -133,8 +127,6 @@ TEST(PngRead, TransparencyBackgroundAndDepthMapping) {
            join(Chunk("tRNS", Be16s({0x1AA, 0x2BB, 0x3CC})),
                 Chunk("bKGD", Be16s({0xC8FF, 0x6400, 0x3201})))),
        24, {200, 100, 50, 200, 100, 50}},
-      {"RGB tRNS without bKGD opaque", Png(1, 1, 8, kRgb, {{1, 2, 3}}, Chunk("tRNS", Be16s({1, 2, 3}))),
-       24, {1, 2, 3}},
       {"grey 4 bKGD scaled at the tRNS level",
        Png(2, 1, 4, kGrey, {{0x56}}, join(Chunk("tRNS", Be16s({5})), Chunk("bKGD", Be16s({3})))), 4,
        GreyToRgb({51, 102})},
@@ -171,20 +163,15 @@ TEST(PngRead, TruncationsCorruptChunksAndAbsurdSizes) {
     b[at] = v;
     return b;
   };
-  const Bytes plte = Chunk("PLTE", {1, 2, 3});
   const int kFormat = RASTER_ERR_INVALID_FORMAT;
   const struct { const char *what; Bytes file; int code; } cases[] = {
       {"not a PNG", patched(1, 'Q'), RASTER_ERR_UNSUPPORTED_OPTION},
       {"IHDR CRC", patched(29, 0), kFormat},
-      {"IDAT CRC", patched(good.size() - 13, 0), kFormat},
       {"depth 3", Png(1, 1, 3, kGrey, {{0}}), kFormat},
-      {"colour type 5", Png(1, 1, 8, 5, {{0, 0}}), kFormat},
       {"palette without PLTE", Png(1, 1, 8, kPalette, {{0}}), kFormat},
-      {"RGB of 4 bits", Png(1, 1, 4, kRgb, {{0, 0}}, plte), kFormat},
       {"width 0", Png(0, 1, 8, kGrey, {{}}), kFormat},
       {"too little image data", Png(2, 3, 8, kGrey, {{1, 2}}), kFormat},
       {"more rows than the data can hold", Png(100000, 100000, 8, kGrey, {Bytes(100)}), kFormat},
-      {"row wider than the data can hold", Png(999999, 1, 16, kRgb, {{}}), kFormat},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -252,21 +239,6 @@ TEST(PngWrite, LeavesTheCallersRecordAndWritesPalettesItCanIndex) {
   std::memset(wide->palette + 6, 0, 594);
   ASSERT_EQ(WritePNG(path.c_str(), wide.img), RASTER_OK);
   EXPECT_EQ(PillowPixels(path), TopFirstRgb(wide.img));
-  // Refused records leave no file.
-  const std::string none = dir.File("none.png");
-  RasterImage empty;
-  InitRasterImage(&empty);
-  EXPECT_EQ(WritePNG(none.c_str(), empty), RASTER_ERR_INVALID_IMAGE);
-  EXPECT_FALSE(std::ifstream(none).good());
-}
-
-TEST(Expand2to4, WidensEachPixelIntoANibble) {
-  uint8_t out[2] = {0xEE, 0xEE};
-  Expand2to4(out, 0x1B, 1);
-  EXPECT_EQ(out[0], 0x01);
-  EXPECT_EQ(out[1], 0xEE) << "count 1 writes one byte";
-  Expand2to4(out, 0x1B, 2);
-  EXPECT_EQ(out[1], 0x23);
 }
 
 }  // namespace
