@@ -115,6 +115,34 @@ RasterError WriteRasterFile(const char *filename, const RasterImage &image, Rast
   return code;
 }
 
+RasterError AppendEncoded(EncodedFile *file, const void *data, size_t n) {
+  size_t need;
+  if (!CheckedAdd(file->size, n, &need) || need > kMaxRasterBytes) return RASTER_ERR_INVALID_SIZE;
+  if (need > file->capacity) {
+    size_t grown = file->capacity < 4096 ? 4096 : file->capacity;
+    while (grown < need) grown *= 2;
+    if (grown > kMaxRasterBytes) grown = kMaxRasterBytes;
+    void *block = std::realloc(file->data.get(), grown);
+    if (!block) return RASTER_ERR_MEMORY;
+    file->data.release();
+    file->data.reset(static_cast<uint8_t *>(block));
+    file->capacity = grown;
+  }
+  if (n) std::memcpy(file->data.get() + file->size, data, n);
+  file->size = need;
+  return RASTER_OK;
+}
+
+RasterError WithoutWords555(const RasterImage &image, OwnedRecord *copy,
+                            const RasterImage **view) {
+  *view = &image;
+  if (image.bits_per_pixel != 16) return RASTER_OK;
+  RasterError code = CopyRasterImage(image, &copy->image);
+  if (code == RASTER_OK) code = Convert16to24(&copy->image);
+  if (code == RASTER_OK) *view = &copy->image;
+  return code;
+}
+
 RasterError AllocateForRead(RasterImage *image, uint32_t width, uint32_t height, unsigned bpp,
                             uint16_t palette_size, uint8_t bytes_per_entry) {
   if (!IsRasterDepth(bpp)) return RASTER_ERR_INVALID_BPP;

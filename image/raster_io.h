@@ -147,16 +147,38 @@ using ByteBlock = std::unique_ptr<uint8_t, FreeDeleter>;
 // An encoded file: `size` bytes at `data`. Encoders that fill a block of
 // the exact size write through `writer`; WriteRasterFile refuses the file
 // when that writer overflowed or left bytes unwritten. Encoders that grow
-// their own buffer (library-backed formats) leave it unset.
+// their own buffer (library-backed formats) leave it unset and append with
+// AppendEncoded.
 struct EncodedFile {
   ByteBlock data;
   size_t size = 0;
   ByteWriter writer{nullptr, nullptr};
+  size_t capacity = 0;  // bytes allocated at `data` by AppendEncoded
 };
 
 // A zero-filled block of `size` bytes with `file->writer` over it, or
 // RASTER_ERR_MEMORY.
 RasterError StartEncodedFile(size_t size, EncodedFile *file);
+
+// Appends n bytes, growing the block; on failure (RASTER_ERR_MEMORY, or
+// RASTER_ERR_INVALID_SIZE past the layer's size limit) the file keeps what
+// it had.
+RasterError AppendEncoded(EncodedFile *file, const void *data, size_t n);
+
+// A record a writer owns for the length of one call; released with it.
+struct OwnedRecord {
+  RasterImage image;
+  OwnedRecord() { InitRasterImage(&image); }
+  ~OwnedRecord() { FreeRasterImage(&image); }
+  OwnedRecord(const OwnedRecord &) = delete;
+  OwnedRecord &operator=(const OwnedRecord &) = delete;
+};
+
+// For writers that store no 5-5-5 pixels: *view is `image` itself, or for a
+// 16-bit record a 24-bit copy held in `copy`, so the caller's record is
+// never changed.
+RasterError WithoutWords555(const RasterImage &image, OwnedRecord *copy,
+                            const RasterImage **view);
 
 // Record row of file row `file_row` (0 = first stored) of a picture of
 // `height` rows: records hold the bottom row first, so a file stored top

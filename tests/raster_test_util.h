@@ -136,6 +136,47 @@ void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
     }
 }
 
+// A ridge picture of w x h as interleaved RGB (three phases, so every
+// channel varies), or grey with `grey`.
+inline Bytes RidgePicture(uint32_t w, uint32_t h, bool grey) {
+  if (grey) return RidgeImage(int(w), int(h));
+  Bytes rgb(size_t{w} * h * 3);
+  for (int c = 0; c < 3; ++c) {
+    const Bytes plane = RidgeImage(int(w), int(h), 1 + c);
+    for (size_t i = 0; i < plane.size(); ++i) rgb[3 * i + c] = plane[i];
+  }
+  return rgb;
+}
+
+// Files a command makes from a PGM (`grey`) or PPM %i of a ridge picture
+// into %o read at depth `bpp` with the pixels Pillow decodes, in both row
+// layouts: for lossy files and those a tool quantizes.
+struct PillowCase { std::string command; bool grey; unsigned bpp; };
+template <typename Read>
+void ExpectToolFilesReadAsPillow(Read read, std::initializer_list<PillowCase> cases) {
+  if (!NeedTool(kPython)) GTEST_SKIP() << "Pillow missing";
+  TempDir dir;
+  const std::string out = dir.File("out");
+  const uint32_t w = 35, h = 21;  // partial blocks in both directions
+  for (const PillowCase &c : cases) {
+    SCOPED_TRACE(c.command);
+    if (!NeedTool(c.command.substr(0, c.command.find(' ')))) GTEST_SKIP() << "tool missing";
+    const std::string in = dir.File(c.grey ? "in.pgm" : "in.ppm");
+    (c.grey ? WritePgm : WritePpmInterleaved)(in, RidgePicture(w, h, c.grey).data(), w, h);
+    std::string command = c.command;
+    command.replace(command.find("%i"), 2, Quote(in)).replace(command.find("%o"), 2, Quote(out));
+    ASSERT_EQ(Run(command + " 2>/dev/null"), 0) << command;
+    const Bytes expect = PillowPixels(out);
+    ASSERT_EQ(expect.size(), size_t{w} * h * 3) << "Pillow cannot read it";
+    for (int layout : {0, 1}) {
+      Record r(layout);
+      ASSERT_EQ(read(out.c_str(), &r), RASTER_OK);
+      EXPECT_EQ(r->bits_per_pixel, c.bpp);
+      EXPECT_EQ(TopFirstRgb(r.img), expect);
+    }
+  }
+}
+
 // Random records of each depth written by `write` (packed and padded rows,
 // colour and grey palettes) look the same to our `read`, Pillow and the
 // netpbm `decoder`, except at the depth each skips; alpha compared if kept.
