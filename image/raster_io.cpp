@@ -115,19 +115,25 @@ RasterError WriteRasterFile(const char *filename, const RasterImage &image, Rast
   return code;
 }
 
+RasterError ReserveEncoded(EncodedFile *file, size_t need) {
+  if (need > kMaxRasterBytes) return RASTER_ERR_INVALID_SIZE;
+  if (need <= file->capacity) return RASTER_OK;
+  size_t grown = file->capacity < 4096 ? 4096 : file->capacity;
+  while (grown < need) grown *= 2;
+  if (grown > kMaxRasterBytes) grown = kMaxRasterBytes;
+  void *block = std::realloc(file->data.get(), grown);
+  if (!block) return RASTER_ERR_MEMORY;
+  file->data.release();
+  file->data.reset(static_cast<uint8_t *>(block));
+  file->capacity = grown;
+  return RASTER_OK;
+}
+
 RasterError AppendEncoded(EncodedFile *file, const void *data, size_t n) {
   size_t need;
-  if (!CheckedAdd(file->size, n, &need) || need > kMaxRasterBytes) return RASTER_ERR_INVALID_SIZE;
-  if (need > file->capacity) {
-    size_t grown = file->capacity < 4096 ? 4096 : file->capacity;
-    while (grown < need) grown *= 2;
-    if (grown > kMaxRasterBytes) grown = kMaxRasterBytes;
-    void *block = std::realloc(file->data.get(), grown);
-    if (!block) return RASTER_ERR_MEMORY;
-    file->data.release();
-    file->data.reset(static_cast<uint8_t *>(block));
-    file->capacity = grown;
-  }
+  if (!CheckedAdd(file->size, n, &need)) return RASTER_ERR_INVALID_SIZE;
+  RasterError code = ReserveEncoded(file, need);
+  if (code != RASTER_OK) return code;
   if (n) std::memcpy(file->data.get() + file->size, data, n);
   file->size = need;
   return RASTER_OK;

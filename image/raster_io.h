@@ -160,6 +160,9 @@ struct EncodedFile {
 // RASTER_ERR_MEMORY.
 RasterError StartEncodedFile(size_t size, EncodedFile *file);
 
+// Makes room for `need` bytes in all at `data`, growing the block
+// geometrically; RASTER_ERR_INVALID_SIZE past the layer's size limit.
+RasterError ReserveEncoded(EncodedFile *file, size_t need);
 // Appends n bytes, growing the block; on failure (RASTER_ERR_MEMORY, or
 // RASTER_ERR_INVALID_SIZE past the layer's size limit) the file keeps what
 // it had.

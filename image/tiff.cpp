@@ -103,44 +103,38 @@ struct Source {
 // The file being written: grows as libtiff writes; a seek past the end
 // leaves zeros when the gap is written over.
 struct Sink {
-  ByteBlock data;
-  size_t size = 0, capacity = 0, pos = 0;
+  EncodedFile file;
+  size_t pos = 0;
 
   static tmsize_t Read(thandle_t h, void *buf, tmsize_t n) {
     Sink &s = *static_cast<Sink *>(h);
-    const size_t count = n < 0 || s.pos >= s.size ? 0 : std::min<size_t>(n, s.size - s.pos);
-    if (count) std::memcpy(buf, s.data.get() + s.pos, count);
+    const size_t size = s.file.size;
+    const size_t count = n < 0 || s.pos >= size ? 0 : std::min<size_t>(n, size - s.pos);
+    if (count) std::memcpy(buf, s.file.data.get() + s.pos, count);
     s.pos += count;
     return static_cast<tmsize_t>(count);
   }
   static tmsize_t Write(thandle_t h, void *buf, tmsize_t n) {
     Sink &s = *static_cast<Sink *>(h);
     size_t end;
-    if (n < 0 || !CheckedAdd(s.pos, static_cast<size_t>(n), &end) || end > kMaxRasterBytes)
+    if (n < 0 || !CheckedAdd(s.pos, static_cast<size_t>(n), &end) ||
+        ReserveEncoded(&s.file, end) != RASTER_OK)
       return -1;
-    if (end > s.capacity) {
-      const size_t want = std::max<size_t>({end, 2 * s.capacity, 4096});
-      const size_t grown = std::min<size_t>(want, kMaxRasterBytes);
-      void *p = std::realloc(s.data.get(), grown);
-      if (!p) return -1;
-      s.data.release();
-      s.data.reset(static_cast<uint8_t *>(p));
-      s.capacity = grown;
-    }
-    if (s.pos > s.size) std::memset(s.data.get() + s.size, 0, s.pos - s.size);
-    if (n) std::memcpy(s.data.get() + s.pos, buf, static_cast<size_t>(n));
+    uint8_t *data = s.file.data.get();
+    if (s.pos > s.file.size) std::memset(data + s.file.size, 0, s.pos - s.file.size);
+    if (n) std::memcpy(data + s.pos, buf, static_cast<size_t>(n));
     s.pos = end;
-    s.size = std::max(s.size, end);
+    s.file.size = std::max(s.file.size, end);
     return n;
   }
   static toff_t Seek(thandle_t h, toff_t off, int whence) {
     Sink &s = *static_cast<Sink *>(h);
     uint64_t to;
-    if (!SeekTarget(s.pos, s.size, off, whence, kMaxRasterBytes, &to)) return ~toff_t{0};
+    if (!SeekTarget(s.pos, s.file.size, off, whence, kMaxRasterBytes, &to)) return ~toff_t{0};
     s.pos = static_cast<size_t>(to);
     return to;
   }
-  static toff_t Size(thandle_t h) { return static_cast<Sink *>(h)->size; }
+  static toff_t Size(thandle_t h) { return static_cast<Sink *>(h)->file.size; }
   static int Map(thandle_t, void **, toff_t *) { return 0; }
 };
 
@@ -663,8 +657,7 @@ RasterError EncodeTiff(const RasterImage &image, const TIFFOptions *options, Enc
   // can still be seen.
   if (!TIFFWriteDirectory(t)) return RASTER_ERR_WRITE;
   tif.reset();
-  out->size = sink.size;
-  out->data = std::move(sink.data);
+  *out = std::move(sink.file);
   return RASTER_OK;
 }
 
