@@ -51,13 +51,18 @@ float window_variance(const float *fip, int width, int x, int y, int w, int h) {
                             (n - 1.0));
 }
 
-float windowed(const float *fip, int width, const QTreeEntry &q) {
-  return window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32,
-                         (3 * q.lenx) / 4, (7 * q.leny) / 16);
-}
-
 float whole(const float *fip, int width, const QTreeEntry &q) {
   return window_variance(fip, width, q.x, q.y, q.lenx, q.leny);
+}
+
+// The central window of a subband. The coarsest subbands of images with a
+// side below 81 have windows of fewer than two samples, whose variance is
+// not a number; those subbands would be dropped from the stream, so their
+// whole rectangle stands in.
+float windowed(const float *fip, int width, const QTreeEntry &q) {
+  const int w = (3 * q.lenx) / 4, h = (7 * q.leny) / 16;
+  if (w <= 0 || h <= 0 || w * h < 2) return whole(fip, width, q);
+  return window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32, w, h);
 }
 
 }  // namespace
