@@ -346,6 +346,21 @@ TEST(WsqDecoder, TablesAndFrameSizes) {
   }
 }
 
+// Pixels per inch and the comment are optional outputs; the image, width
+// and height are not.
+TEST(WsqDecoder, NullOutputs) {
+  const Bytes s = Encode(RidgeImage(90, 90), 90, 90, 0.75, 500, "c");
+  const int n = static_cast<int>(s.size());
+  unsigned char *out = nullptr;
+  int w = 0, h = 0, ppi = 0;
+  ASSERT_EQ(WSQ_decode_stream(s.data(), n, &out, &w, &h, nullptr, nullptr), 1);
+  EXPECT_EQ(w, 90);
+  free(out);
+  EXPECT_EQ(WSQ_decode_stream(s.data(), n, nullptr, &w, &h, &ppi, nullptr), -17);
+  EXPECT_EQ(WSQ_decode_stream(s.data(), n, &out, nullptr, &h, &ppi, nullptr), -17);
+  EXPECT_EQ(WSQ_decode_stream(s.data(), n, &out, &w, nullptr, &ppi, nullptr), -17);
+}
+
 // A frame header raised far beyond what the blocks carry, a stream cut after
 // its first block header and closed with an end marker, and every other cut
 // closed so: the blocks cannot fill the coded subbands, and the decoder says
