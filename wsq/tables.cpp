@@ -213,15 +213,15 @@ int putc_frame_header_wsq(int width, int height, float m_shift, float r_scale, u
                           int oalloc, int *olen) {
   uint8_t ms_scale, rs_scale;
   uint16_t ms_value, rs_value;
-  // The fields hold at most 65535 x 10^-scale; larger values would need a
-  // negative scale.
-  if (!ScaleU16(m_shift, &ms_scale, &ms_value)) {
-    fprintf(stderr, "ERROR : putc_frame_header_wsq : m_shift to high at %s\n",
+  // The fields hold 0 to 65535 x 10^-scale: larger values would need a
+  // negative scale, and a negative one would be written as 0.
+  if (m_shift < 0.0f || !ScaleU16(m_shift, &ms_scale, &ms_value)) {
+    fprintf(stderr, "ERROR : putc_frame_header_wsq : m_shift out of range at %s\n",
             FormatFixed(m_shift).c_str());
     return -84;
   }
-  if (!ScaleU16(r_scale, &rs_scale, &rs_value)) {
-    fprintf(stderr, "ERROR : putc_frame_header_wsq : r_scale to high at %s\n",
+  if (r_scale < 0.0f || !ScaleU16(r_scale, &rs_scale, &rs_value)) {
+    fprintf(stderr, "ERROR : putc_frame_header_wsq : r_scale out of range at %s\n",
             FormatFixed(r_scale).c_str());
     return -85;
   }
