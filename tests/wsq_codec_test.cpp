@@ -175,7 +175,7 @@ TEST(WsqRoundTrip, SmallSidesCodeTheCoarsestSubbands) {
     for (auto [w, h] : {std::pair{side, side}, {side, 300}, {300, side}}) {
       SCOPED_TRACE(testing::Message() << w << "x" << h);
       const Bytes px = FaintRidges(w, h);
-      const Bytes &dqt = Walk(Encode(px, w, h, 0.75))[3].body;
+      const Bytes dqt = Walk(Encode(px, w, h, 0.75))[3].body;
       for (int k = 0; k < 4; ++k) EXPECT_NE(U16(&dqt[3 + 6 * k + 1]), 0u) << "subband " << k;
       EXPECT_GE(RoundTrip(px, w, h, 0.75).psnr, 27.5);
       EXPECT_GE(RoundTrip(px, w, h, 2.25).psnr, 37.0);
