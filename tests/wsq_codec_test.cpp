@@ -224,6 +224,29 @@ TEST(WsqLayout, SegmentsHeadersAndTransformTable) {
   }
 }
 
+// The size estimate adds entries 1 to 15 of each count array (entry 0 not)
+// and 492 + 19 + 20 bytes to the block length. Given the coded bytes and
+// the length counts (by code length) of a stream of ours it lands near the
+// stream's real size, below it by the comment segment it does not count.
+TEST(WsqLayout, ImageSizeEstimate) {
+  short c1[17] = {}, c2[17] = {};
+  EXPECT_EQ(tsl::image_size(0, c1, c2), 531);
+  c1[0] = c2[0] = 1000;
+  EXPECT_EQ(tsl::image_size(100, c1, c2), 631);
+  for (int i = 1; i < 16; ++i) c1[i] = short(i), c2[i] = short(2 * i);
+  EXPECT_EQ(tsl::image_size(100, c1, c2), 100 + 531 + 120 + 240);
+
+  const Bytes s = Encode(RidgeImage(300, 200), 300, 200, 0.75);
+  const std::vector<Segment> segs = Walk(s);
+  int coded = 0;
+  for (const Segment &seg : segs) coded += int(seg.data.size());
+  short counts[2][17] = {};
+  for (int t = 0; t < 2; ++t)
+    for (int len = 1; len <= 16; ++len) counts[t][len] = segs[t ? 7 : 5].body[len];
+  const double comment = double(segs[1].body.size() + 4);
+  EXPECT_NEAR(tsl::image_size(coded, counts[0], counts[1]), double(s.size()) - comment, 64.0);
+}
+
 // A caller's comment follows the NISTCOM as a segment of its own, unless it
 // is a NISTCOM itself: then the two merge, with this encoder's entries (and
 // never a cleared lossy flag).

@@ -100,6 +100,11 @@ int conv_img_2_flt_ret(float *fip, float *m_shift, float *r_scale, const uint8_t
   return 0;
 }
 
+void conv_img_2_flt(float *fip, float *m_shift, float *r_scale, const uint8_t *data,
+                    int num_pix) {
+  (void)conv_img_2_flt_ret(fip, m_shift, r_scale, data, num_pix);
+}
+
 void variance(QuantVals *qv, QTreeEntry q_tree[], int /*q_treelen*/, const float *fip,
               int width, int /*height*/) {
   float first4 = 0.0f;

@@ -1,5 +1,6 @@
 #include "wsq/tables.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -207,6 +208,14 @@ int putc_huffman_table(uint16_t marker, uint8_t table_id, const uint8_t *huffbit
   if ((ret = putc_byte(table_id, odata, oalloc, olen))) return ret;
   if ((ret = putc_bytes(huffbits, MAX_HUFFBITS, odata, oalloc, olen))) return ret;
   return putc_bytes(huffvalues, table_len - 3 - MAX_HUFFBITS, odata, oalloc, olen);
+}
+
+int image_size(int block_length, const short counts1[], const short counts2[]) {
+  long long size = static_cast<long long>(block_length) + 492 + 19 + 20;
+  for (int i = 1; i < MAX_HUFFBITS; ++i) size += counts1[i] + counts2[i];
+  if (size > INT_MAX) return INT_MAX;
+  if (size < INT_MIN) return INT_MIN;
+  return static_cast<int>(size);
 }
 
 int putc_frame_header_wsq(int width, int height, float m_shift, float r_scale, uint8_t *odata,
