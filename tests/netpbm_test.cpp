@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <string>
 #include <tuple>
-#include <utility>
 
 #include "support/test_support.h"
 #include "tessaly.h"
@@ -134,20 +133,7 @@ TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndHostileBytes) {
   unsigned char *kept = out;
   EXPECT_EQ(PPM_decode_stream(ok, 13, &out, &w, &h), -1);
   EXPECT_EQ(out, kept);
-  std::free(std::exchange(out, nullptr));
-  // No place for the image, width or height: a stream each decoder reads is
-  // refused.
-  const std::string one[3] = {"P4\n1 1\n\x80", "P5\n1 1\n255\nx", "P6\n1 1\n255\nxyz"};
-  for (int k = 0; k < 3; ++k) {
-    SCOPED_TRACE(k);
-    const auto *p = reinterpret_cast<const unsigned char *>(one[k].data());
-    const int n = static_cast<int>(one[k].size());
-    EXPECT_EQ(kDecoders[k](p, n, nullptr, &w, &h), -1);
-    EXPECT_EQ(kDecoders[k](p, n, &out, nullptr, &h), -1);
-    EXPECT_EQ(kDecoders[k](p, n, &out, &w, nullptr), -1);
-    ASSERT_EQ(kDecoders[k](p, n, &out, &w, &h), 0);
-    std::free(std::exchange(out, nullptr));
-  }
+  std::free(out);
 
   // Hostile bytes: every truncation and random corruption ends cleanly.
   const Bytes planar = tsltest::RidgeImage(13, 3 * 5, 11);
