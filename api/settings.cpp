@@ -17,14 +17,17 @@ constexpr uint32_t kTiffPackBits = 9;
 }  // namespace
 
 void StoreComment(const char *text) {
+  // Copied before the stored text is released: text may be that very text
+  // (ReadWSQ_comment hands it out) or a part of it.
+  char *copy = nullptr;
+  if (text) {
+    size_t n = std::strlen(text) + 1;
+    copy = static_cast<char *>(std::malloc(n));
+    // On allocation failure nothing is stored: a later save writes an empty
+    // comment, which is what a null comment means there.
+    if (copy) std::memcpy(copy, text, n);
+  }
   std::free(g_settings.comment_text);
-  g_settings.comment_text = nullptr;
-  if (!text) return;
-  size_t n = std::strlen(text) + 1;
-  char *copy = static_cast<char *>(std::malloc(n));
-  // On allocation failure nothing is stored: a later save writes an empty
-  // comment, which is what a null comment means there.
-  if (copy) std::memcpy(copy, text, n);
   g_settings.comment_text = copy;
 }
 

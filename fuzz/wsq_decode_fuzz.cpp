@@ -9,7 +9,7 @@
 #include "wsq_frame_guard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (size > INT_MAX || FrameTooLarge(data, size)) return 0;
+  if (size > INT_MAX || DecodeTooLarge(data, size)) return 0;
   unsigned char *image = nullptr;
   int width = 0, height = 0, ppi = 0;
   char *comment = nullptr;

@@ -14,6 +14,9 @@
  *    buffers) without locks: call it from one thread at a time.
  *  - Grey images are width x height bytes, row-major, top row first.
  *    Planar RGB images are three such planes, R then G then B.
+ *  - A NULL pointer argument is refused with the function's failure code and
+ *    nothing is written, except for the arguments a function says "may be
+ *    NULL": those are optional and skipped when NULL.
  */
 #ifndef TESSALY_H
 #define TESSALY_H
@@ -31,12 +34,14 @@ extern "C" {
 /* ---- WSQ streams -------------------------------------------------------- */
 
 /* Compresses a grey image (sides 65 to 65535) at bitrate bits per pixel; returns 1 with
- * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code. */
+ * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code (-17
+ * for NULL data, odata or olen). comment_text may be NULL. */
 TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
                                   double bitrate, int ppi, const char *comment_text,
                                   unsigned char **odata, int *olen);
 /* Decodes a WSQ stream; returns 1 with *odata a malloc'ed grey image (caller frees), or a
  * negative code with *odata NULL. A found comment replaces (frees) a non-null *comment.
+ * ppi and comment may be NULL; NULL odata, width or height gives -17.
  * -23: the coded data ends before it supplies every coefficient that its frame header and
  * quantization table call for (refused before memory of the frame's size is taken). */
 TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
@@ -50,7 +55,8 @@ TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
  * freed and replaced by a new malloc'ed text (the caller frees it); without
  * one *comment keeps what was passed. Returns 1, or a negative code (-40
  * when the stream ends before its frame header; the outputs are then left
- * untouched).
+ * untouched). ppi and comment may be NULL; NULL width or height gives -17
+ * and writes nothing.
  */
 TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length,
                                        int *width, int *height, int *ppi,
@@ -140,7 +146,8 @@ TESSALY_API int JPEG2000_encode_stream(const unsigned char *planar, int width, i
                                        const char *format);
 /* "jp2"/"jpc" stream to a new malloc'ed planar RGB buffer; a buffer already
  * held in *output is freed on success. 0 done, -1 on any failure (width and
- * height may be set; *output untouched). */
+ * height may be set; *output untouched). A stream that does not carry every
+ * tile its header declares is refused before width and height are set. */
 TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
                                        unsigned char **output, int *width, int *height,
                                        const char *format);

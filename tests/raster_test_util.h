@@ -113,7 +113,8 @@ void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
   for (const ToolCase &c : cases)
     for (uint32_t w : {1u, 19u}) {
       SCOPED_TRACE(c.command + " width " + std::to_string(w));
-      if (!NeedTool(c.command.substr(0, c.command.find(' ')))) GTEST_SKIP() << "tool missing";
+      const std::string prog = c.command.substr(0, c.command.find(' '));
+      if (!(prog == kPython ? NeedPillow() : NeedTool(prog))) GTEST_SKIP() << prog << " missing";
       // Runs of 8 in the first half, so both packet kinds occur; noise after.
       const uint32_t h = 6, n = c.colours ? c.colours : 256;
       Rng rng(c.bpp + w);
@@ -184,7 +185,7 @@ template <typename Write, typename Read>
 void ExpectWrittenFilesReadAlike(Write write, Read read, const std::string &ext,
                                  const std::string &decoder, std::initializer_list<unsigned> depths,
                                  bool alpha, unsigned pillow_skip = 0, unsigned netpbm_skip = 0) {
-  if (!NeedTool(kPython) || !NeedTool(decoder)) GTEST_SKIP() << decoder << " or Pillow missing";
+  if (!NeedPillow() || !NeedTool(decoder)) GTEST_SKIP() << decoder << " or Pillow missing";
   TempDir dir;
   const std::string path = dir.File("o." + ext), pnm = dir.File("o.pnm");
   for (unsigned bpp : depths)

@@ -329,6 +329,9 @@ TEST(WsqTables, FrameAndBlockHeaders) {
   o.len = 0;
   EXPECT_EQ(putc_frame_header_wsq(10, 10, 70000.0f, 1.0f, o.buf.data(), o.alloc, &o.len), -84);
   EXPECT_EQ(putc_frame_header_wsq(10, 10, 1.0f, INFINITY, o.buf.data(), o.alloc, &o.len), -85);
+  // Negative values cannot be stored either: never written as 0.
+  EXPECT_EQ(putc_frame_header_wsq(10, 10, -0.5f, 1.0f, o.buf.data(), o.alloc, &o.len), -84);
+  EXPECT_EQ(putc_frame_header_wsq(10, 10, 1.0f, -INFINITY, o.buf.data(), o.alloc, &o.len), -85);
   EXPECT_EQ(o.len, 0);
 
   uint8_t id = 0;
@@ -443,6 +446,24 @@ TEST_F(FastHeaderTest, PassesOverARefusedTable) {
   std::free(comment);
   EXPECT_EQ(w, 300);
   EXPECT_EQ(h, 200);
+}
+
+// Pixels per inch and the comment are optional outputs; width and height
+// are not: without either the call is refused and writes nothing.
+TEST_F(FastHeaderTest, NullOutputs) {
+  const Bytes s = HeaderStream(300, 200, {"c"});
+  const int n = static_cast<int>(s.size());
+  int w = 11, h = 22, ppi = 33;
+  char *comment = nullptr;
+  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, &w, &h, nullptr, nullptr), 1);
+  EXPECT_EQ(w, 300);
+  w = 11, h = 22;
+  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, nullptr, &h, &ppi, &comment), -17);
+  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, &w, nullptr, &ppi, &comment), -17);
+  EXPECT_EQ(w, 11);
+  EXPECT_EQ(h, 22);
+  EXPECT_EQ(ppi, 33);
+  EXPECT_EQ(comment, nullptr);
 }
 
 TEST_F(FastHeaderTest, ShortStreamsLeaveOutputsAlone) {

@@ -222,6 +222,22 @@ uint8_t ReferenceByte(float f, float r_scale, float m_shift) {
 
 // Random values, then edge values repeated past the last 16-value block, so
 // both the vector and the scalar paths see them.
+// The conversion without a result gives the floats, shift and scale of the
+// one with, bit for bit.
+TEST(WsqPixels, ConversionWithoutResultMatches) {
+  for (const tsltest::Bytes &px : {tsltest::RidgeImage(97, 65), tsltest::Bytes(331, 131),
+                                   tsltest::Bytes(500, 0), tsltest::Bytes(500, 255)}) {
+    const int n = static_cast<int>(px.size());
+    std::vector<float> a(px.size()), b(px.size(), -1.0f);
+    float shift[2] = {-1.0f, -1.0f}, scale[2] = {-1.0f, -1.0f};
+    ASSERT_EQ(tsl::conv_img_2_flt_ret(a.data(), &shift[0], &scale[0], px.data(), n), 0);
+    tsl::conv_img_2_flt(b.data(), &shift[1], &scale[1], px.data(), n);
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(&shift[0], &shift[1], sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(&scale[0], &scale[1], sizeof(float)), 0);
+  }
+}
+
 TEST(WsqPixels, BackToBytesMatchesTheDoubleFormAndClamps) {
   std::vector<float> img = Random(4096, 3);
   for (int k = 0; k < 4; ++k)

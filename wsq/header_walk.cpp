@@ -34,7 +34,11 @@ int ReadTableOrSofMarker(uint16_t *omarker, const uint8_t **cbufptr, const uint8
 // buffer), so one damaged table cannot derail the walk.
 void PassSegment(uint16_t marker, const uint8_t **cbufptr, const uint8_t *ebufptr) {
   const uint8_t *start = *cbufptr;
-  if (getc_table_wsq(marker, nullptr, nullptr, nullptr, cbufptr, ebufptr) == 0) return;
+  // A comment is stepped over rather than copied out and dropped.
+  const int ret = marker == COM_WSQ
+                      ? getc_skip_marker_segment(marker, cbufptr, ebufptr)
+                      : getc_table_wsq(marker, nullptr, nullptr, nullptr, cbufptr, ebufptr);
+  if (ret == 0) return;
   uint16_t length = 0;
   const uint8_t *p = start;
   if (getc_ushort(&length, &p, ebufptr)) return;

@@ -8,11 +8,12 @@
 
 namespace tsl {
 
-// Width and height from the frame header, without decoding. The segments
-// before it are read by the decoder's own readers, storing nothing: a
-// segment a reader refuses is passed over (at the end its length declares,
-// never beyond the buffer) and the walk goes on, as it does after a value
-// that is no table, comment or frame marker (two bytes on, no message).
+// Width and height from the frame header, without decoding. The tables
+// before it are read by the decoder's own readers, storing nothing, and
+// comments are stepped over; a segment refused is passed over (at the end
+// its length declares, never beyond the buffer) and the walk goes on, as it
+// does after a value that is no table, comment or frame marker (two bytes
+// on, no message).
 // Returns 0, -40 when the stream ends before its frame header, or the frame
 // header reader's code; the outputs are written only on success.
 // Of the codec's state it changes frm_header_wsq alone: the frame header is

@@ -131,6 +131,7 @@ struct Lookahead {
   uint32_t acc;
   int nbits;
   int fetched;
+  unsigned stuffed;       // bit j set: fetched byte j was an 0xFF (read with its 0x00)
   const uint8_t *end[2];  // cursor after each fetched byte
   uint8_t byte[2];
 };
@@ -139,7 +140,9 @@ inline void Gather(Lookahead *la, const uint8_t *p, const uint8_t *ebufptr, int 
   la->acc = wsq_bit_reader.code;
   la->nbits = bit_count;
   la->fetched = 0;
-  while (la->nbits < 16) {
+  la->stuffed = 0;
+  // The current byte holds at most 8 bits, so two more bytes always reach 16.
+  while (la->nbits < 16 && la->fetched < 2) {
     if (p >= ebufptr) break;
     uint8_t b = *p;
     if (b == 0xFF) {
@@ -150,6 +153,7 @@ inline void Gather(Lookahead *la, const uint8_t *p, const uint8_t *ebufptr, int 
     }
     la->acc = (la->acc << 8) | b;
     la->nbits += 8;
+    la->stuffed |= static_cast<unsigned>(b == 0xFF) << la->fetched;
     la->byte[la->fetched] = b;
     la->end[la->fetched] = p;
     la->fetched++;
@@ -174,8 +178,7 @@ inline void Consume(const Lookahead &la, int len, const uint8_t **cbufptr, int *
   *bit_count = *bit_count + 8 * k - len;
   wsq_bit_reader.code = la.byte[k - 1] & bit_mask[*bit_count];
   *cbufptr = la.end[k - 1];
-  for (int i = 0; i < k; i++)
-    if (la.byte[i] == 0xFF) wsq_bit_reader.code2 = 0x00;
+  if (la.stuffed & ((1u << k) - 1)) wsq_bit_reader.code2 = 0x00;
 }
 
 // One symbol as decode_data_mem reads it; false, with nothing consumed, when

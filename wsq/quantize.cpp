@@ -51,13 +51,18 @@ float window_variance(const float *fip, int width, int x, int y, int w, int h) {
                             (n - 1.0));
 }
 
-float windowed(const float *fip, int width, const QTreeEntry &q) {
-  return window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32,
-                         (3 * q.lenx) / 4, (7 * q.leny) / 16);
-}
-
 float whole(const float *fip, int width, const QTreeEntry &q) {
   return window_variance(fip, width, q.x, q.y, q.lenx, q.leny);
+}
+
+// The central window of a subband. The coarsest subbands of images with a
+// side below 81 have windows of fewer than two samples, whose variance is
+// not a number; those subbands would be dropped from the stream, so their
+// whole rectangle stands in.
+float windowed(const float *fip, int width, const QTreeEntry &q) {
+  const int w = (3 * q.lenx) / 4, h = (7 * q.leny) / 16;
+  if (w <= 0 || h <= 0 || w * h < 2) return whole(fip, width, q);
+  return window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32, w, h);
 }
 
 }  // namespace
@@ -93,6 +98,11 @@ int conv_img_2_flt_ret(float *fip, float *m_shift, float *r_scale, const uint8_t
   *m_shift = shift;
   *r_scale = scale;
   return 0;
+}
+
+void conv_img_2_flt(float *fip, float *m_shift, float *r_scale, const uint8_t *data,
+                    int num_pix) {
+  (void)conv_img_2_flt_ret(fip, m_shift, r_scale, data, num_pix);
 }
 
 void variance(QuantVals *qv, QTreeEntry q_tree[], int /*q_treelen*/, const float *fip,

@@ -13,6 +13,10 @@ namespace tsl {
 // 8-bit pixels to floats centred on their mean and scaled into about +-128.
 int conv_img_2_flt_ret(float *fip, float *m_shift, float *r_scale, const uint8_t *data,
                        int num_pix);
+// The same conversion, for callers that take no result (the other's cannot
+// fail). No caller in the library.
+void conv_img_2_flt(float *fip, float *m_shift, float *r_scale, const uint8_t *data,
+                    int num_pix);
 void variance(QuantVals *quant_vals, QTreeEntry q_tree[], int q_treelen, const float *fip,
               int width, int height);
 // *osip: new malloc'ed array of width x height values, *ocmp_siz of them used.

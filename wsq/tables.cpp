@@ -1,5 +1,6 @@
 #include "wsq/tables.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -209,19 +210,27 @@ int putc_huffman_table(uint16_t marker, uint8_t table_id, const uint8_t *huffbit
   return putc_bytes(huffvalues, table_len - 3 - MAX_HUFFBITS, odata, oalloc, olen);
 }
 
+int image_size(int block_length, const short counts1[], const short counts2[]) {
+  long long size = static_cast<long long>(block_length) + 492 + 19 + 20;
+  for (int i = 1; i < MAX_HUFFBITS; ++i) size += counts1[i] + counts2[i];
+  if (size > INT_MAX) return INT_MAX;
+  if (size < INT_MIN) return INT_MIN;
+  return static_cast<int>(size);
+}
+
 int putc_frame_header_wsq(int width, int height, float m_shift, float r_scale, uint8_t *odata,
                           int oalloc, int *olen) {
   uint8_t ms_scale, rs_scale;
   uint16_t ms_value, rs_value;
-  // The fields hold at most 65535 x 10^-scale; larger values would need a
-  // negative scale.
-  if (!ScaleU16(m_shift, &ms_scale, &ms_value)) {
-    fprintf(stderr, "ERROR : putc_frame_header_wsq : m_shift to high at %s\n",
+  // The fields hold 0 to 65535 x 10^-scale: larger values would need a
+  // negative scale, and a negative one would be written as 0.
+  if (m_shift < 0.0f || !ScaleU16(m_shift, &ms_scale, &ms_value)) {
+    fprintf(stderr, "ERROR : putc_frame_header_wsq : m_shift out of range at %s\n",
             FormatFixed(m_shift).c_str());
     return -84;
   }
-  if (!ScaleU16(r_scale, &rs_scale, &rs_value)) {
-    fprintf(stderr, "ERROR : putc_frame_header_wsq : r_scale to high at %s\n",
+  if (r_scale < 0.0f || !ScaleU16(r_scale, &rs_scale, &rs_value)) {
+    fprintf(stderr, "ERROR : putc_frame_header_wsq : r_scale out of range at %s\n",
             FormatFixed(r_scale).c_str());
     return -85;
   }

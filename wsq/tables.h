@@ -19,6 +19,11 @@ int putc_transform_table(const float *lofilt, int losz, const float *hifilt, int
 int putc_quantization_table(const QuantVals *quant_vals, uint8_t *odata, int oalloc, int *olen);
 int putc_huffman_table(uint16_t marker, uint8_t table_id, const uint8_t *huffbits,
                        const uint8_t *huffvalues, uint8_t *odata, int oalloc, int *olen);
+// An estimate of a stream's size from the bytes of its coded blocks and the
+// length counts of its two Huffman tables: block_length + 492 + counts1[1]
+// .. counts1[15] + 19 + counts2[1] .. counts2[15] + 20 (held within int). No
+// caller in the library.
+int image_size(int block_length, const short counts1[], const short counts2[]);
 int putc_frame_header_wsq(int width, int height, float m_shift, float r_scale, uint8_t *odata,
                           int oalloc, int *olen);
 int putc_block_header(int table, uint8_t *odata, int oalloc, int *olen);

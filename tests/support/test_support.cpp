@@ -71,11 +71,24 @@ bool HaveTool(const std::string &program) {
   return Run("command -v '" + program + "' >/dev/null 2>&1") == 0;
 }
 
+namespace {
+// Under CI=true the set-up command has installed everything: what is
+// missing there is a failure, not a reason to skip.
+bool InCi() {
+  const char *ci = std::getenv("CI");
+  return ci && std::strcmp(ci, "true") == 0;
+}
+}  // namespace
+
 bool NeedTool(const std::string &program) {
   if (HaveTool(program)) return true;
-  const char *ci = std::getenv("CI");
-  if (ci && std::strcmp(ci, "true") == 0)
-    ADD_FAILURE() << program << " is not installed; the set-up command installs it";
+  if (InCi()) ADD_FAILURE() << program << " is not installed; the set-up command installs it";
+  return false;
+}
+
+bool NeedPillow() {
+  if (Run(std::string(kPython) + " -c 'import PIL.Image' >/dev/null 2>&1") == 0) return true;
+  if (InCi()) ADD_FAILURE() << kPython << " cannot import Pillow; the set-up command installs it";
   return false;
 }
 
@@ -169,20 +182,20 @@ bool UseCommaDecimalLocale() {
   for (const char *name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"}) {
     if (std::setlocale(LC_NUMERIC, name) && comma()) return true;
   }
-  // Build one: glibc looks in LOCPATH before the system folders.
-  static std::string dir;
-  if (dir.empty()) {
-    const char *base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tessaly-locale-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) return false;
-    dir = buf.data();
-    Run("localedef -i de_DE -f UTF-8 '" + dir + "/de_DE.UTF-8' >/dev/null 2>&1");
+  // Build one: glibc looks in LOCPATH before the system folders. The folder
+  // goes when the process ends.
+  static TempDir dir;
+  static bool built = false;
+  if (!built) {
+    built = true;
+    Run("localedef -i de_DE -f UTF-8 '" + dir.File("de_DE.UTF-8") + "' >/dev/null 2>&1");
   }
-  setenv("LOCPATH", dir.c_str(), 1);
+  setenv("LOCPATH", dir.path().c_str(), 1);
   bool ok = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && comma();
-  if (!ok) std::setlocale(LC_NUMERIC, "C");
+  if (!ok) {
+    std::setlocale(LC_NUMERIC, "C");
+    if (InCi()) ADD_FAILURE() << "no comma-decimal locale: localedef and the locales package are needed";
+  }
   return ok;
 }
 

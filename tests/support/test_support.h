@@ -49,6 +49,13 @@ bool NeedTool(const std::string &program);
 extern const char *const kConvert;  // "convert-im6.q16"
 extern const char *const kPython;   // "/usr/bin/python3"
 
+// As NeedTool, for Pillow: true when kPython imports it.
+bool NeedPillow();
+#define TSL_NEED_PILLOW()                                               \
+  do {                                                                  \
+    if (!::tsltest::NeedPillow()) GTEST_SKIP() << "Pillow missing";    \
+  } while (0)
+
 // Runs a Python snippet with Pillow's interpreter; returns the exit status.
 int RunPython(const std::string &script, std::string *out = nullptr);
 
@@ -84,8 +91,9 @@ bool ReadPnm(const std::string &path, int *width, int *height, int *channels, By
 
 // Switches LC_NUMERIC (and LC_ALL's numeric part) of this process to a
 // locale whose decimal separator is a comma, compiling one with localedef
-// into a scratch folder when the system has none. Returns false when no
-// such locale can be had (the caller skips). RestoreCLocale undoes it.
+// into a scratch folder (removed at exit) when the system has none. Returns
+// false when no such locale can be had: the caller skips, and under CI=true
+// the test fails. RestoreCLocale undoes it.
 bool UseCommaDecimalLocale();
 void RestoreCLocale();
 
