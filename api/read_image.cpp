@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "api/image_file.h"
+#include "api/planar.h"
 #include "api/settings.h"
 #include "api/whole_file.h"
 #include "common/checked.h"
@@ -134,15 +135,18 @@ int ReadType8(const char *name, const Outputs &out) {
   return out.Done(g_read_results.type8_decoded_data_color, w, h);
 }
 
-// Rows of `step`-byte blue, green, red pixels, bottom row first, into the
-// planes, top row first.
-template <unsigned step>
+// The record's rows (bottom row first) into the planes (top row first).
+// 32-bit pixels (alpha, or a transparent palette index) lose the alpha.
 void RecordToPlanes(const RasterImage &image, unsigned char *planes, size_t n) {
   const size_t w = image.width;
   for (uint32_t y = 0; y < image.height; ++y) {
     const uint8_t *src = RasterRow(image, image.height - 1 - y);
     unsigned char *r = planes + y * w, *g = r + n, *b = g + n;
-    for (size_t x = 0; x < w; ++x, src += step) {
+    if (image.bits_per_pixel == 24) {
+      SplitBgrRow(src, w, r, g, b);
+      continue;
+    }
+    for (size_t x = 0; x < w; ++x, src += 4) {
       b[x] = src[0];
       g[x] = src[1];
       r[x] = src[2];
@@ -191,11 +195,7 @@ int ReadRaster(const char *name, bool tiff, const Outputs &out) {
   size_t n;
   const int planes_code = NewPlanes(w, h, &g_read_results.raster_decoded_data, &n);
   if (planes_code) return out.Refuse(planes_code);
-  // 32-bit pictures (alpha, or a transparent palette index) lose the alpha.
-  if (rgb->bits_per_pixel == 32)
-    RecordToPlanes<4>(*rgb, g_read_results.raster_decoded_data, n);
-  else
-    RecordToPlanes<3>(*rgb, g_read_results.raster_decoded_data, n);
+  RecordToPlanes(*rgb, g_read_results.raster_decoded_data, n);
   return out.Done(g_read_results.raster_decoded_data, w, h);
 }
 

@@ -8,6 +8,7 @@
 
 #include "api/image_file.h"
 #include "api/netpbm.h"
+#include "api/planar.h"
 #include "api/settings.h"
 #include "api/whole_file.h"
 #include "common/checked.h"
@@ -66,9 +67,7 @@ int SaveWsq(const std::string &path, int width, int height, const unsigned char 
             size_t n) {
   Buffer grey(static_cast<unsigned char *>(std::malloc(n)));
   if (!grey) return kFileNoMemory;
-  const unsigned char *r = planar, *g = r + n, *b = g + n;
-  for (size_t i = 0; i < n; ++i)
-    grey.get()[i] = static_cast<unsigned char>((r[i] + g[i] + b[i]) / 3);
+  MeanOfPlanes(planar, planar + n, planar + 2 * n, n, grey.get());
   // An empty comment is stored, and written, when none is.
   if (!g_settings.comment_text) StoreComment("");
   unsigned char *stream = nullptr;
@@ -115,12 +114,8 @@ int SaveRaster(const std::string &path, int format, int width, int height,
   const size_t w = image.width;
   for (uint32_t y = 0; y < image.height; ++y) {
     uint8_t *dst = RasterRow(image, image.height - 1 - y);
-    const unsigned char *r = planar + y * w, *g = r + n, *b = g + n;
-    for (size_t x = 0; x < w; ++x, dst += 3) {
-      dst[0] = b[x];
-      dst[1] = g[x];
-      dst[2] = r[x];
-    }
+    const unsigned char *r = planar + y * w;
+    JoinBgrRow(r, r + n, r + 2 * n, w, dst);
   }
   const char *name = path.c_str();
   switch (format) {

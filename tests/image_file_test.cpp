@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "api/image_file.h"
+#include "api/planar.h"
 #include "raster_test_util.h"
 #include "tessaly.h"
 
@@ -105,6 +106,16 @@ TEST(SaveImageToFile, EveryFormatAsOutsideToolsDecodeIt) {
     else EXPECT_GT(Psnr(tool, expect), c.floor);
     EXPECT_EQ(ReadImage(path).rgb, tool) << "read back as the tool decodes it";
   }
+}
+
+// The WSQ save's grey, sixteen pixels at a time and one by one.
+TEST(SaveImageToFile, GreyIsTheTruncatedMeanOfThePlanes) {
+  Rng rng(3);
+  Bytes planes(3 * 35), grey(35);
+  for (uint8_t &v : planes) v = rng.Next() & 1 ? 255 : uint8_t(rng.Next());
+  tsl::MeanOfPlanes(&planes[0], &planes[35], &planes[70], 35, grey.data());
+  for (size_t i = 0; i < 35; ++i)
+    EXPECT_EQ(grey[i], (planes[i] + planes[35 + i] + planes[70 + i]) / 3) << i;
 }
 
 TEST(ReadImageFromFile, FilesOfOutsideToolsAsTheToolsDecodeThem) {
