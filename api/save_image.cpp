@@ -48,16 +48,23 @@ int JpcEncode(const unsigned char *p, int w, int h, unsigned char **o, int *n) {
 
 // Indexed by format code - 1.
 const Format kFormats[] = {
-    {"WSQ", ".wsq", kWsqRoad, nullptr},          {"BMP", ".bmp", kRasterRoad, nullptr},
-    {"TIF", ".tif", kRasterRoad, nullptr},       {"PNG", ".png", kRasterRoad, nullptr},
-    {"JPG", ".jpg", kRasterRoad, nullptr},       {"RGB", ".rgb", kRasterRoad, nullptr},
-    {"TGA", ".tga", kRasterRoad, nullptr},       {"JP2", ".jp2", kStreamRoad, Jp2Encode},
-    {"JPC", ".jpc", kStreamRoad, JpcEncode},     {"PBM", ".pbm", kStreamRoad, PBM_encode_stream},
-    {"PGM", ".pgm", kStreamRoad, PGM_encode_stream}, {"PPM", ".ppm", kStreamRoad, PPM_encode_stream},
+    {"WSQ", ".wsq", kWsqRoad, nullptr},
+    {"BMP", ".bmp", kRasterRoad, nullptr},
+    {"TIF", ".tif", kRasterRoad, nullptr},
+    {"PNG", ".png", kRasterRoad, nullptr},
+    {"JPG", ".jpg", kRasterRoad, nullptr},
+    {"RGB", ".rgb", kRasterRoad, nullptr},
+    {"TGA", ".tga", kRasterRoad, nullptr},
+    {"JP2", ".jp2", kStreamRoad, Jp2Encode},
+    {"JPC", ".jpc", kStreamRoad, JpcEncode},
+    {"PBM", ".pbm", kStreamRoad, PBM_encode_stream},
+    {"PGM", ".pgm", kStreamRoad, PGM_encode_stream},
+    {"PPM", ".ppm", kStreamRoad, PPM_encode_stream},
 };
 constexpr int kFormatCount = sizeof kFormats / sizeof kFormats[0];
 
-// Writes a stream the road's encoder made; the stream is released either way.
+// Writes an encoded stream under the output path: 1, or the whole-file
+// writer's code.
 int WriteStream(const std::string &path, const Buffer &stream, int length) {
   const int code = write_raw_from_memsize(path.c_str(), stream.get(), length);
   return code ? code : 1;

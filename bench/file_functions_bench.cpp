@@ -29,7 +29,8 @@ const std::vector<uint8_t> &Planar() {
     for (size_t c = 0; c < 3; ++c)
       for (size_t i = 0; i < kPixels; ++i) {
         const size_t x = i % kSide, y = i / kSide;
-        p[c * kPixels + i] = static_cast<uint8_t>(((x + y / 2 + 3 * c) / 4 % 5) * 50 + (x * 7 + y) % 9);
+        p[c * kPixels + i] =
+            static_cast<uint8_t>(((x + y / 2 + 3 * c) / 4 % 5) * 50 + (x * 7 + y) % 9);
       }
     return p;
   }();

@@ -248,9 +248,10 @@ TEST(TiffSettings, ReadOptionsGoToTheNextSaveOnlyAfterAWholeRead) {
                     g4 = dir.File("g4.tif"), out = dir.File("out.tif");
   WriteTIFFcompression(0);
   ASSERT_EQ(SaveImageToFile(base.c_str(), 3, W, H, planar.data()), 1);
-  ASSERT_EQ(tsltest::Run("tiffcp -c packbits " + Quote(base) + " " + Quote(packed) + " && tiffset -s 274 4 " +
-                Quote(packed) + " && " + kConvert + " " + Quote(base) +
-                " -monochrome -compress group4 " + Quote(g4)), 0);
+  ASSERT_EQ(tsltest::Run("tiffcp -c packbits " + Quote(base) + " " + Quote(packed) +
+                         " && tiffset -s 274 4 " + Quote(packed) + " && " + kConvert + " " +
+                         Quote(base) + " -monochrome -compress group4 " + Quote(g4)),
+            0);
   ASSERT_EQ(ReadImage(packed).code, 1);
   EXPECT_EQ(ReadTIFFcompression(), 2);
   ASSERT_EQ(SaveImageToFile(out.c_str(), 3, W, H, planar.data()), 1);
