@@ -8,9 +8,11 @@
 namespace tsl {
 
 Settings g_settings;
+ReadResults g_read_results;
 
 namespace {
-// libtiff's codes for the compressions the small numbering maps to.
+// The raster layer's compression codes (image/tiff.h) the small numbering
+// maps to.
 constexpr uint32_t kTiffNone = 0;
 constexpr uint32_t kTiffDeflate = 13;
 constexpr uint32_t kTiffPackBits = 9;

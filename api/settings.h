@@ -14,7 +14,7 @@ struct Settings {
   int wsq_depth = 8;
   int wsqencoder = 0;
   int wsqsoftware = 0;
-  uint32_t compression = 0;  // libtiff compression code
+  uint32_t compression = 0;  // a TIFFCompressionCode (image/tiff.h)
   uint16_t predictor = 2;
   uint32_t photometric = 0;
   uint32_t orientation = 0;
@@ -28,6 +28,22 @@ struct Settings {
 
 // The one instance, zero-cost static data initialised at load.
 extern Settings g_settings;
+
+// ReadImageFromFile's results, one planar buffer per reading path
+// (malloc'ed, the library's): each stays valid until a later read through
+// the same path replaces it. The TIFF path and every format of the raster
+// layer share one.
+struct ReadResults {
+  unsigned char *wsq_decoded_data_color = nullptr;
+  unsigned char *jp2_decoded_data = nullptr;
+  unsigned char *jpc_decoded_data = nullptr;
+  unsigned char *pbm_decoded_data = nullptr;
+  unsigned char *pgm_decoded_data = nullptr;
+  unsigned char *ppm_decoded_data = nullptr;
+  unsigned char *type8_decoded_data_color = nullptr;
+  unsigned char *raster_decoded_data = nullptr;
+};
+extern ReadResults g_read_results;
 
 // Replaces the stored comment with a copy of text (null clears it).
 void StoreComment(const char *text);

@@ -676,6 +676,10 @@ RasterError ReadTIFFMemory(const uint8_t *data, size_t size, RasterImage *image,
   });
 }
 
+bool TIFFCanWrite(uint32_t compression, unsigned bits_per_sample) {
+  return CompressionTag(compression, bits_per_sample) != 0;
+}
+
 RasterError WriteTIFF(const char *filename, RasterImage image, const TIFFOptions *options) {
   return WriteRasterFile(filename, image,
                          [options](const RasterImage &img, const char *, EncodedFile *out) {

@@ -69,6 +69,9 @@ RasterError ReadTIFFMemory(const uint8_t *data, size_t size, RasterImage *image,
 // `options` may be null: no compression, top-left orientation. The file is
 // created only once the whole encoding has succeeded.
 RasterError WriteTIFF(const char *filename, RasterImage image, const TIFFOptions *options);
+// Whether WriteTIFF can store samples of `bits_per_sample` bits (8 for
+// 24- and 32-bit pictures) with `compression`, a TIFFCompressionCode.
+bool TIFFCanWrite(uint32_t compression, unsigned bits_per_sample);
 
 }  // namespace tsl
 

@@ -164,6 +164,58 @@ TESSALY_API int PGM_decode_stream(const unsigned char *data, int length,
 TESSALY_API int PPM_decode_stream(const unsigned char *data, int length,
                                   unsigned char **output, int *width, int *height);
 
+/* ---- Image files -------------------------------------------------------- */
+/* The format is chosen by the name's extension: the first three characters
+ * after its last '.' (a '.' in a directory counts), upper-cased, so ".tiff"
+ * is TIF and ".jpeg" JPE. Codes shared by both functions:
+ *  -2, -3, -4  the file cannot be opened / positioned or memory is short /
+ *              read whole (read); opened / written whole (save)
+ *  -112  width or height not positive, or 3 x width x height above INT_MAX
+ *        (the arguments of a save, a decoded picture, the stored Type-8 sizes)
+ *  -113  memory for the planes or a work buffer is short
+ *  -114  a NULL argument (none is optional), or a save path longer than
+ *        4095 characters with its extension */
+
+/* Reads WSQ, JP2, JPC, PBM, PGM, PPM, BIN (raw Type-8 data with the sizes and
+ * compression of WriteType8CompressionWidthHeight), TIF, BMP, PNG, JPG, TGA,
+ * RGB (SGI), GIF, PSD, IFF, PCX and CEL (also FLI/FLC content) files into
+ * planar RGB; grey pictures fill all three planes, alpha is dropped. Returns
+ * 1 with *width, *height and *data set. *data stays the library's: one buffer
+ * per kind of file (WSQ; JP2; JPC; PBM; PGM; PPM; BIN; all others together),
+ * valid until a later call reads the same kind; never free it. A WSQ read
+ * stores the file's last comment before its first block (kept when it has
+ * none) and its NISTCOM PPI (-1 without one) as the WSQ settings; a TIFF read
+ * stores its compression, photometric interpretation, orientation and
+ * predictor for the next TIFF save (orientation included). On failure
+ * *width = *height = 0 and *data = NULL, except where noted:
+ *   8     the name holds no '.' (outputs untouched)
+ *   -2..-4, -112..-114  as above
+ *   -1    the JPEG 2000 or PBM/PGM/PPM decoder refused the file
+ *   WSQ decoder codes; a misplaced first marker's code (outputs untouched)
+ *   -110  the raster reader refused the file, or no reader takes its
+ *         extension
+ *   -115  BIN: the stored compression is not 0 or 1, or the data does not
+ *         decode at the stored sizes */
+TESSALY_API int ReadImageFromFile(const char *filename, int *width, int *height,
+                                  unsigned char **data);
+
+/* Saves planar RGB (3 x width x height bytes, only read) as format 1 WSQ,
+ * 2 BMP, 3 TIFF, 4 PNG, 5 JPEG (quality 100), 6 SGI RGB, 7 TGA, 8 JP2, 9 JPC,
+ * 10 PBM, 11 PGM or 12 PPM; ".wsq", ".bmp", ".tif", ".png", ".jpg", ".rgb",
+ * ".tga", ".jp2", ".jpc", ".pbm", ".pgm" or ".ppm" is appended unless the
+ * name's extension already names the format. WSQ, PBM and PGM store the
+ * truncated mean of the planes; WSQ uses the WSQ settings (storing an empty
+ * comment when none is stored), TIFF the stored TIFF options (a stored
+ * compression that cannot code 8-bit samples is replaced by none for the
+ * save). Returns 1 when written, or:
+ *   0     format outside 1..12 (nothing written)
+ *   -2, -3, -112..-114  as above
+ *   a negative code of the WSQ or JPEG 2000 encoder (nothing written)
+ *   -111  the raster writer failed (formats 2 to 7; a picture it cannot
+ *         encode creates no file) */
+TESSALY_API int SaveImageToFile(const char *filename, int format, int width, int height,
+                                const unsigned char *planar);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,5 +1,6 @@
 /* Compiled as strict C99: the public header must be usable from C. This is
- * the README's example, plus checks of what it prints. */
+ * the README's example, plus checks of what it prints and of the files it
+ * writes in the working folder. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,5 +32,18 @@ int main(void) {
 
   WriteWSQ_comment("from C");
   if (strcmp(ReadWSQ_comment(), "from C") != 0) return 4;
+
+  static unsigned char planar[3 * W * H];
+  for (int p = 0; p < 3; ++p) memcpy(planar + p * W * H, grey, W * H);
+  unsigned char *read = NULL, *png = NULL;
+  if (SaveImageToFile("print.wsq", 1, W, H, planar) != 1) return 5;
+  if (ReadImageFromFile("print.wsq", &width, &height, &read) != 1) return 6;
+  if (SaveImageToFile("print.png", 4, width, height, read) != 1) return 7;
+  /* The WSQ result stays valid across a PNG read. */
+  if (ReadImageFromFile("print.png", &width, &height, &png) != 1 || width != W || height != H ||
+      memcmp(png, read, 3 * W * H) != 0)
+    return 8;
+  remove("print.wsq");
+  remove("print.png");
   return 0;
 }

@@ -10,4 +10,5 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 libdir=$(ls -d "$prefix"/lib*/pkgconfig | head -n 1)
 export PKG_CONFIG_PATH="$libdir"
 cc -std=c99 -Wall -Werror "$src" $(pkg-config --cflags --libs tessaly) -o "$prefix/check"
-LD_LIBRARY_PATH="$(dirname "$libdir")" "$prefix/check"
+cd "$prefix"  # the program writes its files here
+LD_LIBRARY_PATH="$(dirname "$libdir")" ./check

@@ -1,0 +1,332 @@
+// ReadImageFromFile and SaveImageToFile: every format through the interface,
+// judged by outside software, with the settings they change and their codes.
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
+
+#include "api/image_file.h"
+#include "api/planar.h"
+#include "raster_test_util.h"
+#include "tessaly.h"
+
+using namespace tsltest;
+
+namespace {
+
+constexpr int W = 97, H = 81;  // odd: padded raster rows; WSQ needs 65 or more
+
+Bytes ToPlanar(const Bytes &rgb) {
+  const size_t n = rgb.size() / 3;
+  Bytes planar(rgb.size());
+  for (size_t i = 0; i < rgb.size(); ++i) planar[i % 3 * n + i / 3] = rgb[i];
+  return planar;
+}
+
+struct Got {
+  int code, width = -7, height = -7;
+  unsigned char *data = nullptr;
+  Bytes rgb;  // interleaved
+};
+Got ReadImage(const std::string &path) {
+  Got g;
+  g.code = ReadImageFromFile(path.c_str(), &g.width, &g.height, &g.data);
+  const size_t n = g.code == 1 ? size_t(g.width) * g.height : 0;
+  for (size_t i = 0; i < 3 * n; ++i) g.rgb.push_back(g.data[i % 3 * n + i / 3]);
+  return g;
+}
+
+// A netpbm file a tool wrote as interleaved RGB.
+Bytes PnmPixels(const std::string &path) {
+  int w, h, channels;
+  Bytes px;
+  if (!ReadPnm(path, &w, &h, &channels, &px)) return {};
+  return channels == 1 ? GreyToRgb(px) : px;
+}
+
+// Ours, decoded by the WSQ decoder, as interleaved RGB.
+Bytes WsqPixels(const std::string &path) {
+  const Bytes s = ReadFile(path);
+  unsigned char *grey = nullptr;
+  int w, h, p;
+  if (WSQ_decode_stream(s.data(), int(s.size()), &grey, &w, &h, &p, nullptr) != 1) return {};
+  Bytes px(grey, grey + size_t(w) * h);
+  std::free(grey);
+  return GreyToRgb(px);
+}
+
+// A command with %i and %o replaced, its error output dropped.
+std::string Command(std::string c, const std::string &in, const std::string &out) {
+  for (size_t at; (at = c.find("%i")) != std::string::npos;) c.replace(at, 2, Quote(in));
+  for (size_t at; (at = c.find("%o")) != std::string::npos;) c.replace(at, 2, Quote(out));
+  return "(" + c + ") 2>/dev/null";
+}
+
+bool NeedTools(std::initializer_list<const char *> tools) {
+  for (const char *t : tools)
+    if (!NeedTool(t)) return false;
+  return true;
+}
+
+TEST(SaveImageToFile, EveryFormatAsOutsideToolsDecodeIt) {
+  if (!NeedTools({kPython, "ppmtoppm", "opj_decompress"})) GTEST_SKIP() << "tools missing";
+  TempDir dir;
+  const Bytes rgb = RidgePicture(W, H, false), planar = ToPlanar(rgb);
+  Bytes grey, bilevel;
+  for (size_t i = 0; i < size_t{W} * H; ++i) {
+    grey.push_back(uint8_t((rgb[3 * i] + rgb[3 * i + 1] + rgb[3 * i + 2]) / 3));
+    bilevel.push_back(grey.back() < 128 ? 0 : 255);
+  }
+  // Format code, name, decoder ("" Pillow), pixels expected, PSNR floor (0:
+  // identical).
+  const struct { int format; const char *name, *decoder; const Bytes &expect; double floor; }
+  cases[] = {
+      {1, "s.wsq", "wsq", grey, 30},     {2, "s.bmp", "", rgb, 0},
+      {3, "s.tif", "", rgb, 0},          {4, "s.png", "", rgb, 0},
+      {5, "s.jpg", "", rgb, 28},         {6, "s.rgb", "", rgb, 0},
+      {7, "s.tga", "", rgb, 0},          {8, "s.jp2", "opj_decompress -i %i -o %o", rgb, 30},
+      {9, "s.jpc", "opj_decompress -i %i -o %o", rgb, 30},
+      {10, "s.pbm", "ppmtoppm < %i > %o", bilevel, 0},
+      {11, "s.pgm", "ppmtoppm < %i > %o", grey, 0}, {12, "s.ppm", "ppmtoppm < %i > %o", rgb, 0},
+  };
+  const std::string pnm = dir.File("tool.ppm");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(c.name), decoder = c.decoder;
+    ASSERT_EQ(SaveImageToFile(path.c_str(), c.format, W, H, planar.data()), 1);
+    Bytes tool;
+    if (decoder == "wsq") tool = WsqPixels(path);
+    else if (decoder.empty()) tool = PillowPixels(path);
+    else if (tsltest::Run(Command(decoder, path, pnm)) == 0) tool = PnmPixels(pnm);
+    const Bytes expect = c.expect.size() == rgb.size() ? c.expect : GreyToRgb(c.expect);
+    ASSERT_EQ(tool.size(), expect.size()) << "the tool cannot read it";
+    if (c.floor == 0) EXPECT_EQ(tool, expect);
+    else EXPECT_GT(Psnr(tool, expect), c.floor);
+    EXPECT_EQ(ReadImage(path).rgb, tool) << "read back as the tool decodes it";
+  }
+}
+
+// The WSQ save's grey, sixteen pixels at a time and one by one.
+TEST(SaveImageToFile, GreyIsTheTruncatedMeanOfThePlanes) {
+  Rng rng(3);
+  Bytes planes(3 * 35), grey(35);
+  for (uint8_t &v : planes) v = rng.Next() & 1 ? 255 : uint8_t(rng.Next());
+  tsl::MeanOfPlanes(&planes[0], &planes[35], &planes[70], 35, grey.data());
+  for (size_t i = 0; i < 35; ++i)
+    EXPECT_EQ(grey[i], (planes[i] + planes[35 + i] + planes[70 + i]) / 3) << i;
+}
+
+TEST(ReadImageFromFile, FilesOfOutsideToolsAsTheToolsDecodeThem) {
+  if (!NeedTools({kPython, kConvert, "cjpeg", "ppmtotga", "pnmquant", "ppmtoilbm", "ilbmtoppm",
+                  "opj_compress", "opj_decompress", "pgmtopbm"}))
+    GTEST_SKIP() << "tools missing";
+  TempDir dir;
+  const std::string in = dir.File("in.ppm"), ref = dir.File("ref.ppm");
+  WritePpmInterleaved(in, RidgePicture(W, H, false).data(), W, H);
+  const char *source = std::getenv("TESSALY_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  const std::string fli = Quote(std::string(source) + "/fuzz/corpus/cel_read_fuzz/fli_brun64.fli");
+  // Name, command making it from %i, command decoding it to a netpbm %o
+  // ("": Pillow's decode is the reference).
+  const struct { const char *name; std::string make, decode; } cases[] = {
+      {"t.bmp", std::string(kConvert) + " %i %o", ""},
+      {"grey.bmp", Pillow(".convert('L').save(%o)"), ""},
+      {"t.tif", std::string(kConvert) + " %i -compress lzw %o", ""},
+      {"t.png", Pillow(".save(%o)"), ""},
+      {"alpha.png", Pillow(".convert('RGBA').save(%o)"), ""},
+      {"clear.png", Pillow(".convert('P').save(%o, transparency=3)"), ""},
+      {"t.jpg", "cjpeg %i > %o", ""},
+      {"t.tga", "ppmtotga -rgb %i > %o", ""},
+      {"t.rgb", Pillow(".save(%o, 'SGI')"), ""},
+      {"t.gif", std::string(kConvert) + " %i %o", ""},
+      {"t.psd", std::string(kConvert) + " %i %o", ""},
+      {"t.pcx", Pillow(".save(%o)"), ""},
+      {"t.iff", "pnmquant 64 %i | ppmtoilbm -fixplanes 8 > %o", "ilbmtoppm %i > %o"},
+      {"t.cel", "cp " + fli + " %o", ""},
+      {"t.pbm", "ppmtopgm %i | pgmtopbm > %o", ""},
+      {"t.pgm", "ppmtopgm %i > %o", ""},
+      {"t.ppm", "ppmtoppm < %i > %o", ""},
+      {"t.jp2", "opj_compress -i %i -o %o", "opj_decompress -i %i -o %o"},
+      {"t.jpc", "opj_compress -i %i -o %o -r 20", "opj_decompress -i %i -o %o"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(c.name);
+    ASSERT_EQ(tsltest::Run(Command(c.make, in, path)), 0) << c.make;
+    Bytes tool;
+    if (c.decode.empty()) tool = PillowPixels(path);
+    else if (tsltest::Run(Command(c.decode, path, ref)) == 0) tool = PnmPixels(ref);
+    ASSERT_FALSE(tool.empty()) << "the tool cannot read it";
+    EXPECT_EQ(ReadImage(path).rgb, tool);
+  }
+}
+
+// Type-8 data has no outside tool: the library's own data, read as its
+// Type-8 readers read it. (WSQ: see the save sweep.)
+TEST(ReadImageFromFile, Type8DataAsTheType8ReadersReadIt) {
+  TempDir dir;
+  const Bytes grey = RidgeImage(W, H);
+  unsigned char *stream = nullptr;
+  int length = 0;
+  const int w = 16, h = 2;  // the uncompressed reader's whole bytes
+  for (int compression : {0, 1}) {
+    SCOPED_TRACE(compression);
+    const auto make = compression ? CreateNISTType8CompressedBinaryFieldfromImage
+                                  : CreateNISTType8UncompressedBinaryFieldfromImage;
+    stream = nullptr;  // the writers release what it holds
+    ASSERT_EQ(make(grey.data(), w, h, &stream, &length), 1);
+    const Bytes data(stream, stream + length);
+    std::free(stream);
+    WriteFile(dir.File("t.bin"), data);
+    const auto read = compression ? CreateImageFromNISTType8CompressedBinaryField
+                                  : CreateImageFromNISTType8UncompressedBinaryField;
+    const unsigned char *image = read(data.data(), length, w, h);
+    ASSERT_NE(image, nullptr);
+    const Bytes expect = GreyToRgb(Bytes(image, image + w * h));
+    WriteType8CompressionWidthHeight(w, h, compression);
+    EXPECT_EQ(ReadImage(dir.File("t.bin")).rgb, expect);
+  }
+}
+
+// The stream without its comment segments, which follow SOI in ours.
+Bytes WithoutComments(const Bytes &s) {
+  size_t i = 2;
+  while (s[i] == 0xFF && s[i + 1] == 0xA8) i += 2 + (s[i + 2] << 8 | s[i + 3]);
+  Bytes out = s;
+  out.erase(out.begin() + 2, out.begin() + long(i));
+  return out;
+}
+
+TEST(ReadImageFromFile, WsqReadStoresCommentAndPpiAndResultsLastPerPath) {
+  TempDir dir;
+  const Bytes planar = ToPlanar(GreyToRgb(RidgeImage(W, H)));
+  const std::string a = dir.File("a.wsq"), b = dir.File("b.pgm"), c = dir.File("c.WSQ2");
+  WriteWSQ_comment(nullptr);
+  ASSERT_EQ(SaveImageToFile(a.c_str(), 1, W, H, planar.data()), 1);
+  ASSERT_NE(ReadWSQ_comment(), nullptr);
+  EXPECT_STREQ(ReadWSQ_comment(), "") << "a save stores an empty comment when none is";
+  WriteWSQ_comment("abc");
+  WriteWSQ_ppi(333);
+  ASSERT_EQ(SaveImageToFile(c.c_str(), 1, W, H, planar.data()), 1);
+  ASSERT_EQ(SaveImageToFile(b.c_str(), 11, W, H, planar.data()), 1);
+  WriteWSQ_comment("other");
+  WriteWSQ_ppi(1);
+
+  ASSERT_EQ(ReadImage(c).code, 1);
+  EXPECT_STREQ(ReadWSQ_comment(), "abc");
+  EXPECT_EQ(ReadWSQ_ppi(), 333);
+  WriteFile(a, WithoutComments(ReadFile(a)));
+  const Got first = ReadImage(a), pgm = ReadImage(b);
+  EXPECT_EQ(first.code, 1);
+  EXPECT_STREQ(ReadWSQ_comment(), "abc") << "a file without comments keeps the stored one";
+  EXPECT_EQ(ReadWSQ_ppi(), -1) << "no NISTCOM PPI";
+  const Got third = ReadImage(c);
+  EXPECT_EQ(third.code, 1);
+  EXPECT_EQ(Bytes(pgm.data, pgm.data + 3 * W * H), planar) << "the PGM result outlives a WSQ read";
+}
+
+// tiffinfo's line for a tag.
+std::string TiffLine(const std::string &path, const std::string &tag) {
+  std::string info;
+  tsltest::Run("tiffinfo " + Quote(path) + " 2>/dev/null", &info);
+  const size_t at = info.find(tag);
+  return at == std::string::npos ? "" : info.substr(at, info.find('\n', at) - at);
+}
+
+TEST(TiffSettings, ReadOptionsGoToTheNextSaveOnlyAfterAWholeRead) {
+  if (!NeedTools({"tiffcp", "tiffset", "tiffinfo", kConvert})) GTEST_SKIP() << "tools missing";
+  TempDir dir;
+  const Bytes planar = ToPlanar(RidgePicture(W, H, false));
+  const std::string base = dir.File("base.tif"), packed = dir.File("p.tif"),
+                    g4 = dir.File("g4.tif"), out = dir.File("out.tif");
+  WriteTIFFcompression(0);
+  ASSERT_EQ(SaveImageToFile(base.c_str(), 3, W, H, planar.data()), 1);
+  ASSERT_EQ(tsltest::Run("tiffcp -c packbits " + Quote(base) + " " + Quote(packed) +
+                         " && tiffset -s 274 4 " + Quote(packed) + " && " + kConvert + " " +
+                         Quote(base) + " -monochrome -compress group4 " + Quote(g4)),
+            0);
+  ASSERT_EQ(ReadImage(packed).code, 1);
+  EXPECT_EQ(ReadTIFFcompression(), 2);
+  ASSERT_EQ(SaveImageToFile(out.c_str(), 3, W, H, planar.data()), 1);
+  EXPECT_EQ(TiffLine(out, "Compression Scheme"), "Compression Scheme: PackBits");
+  EXPECT_EQ(TiffLine(out, "Orientation"), "Orientation: row 0 bottom, col 0 lhs");
+
+  Bytes cut = ReadFile(packed);
+  cut.resize(cut.size() / 2);
+  WriteFile(dir.File("cut.tif"), cut);
+  EXPECT_EQ(ReadImage(dir.File("cut.tif")).code, tsl::kFileRasterReadFailed);
+  EXPECT_EQ(ReadImage(dir.File("missing.tif")).code, tsl::kFileRasterReadFailed);
+  EXPECT_EQ(ReadTIFFcompression(), 2) << "failed reads keep the stored options";
+
+  ASSERT_EQ(ReadImage(g4).code, 1);
+  EXPECT_EQ(ReadTIFFcompression_internal(), 3);
+  ASSERT_EQ(SaveImageToFile(out.c_str(), 3, W, H, planar.data()), 1) << "Group 4 cannot code RGB";
+  EXPECT_EQ(TiffLine(out, "Compression Scheme"), "Compression Scheme: None");
+  EXPECT_EQ(ReadTIFFcompression_internal(), 3) << "the stored setting stays";
+}
+
+TEST(FileFunctions, NamesGetTheFormatsExtensionUnlessTheyHaveIt) {
+  TempDir dir;
+  const Bytes planar = ToPlanar(GreyToRgb(RidgeImage(W, H)));
+  const struct { int format; const char *name, *stored; } cases[] = {
+      {1, "plain", "plain.wsq"}, {3, "a.tiff", "a.tiff"}, {5, "b.jpeg", "b.jpeg.jpg"},
+      {2, "c.BMP", "c.BMP"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(SaveImageToFile(dir.File(c.name).c_str(), c.format, W, H, planar.data()), 1);
+    EXPECT_EQ(ReadImage(dir.File(c.stored)).code, 1);
+  }
+}
+
+TEST(FileFunctions, RefusalsAndTheirCodes) {
+  TempDir dir;
+  const Bytes planar(3 * 70000, 50);
+  const auto save = [&](const std::string &name, int format, int w, int h) {
+    return SaveImageToFile(dir.File(name).c_str(), format, w, h, planar.data());
+  };
+  Got untouched = ReadImage("no_dot_anywhere");
+  EXPECT_EQ(untouched.code, 8);
+  EXPECT_EQ(untouched.width, -7) << "outputs untouched";
+  for (const char *name : {"m.wsq", "m.pgm", "m.bin"}) {
+    WriteType8CompressionWidthHeight(16, 2, 0);
+    const Got g = ReadImage(dir.File(name));
+    EXPECT_EQ(g.code, -2) << name;
+    EXPECT_EQ(g.width, 0) << name;
+  }
+  ASSERT_EQ(save("x", 2, 5, 5), 1);  // stored as x.bmp
+  WriteFile(dir.File("x.xyz"), ReadFile(dir.File("x.bmp")));
+  for (const char *name : {"m.bmp", "x.xyz"})
+    EXPECT_EQ(ReadImage(dir.File(name)).code, tsl::kFileRasterReadFailed) << name;
+
+  WriteFile(dir.File("empty.pgm"), std::string("P5\n0 0\n255\n"));
+  EXPECT_EQ(ReadImage(dir.File("empty.pgm")).code, tsl::kFileBadSize);
+  WriteFile(dir.File("t.bin"), Bytes(4, 0));
+  for (auto sizes : {std::make_tuple(-16, -2, 0), std::make_tuple(0, 5, 0)}) {
+    WriteType8CompressionWidthHeight(std::get<0>(sizes), std::get<1>(sizes), std::get<2>(sizes));
+    EXPECT_EQ(ReadImage(dir.File("t.bin")).code, tsl::kFileBadSize);
+  }
+  WriteType8CompressionWidthHeight(16, 2, 2);
+  EXPECT_EQ(ReadImage(dir.File("t.bin")).code, tsl::kFileType8Failed) << "compression 2";
+
+  for (int format : {0, 13}) EXPECT_EQ(save("f.wsq", format, 5, 5), 0);
+  EXPECT_FALSE(std::ifstream(dir.File("f.wsq")).good()) << "no file for a bad format code";
+  EXPECT_EQ(save("z.pgm", 11, 0, 5), tsl::kFileBadSize);
+  EXPECT_EQ(save("z.pgm", 11, -1, -3), tsl::kFileBadSize);
+  EXPECT_EQ(save("z.pgm", 11, 30000, 30000), tsl::kFileBadSize) << "planes above INT_MAX";
+  EXPECT_EQ(save("none/z.pgm", 11, 5, 5), -2) << "no such folder";
+  EXPECT_EQ(save("wide.tga", 7, 70000, 1), tsl::kFileRasterWriteFailed);
+  EXPECT_EQ(tsl::GetLastRasterError(), tsl::RASTER_ERR_INVALID_SIZE);
+  EXPECT_FALSE(std::ifstream(dir.File("wide.tga")).good());
+  EXPECT_EQ(save(std::string(4091 - dir.path().size(), 'n'), 1, 5, 5), tsl::kFileBadArgument)
+      << "4096 characters with .wsq";
+
+  int w, h;
+  unsigned char *data;
+  EXPECT_EQ(ReadImageFromFile(nullptr, &w, &h, &data), tsl::kFileBadArgument);
+  EXPECT_EQ(ReadImageFromFile("a.bmp", &w, nullptr, &data), tsl::kFileBadArgument);
+  EXPECT_EQ(ReadImageFromFile("a.bmp", &w, &h, nullptr), tsl::kFileBadArgument);
+  EXPECT_EQ(SaveImageToFile(nullptr, 2, 5, 5, planar.data()), tsl::kFileBadArgument);
+  EXPECT_EQ(SaveImageToFile("a.bmp", 2, 5, 5, nullptr), tsl::kFileBadArgument);
+}
+
+}  // namespace
