@@ -9,13 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "support/test_support.h"
 #include "wsq/ihead.h"
 
 using namespace tsl;
+using tsltest::Entries;
 
 namespace {
-
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
 // On the heap at its exact size, so a read past any field shows under the
 // sanitizer build.
@@ -39,8 +39,7 @@ Result Convert(const IHead &h, int sd_id) {
   FET *fet = reinterpret_cast<FET *>(0x1);
   Result r{sd_ihead_to_nistcom(&fet, &h, sd_id), {}, fet != reinterpret_cast<FET *>(0x1)};
   if (r.code == 0) {
-    for (int i = 0; i < fet->count; ++i)
-      r.entries.emplace_back(fet->names[i], fet->values[i] ? fet->values[i] : "<none>");
+    r.entries = tsltest::FetEntries(fet);
     freefet(fet);
   }
   return r;

@@ -15,13 +15,6 @@ namespace {
 
 constexpr int W = 97, H = 81;  // odd: padded raster rows; WSQ needs 65 or more
 
-Bytes ToPlanar(const Bytes &rgb) {
-  const size_t n = rgb.size() / 3;
-  Bytes planar(rgb.size());
-  for (size_t i = 0; i < rgb.size(); ++i) planar[i % 3 * n + i / 3] = rgb[i];
-  return planar;
-}
-
 struct Got {
   int code, width = -7, height = -7;
   unsigned char *data = nullptr;
@@ -30,8 +23,7 @@ struct Got {
 Got ReadImage(const std::string &path) {
   Got g;
   g.code = ReadImageFromFile(path.c_str(), &g.width, &g.height, &g.data);
-  const size_t n = g.code == 1 ? size_t(g.width) * g.height : 0;
-  for (size_t i = 0; i < 3 * n; ++i) g.rgb.push_back(g.data[i % 3 * n + i / 3]);
+  if (g.code == 1) g.rgb = ToInterleaved(Bytes(g.data, g.data + size_t{3} * g.width * g.height));
   return g;
 }
 
@@ -59,12 +51,6 @@ std::string Command(std::string c, const std::string &in, const std::string &out
   for (size_t at; (at = c.find("%i")) != std::string::npos;) c.replace(at, 2, Quote(in));
   for (size_t at; (at = c.find("%o")) != std::string::npos;) c.replace(at, 2, Quote(out));
   return "(" + c + ") 2>/dev/null";
-}
-
-bool NeedTools(std::initializer_list<const char *> tools) {
-  for (const char *t : tools)
-    if (!NeedTool(t)) return false;
-  return true;
 }
 
 TEST(SaveImageToFile, EveryFormatAsOutsideToolsDecodeIt) {

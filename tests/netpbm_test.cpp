@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <tuple>
 
 #include "support/test_support.h"
 #include "tessaly.h"
@@ -51,24 +50,16 @@ Bytes GreyPlanar(const std::string &pattern) {
 
 }  // namespace
 
-TEST(NetpbmTools, NetpbmPillowAndOurEncodersAgreeOnEveryStream) {
-  for (const char *tool : {"pamditherbw", "ppmtoppm"})
-    if (!tsltest::NeedTool(tool)) GTEST_SKIP() << tool << " missing";
-  TSL_NEED_PILLOW();
+TEST(NetpbmTools, NetpbmAndOurEncodersAgreeOnEveryStream) {
+  if (!tsltest::NeedTools({"pamditherbw", "ppmtoppm"})) GTEST_SKIP() << "tools missing";
   tsltest::TempDir dir;
   tsltest::WritePgm(dir.File("ridge.pgm"), tsltest::RidgeImage(37, 21).data(), 37, 21);
-  std::string log;
-  ASSERT_EQ(tsltest::RunPython("from PIL import Image\nim = Image.frombytes('RGB', (23, 11), "
-                               "bytes(range(256)) * 3)\nfor m, name in (('RGB', 'ppm'), ('L', "
-                               "'pgm'), ('1', 'pbm')):\n    im.convert(m).save('" + dir.path() +
-                               "/pil.' + name)\n", &log), 0) << log;
   const Bytes colour = tsltest::RidgeImage(29, 3 * 7, 3);
   for (int k = 0; k < 3; ++k)
     tsltest::WriteFile(dir.File("o" + std::to_string(k)), Encode(kEncoders[k], colour, 29, 7));
   // Every raw stream, ours included, reads in our decoders as netpbm reads it.
-  for (const char *command : {"pbmmake -gray 13 5", "pamditherbw -fs ridge.pgm | pamtopnm",
-                              "pgmmake 0.3 7 4", "ppmmake rgb:10/20/30 5 3", "cat pil.pbm",
-                              "cat pil.pgm", "cat pil.ppm", "cat o0", "cat o1", "cat o2"}) {
+  for (const char *command : {"pamditherbw -fs ridge.pgm | pamtopnm", "pgmmake 0.3 7 4",
+                              "ppmmake rgb:10/20/30 5 3", "cat o0", "cat o1", "cat o2"}) {
     SCOPED_TRACE(command);
     ASSERT_EQ(tsltest::Run("cd '" + dir.path() + "' && " + command +
                            " > made.pnm && ppmtoppm < made.pnm > back.ppm"), 0);
@@ -76,9 +67,10 @@ TEST(NetpbmTools, NetpbmPillowAndOurEncodersAgreeOnEveryStream) {
     Bytes netpbm, stream = tsltest::ReadFile(dir.File("made.pnm"));
     ASSERT_TRUE(tsltest::ReadPnm(dir.File("back.ppm"), &width, &height, &channels, &netpbm));
     Decoded d = Decode(kDecoders[stream[1] - '4'], stream);
-    ASSERT_EQ(std::make_tuple(d.rc, d.width, d.height), std::make_tuple(0, width, height));
-    for (size_t i = 0; i < netpbm.size(); ++i)
-      ASSERT_EQ(d.planar[i % 3 * (netpbm.size() / 3) + i / 3], netpbm[i]) << i;
+    ASSERT_EQ(d.rc, 0);
+    ASSERT_EQ(d.width, width);
+    ASSERT_EQ(d.height, height);
+    EXPECT_EQ(tsltest::ToInterleaved(d.planar), netpbm);
   }
 }
 
@@ -98,10 +90,11 @@ TEST(NetpbmEncode, HandVectorsAndBadArguments) {
     EXPECT_EQ(e(nullptr, 1, 1, &out, &length), -1);
     EXPECT_EQ(e(planar.data(), 65536, 65536, &out, &length), -1);  // stream beyond int
   }
-  EXPECT_EQ(std::make_tuple(out, length), std::make_tuple(nullptr, 5));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(length, 5);
 }
 
-TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndHostileBytes) {
+TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndTruncation) {
   // Each stream goes to all three decoders: the one of its magic gives the
   // result shown, the others refuse it and store nothing.
   const struct { std::string stream; int rc, width, height; const char *plane; } cases[] = {
@@ -109,7 +102,6 @@ TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndHostileBytes) {
       {"P5 3 2 255 abcdef", 0, 3, 2, "abcdef"},                        // single blanks
       {"P4\n10 2\n\xFF\xFF\x00\x3F"s, 0, 10, 2, "##########.........."},  // fill columns dropped
       {"P4\n0 2000000000\n", 0, 0, 2000000000, ""},  // no row walk
-      {"P3\n1 1\n255\n1 2 3", -1, -7, -7, ""},
       {"P5\n3 -2\n255\nabcdef", -1, -7, -7, ""},
       {"P5\n99999999999 1\n255\nx", -1, -7, -7, ""},
       {"P6\n65535 65535\n255\nabc", -1, -7, -7, ""},
@@ -119,9 +111,12 @@ TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndHostileBytes) {
       SCOPED_TRACE(c.stream + " to decoder " + std::to_string(k));
       const bool own = c.stream[1] == '4' + k;
       Decoded d = Decode(kDecoders[k], Bytes(c.stream.begin(), c.stream.end()));
-      EXPECT_EQ(std::make_tuple(d.rc, d.width, d.height),
-                own ? std::make_tuple(c.rc, c.width, c.height) : std::make_tuple(-1, -7, -7));
-      if (own && *c.plane) { EXPECT_EQ(d.planar, GreyPlanar(c.plane)); }
+      EXPECT_EQ(d.rc, own ? c.rc : -1);
+      EXPECT_EQ(d.width, own ? c.width : -7);
+      EXPECT_EQ(d.height, own ? c.height : -7);
+      if (own && *c.plane) {
+        EXPECT_EQ(d.planar, GreyPlanar(c.plane));
+      }
     }
   // A held buffer is released when a decode succeeds and kept when it fails
   // (a leak or double free shows under the sanitizer build).
@@ -135,21 +130,16 @@ TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndHostileBytes) {
   EXPECT_EQ(out, kept);
   std::free(out);
 
-  // Hostile bytes: every truncation and random corruption ends cleanly.
+  // Every truncation ends cleanly; short pixel data is refused.
   const Bytes planar = tsltest::RidgeImage(13, 3 * 5, 11);
-  tsltest::Rng rng(99);
   for (int k = 0; k < 3; ++k) {
     const Bytes stream = Encode(kEncoders[k], planar, 13, 5);
     // Exact-size copies, so the sanitizer build catches a read past the end.
     for (size_t cut = 0; cut < stream.size(); ++cut) {
       const int rc = Decode(kDecoders[k], Bytes(stream.begin(), stream.begin() + cut)).rc;
-      EXPECT_TRUE(rc == -1 || (rc == 0 && cut <= 40)) << cut;  // short pixel data refused
-    }
-    for (int round = 0; round < 300; ++round) {
-      Bytes bad = stream;
-      for (int j = 0; j < 3; ++j) bad[rng.Below(48)] = static_cast<uint8_t>(rng.Below(256));
-      const int rc = Decode(kDecoders[k], bad).rc;
-      EXPECT_TRUE(rc == 0 || rc == -1) << rc;
+      if (cut > 40) {  // shorter ones: a header without sizes is an empty image
+        EXPECT_EQ(rc, -1) << cut;
+      }
     }
   }
 }

@@ -21,14 +21,8 @@ using namespace tsl;
 
 namespace {
 
-using Entries = std::vector<std::pair<std::string, std::string>>;
-
-Entries Of(const FET *fet) {
-  Entries e;
-  for (int i = 0; i < fet->count; ++i)
-    e.emplace_back(fet->names[i], fet->values[i] ? fet->values[i] : "<none>");
-  return e;
-}
+using tsltest::Entries;
+const auto Of = tsltest::FetEntries;
 
 struct List {  // owns a list for the duration of a test
   FET *fet = nullptr;
@@ -85,16 +79,13 @@ TEST(NistcomEdit, UnknownOrMissingColourSpaceLeavesNoList) {
   }
 }
 
-TEST(FetResize, CapacityBelowTheEntriesIsRefused) {
+TEST(FetResize, CapacityBelowTheEntriesIsRefusedAndAnEmptyListGrowsInPlace) {
   List l("A 1\nB 2\nC 3");
   testing::internal::CaptureStderr();
   EXPECT_EQ(reallocfet_ret(&l.fet, 2), -4);
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(Of(l.fet).size(), 3u);
   EXPECT_EQ(l.fet->capacity, 100);
-}
-
-TEST(FetResize, EmptyListGrowsInPlace) {
   FET *fet = allocfet(0);
   FET *same = fet;
   ASSERT_EQ(reallocfet_ret(&fet, 4), 0);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "wsq/nistcom.h"
 
 namespace tsltest {
 
@@ -66,11 +69,6 @@ int Run(const std::string &command, std::string *out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool HaveTool(const std::string &program) {
-  if (!program.empty() && program[0] == '/') return access(program.c_str(), X_OK) == 0;
-  return Run("command -v '" + program + "' >/dev/null 2>&1") == 0;
-}
-
 namespace {
 // Under CI=true the set-up command has installed everything: what is
 // missing there is a failure, not a reason to skip.
@@ -81,9 +79,17 @@ bool InCi() {
 }  // namespace
 
 bool NeedTool(const std::string &program) {
-  if (HaveTool(program)) return true;
+  if (program[0] == '/' ? access(program.c_str(), X_OK) == 0
+                        : Run("command -v '" + program + "' >/dev/null 2>&1") == 0)
+    return true;
   if (InCi()) ADD_FAILURE() << program << " is not installed; the set-up command installs it";
   return false;
+}
+
+bool NeedTools(std::initializer_list<const char *> programs) {
+  for (const char *p : programs)
+    if (!NeedTool(p)) return false;
+  return true;
 }
 
 bool NeedPillow() {
@@ -97,6 +103,27 @@ int RunPython(const std::string &script, std::string *out) {
   std::string path = dir.File("script.py");
   WriteFile(path, script);
   return Run(std::string(kPython) + " '" + path + "'", out);
+}
+
+Entries FetEntries(const tsl::FET *fet) {
+  Entries e;
+  for (int i = 0; i < fet->count; ++i)
+    e.emplace_back(fet->names[i], fet->values[i] ? fet->values[i] : "<none>");
+  return e;
+}
+
+Bytes ToPlanar(const Bytes &rgb) {
+  const size_t n = rgb.size() / 3;
+  Bytes planar(rgb.size());
+  for (size_t i = 0; i < rgb.size(); ++i) planar[i % 3 * n + i / 3] = rgb[i];
+  return planar;
+}
+
+Bytes ToInterleaved(const Bytes &planar) {
+  const size_t n = planar.size() / 3;
+  Bytes rgb(planar.size());
+  for (size_t i = 0; i < planar.size(); ++i) rgb[i % n * 3 + i / n] = planar[i];
+  return rgb;
 }
 
 Bytes RidgeImage(int width, int height, uint64_t seed) {
@@ -201,52 +228,13 @@ bool UseCommaDecimalLocale() {
 
 void RestoreCLocale() { std::setlocale(LC_NUMERIC, "C"); }
 
-// Compact SHA-256 (FIPS 180-4) so golden digests need no extra dependency.
 std::string Sha256Hex(const uint8_t *data, size_t size) {
-  static const uint32_t k[64] = {
-      0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
-      0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
-      0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
-      0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
-      0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
-      0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
-      0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
-      0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-      0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
-      0xc67178f2};
-  uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                   0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  Bytes msg(data, data + size);
-  uint64_t bits = static_cast<uint64_t>(size) * 8;
-  msg.push_back(0x80);
-  while (msg.size() % 64 != 56) msg.push_back(0);
-  for (int i = 7; i >= 0; --i) msg.push_back(static_cast<uint8_t>(bits >> (8 * i)));
-  auto rotr = [](uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
-  for (size_t off = 0; off < msg.size(); off += 64) {
-    uint32_t w[64];
-    for (int i = 0; i < 16; ++i)
-      w[i] = (uint32_t(msg[off + 4 * i]) << 24) | (uint32_t(msg[off + 4 * i + 1]) << 16) |
-             (uint32_t(msg[off + 4 * i + 2]) << 8) | msg[off + 4 * i + 3];
-    for (int i = 16; i < 64; ++i) {
-      uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-      uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
-    for (int i = 0; i < 64; ++i) {
-      uint32_t S1 = rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25);
-      uint32_t ch = (e & f) ^ (~e & g);
-      uint32_t t1 = hh + S1 + ch + k[i] + w[i];
-      uint32_t S0 = rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22);
-      uint32_t mj = (a & b) ^ (a & c) ^ (b & c);
-      uint32_t t2 = S0 + mj;
-      hh = g; g = f; f = e; e = d + t1; d = c; c = b; b = a; a = t1 + t2;
-    }
-    h[0] += a; h[1] += b; h[2] += c; h[3] += d; h[4] += e; h[5] += f; h[6] += g; h[7] += hh;
-  }
-  char out[65];
-  for (int i = 0; i < 8; ++i) std::snprintf(out + 8 * i, 9, "%08x", h[i]);
-  return std::string(out, 64);
+  TempDir dir;
+  const std::string path = dir.File("data");
+  WriteFile(path, Bytes(data, data + size));
+  std::string out;
+  if (Run("sha256sum '" + path + "'", &out) != 0 || out.size() < 64) return "sha256sum failed";
+  return out.substr(0, 64);
 }
 
 }  // namespace tsltest

@@ -4,8 +4,14 @@
 #define TESSALY_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
+
+namespace tsl {
+struct FET;
+}
 
 namespace tsltest {
 
@@ -33,13 +39,12 @@ void WriteFile(const std::string &path, const std::string &data);
 // Standard output is captured into *out when given.
 int Run(const std::string &command, std::string *out = nullptr);
 
-// True when the program is on PATH (or is an absolute path that exists).
-bool HaveTool(const std::string &program);
-
-// For tests that need an outside program: true when it is there. When it is
-// missing the test is skipped on a developer machine and fails under CI=true,
-// where the set-up command installs every tool.
+// For tests that need outside programs: true when each is on PATH (or is an
+// absolute path that exists). When one is missing the test is skipped on a
+// developer machine and fails under CI=true, where the set-up command
+// installs every tool.
 bool NeedTool(const std::string &program);
+bool NeedTools(std::initializer_list<const char *> programs);
 #define TSL_NEED_TOOL(prog)                                          \
   do {                                                               \
     if (!::tsltest::NeedTool(prog)) GTEST_SKIP() << prog " missing"; \
@@ -51,10 +56,6 @@ extern const char *const kPython;   // "/usr/bin/python3"
 
 // As NeedTool, for Pillow: true when kPython imports it.
 bool NeedPillow();
-#define TSL_NEED_PILLOW()                                               \
-  do {                                                                  \
-    if (!::tsltest::NeedPillow()) GTEST_SKIP() << "Pillow missing";    \
-  } while (0)
 
 // Runs a Python snippet with Pillow's interpreter; returns the exit status.
 int RunPython(const std::string &script, std::string *out = nullptr);
@@ -74,6 +75,14 @@ class Rng {
  private:
   uint64_t s_;
 };
+
+// A NISTCOM list's entries, name and value ("<none>" for no value).
+using Entries = std::vector<std::pair<std::string, std::string>>;
+Entries FetEntries(const tsl::FET *fet);
+
+// Interleaved RGB to three planes (red, green, blue) and back.
+Bytes ToPlanar(const Bytes &rgb);
+Bytes ToInterleaved(const Bytes &planar);
 
 // A fingerprint-like grey image: curved ridges of varying period with noise.
 Bytes RidgeImage(int width, int height, uint64_t seed = 1);
@@ -97,7 +106,8 @@ bool ReadPnm(const std::string &path, int *width, int *height, int *channels, By
 bool UseCommaDecimalLocale();
 void RestoreCLocale();
 
-// Hex SHA-256 of a buffer, for golden digests of encoder output.
+// Hex SHA-256 of a buffer (by coreutils' sha256sum), for golden digests of
+// encoder output.
 std::string Sha256Hex(const uint8_t *data, size_t size);
 inline std::string Sha256Hex(const Bytes &b) { return Sha256Hex(b.data(), b.size()); }
 
