@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <tuple>
@@ -12,6 +11,7 @@
 #include "tessaly.h"
 
 using tsltest::Bytes;
+using tsltest::ToInterleaved;
 
 namespace {
 
@@ -36,17 +36,13 @@ Bytes Encode(const Bytes &planar, int width, int height, const char *format) {
   return stream;
 }
 
-Bytes Interleaved(const Bytes &planar) {
-  Bytes rgb(planar.size());
-  const size_t n = planar.size() / 3;
-  for (size_t i = 0; i < planar.size(); ++i) rgb[i % n * 3 + i / n] = planar[i];
-  return rgb;
-}
-
 // Planes of smooth content, so a lossy rate keeps a high PSNR.
-Bytes Planar(int w, int h, std::vector<int> seeds = {1, 2, 3}) {
+Bytes Planar(int w, int h) {
   Bytes planar;
-  for (int seed : seeds) for (uint8_t v : tsltest::RidgeImage(w, h, seed)) planar.push_back(v);
+  for (int seed : {1, 2, 3}) {
+    const Bytes plane = tsltest::RidgeImage(w, h, seed);
+    planar.insert(planar.end(), plane.begin(), plane.end());
+  }
   return planar;
 }
 
@@ -63,19 +59,20 @@ TEST(Jpeg2000Tools, OpenJpegStreamsDecodeExactlyOrAreRefused) {
   TSL_NEED_TOOL("opj_compress");
   tsltest::TempDir dir;
   const int w = 40, h = 24, n = w * h;
-  Bytes colour = Planar(w, h), grey = Planar(w, h, {9, 9, 9}), none;
-  tsltest::WritePpmInterleaved(dir.File("c.ppm"), Interleaved(colour).data(), w, h);
-  tsltest::WritePgm(dir.File("g.pgm"), grey.data(), w, h);
+  Bytes colour = Planar(w, h), none;
+  tsltest::WritePpmInterleaved(dir.File("c.ppm"), ToInterleaved(colour).data(), w, h);
   // A colour space we do not convert (sYCC, set in the colour box) is refused.
   struct Case { std::string in, out, options, format; Bytes expected; uint8_t space = 0; };
   std::vector<Case> cases = {
       {"c.ppm", "c.jp2", "", "jp2", colour},
-      {"g.pgm", "g.j2k", "", "jpc", grey},
+      {"c.ppm", "t.jp2", "-t 16,16", "jp2", colour},  // tile-parts are walked whole
+      {"c.ppm", "t.j2k", "-t 16,16", "jpc", colour},
       {"c.ppm", "c.j2k", "", "jp2", none},        // wrong container name: refused, not guessed
       {"c.ppm", "o.jp2", "-d 8,4", "jp2", none},  // image offset
       {"c.ppm", "s.j2k", "-s 2,2", "jpc", none},  // subsampled components
       {"c.ppm", "c.jp2", "", "jp2", none, 18}};
-  // Deeper samples keep their top 8 bits, shallower ones stretch to 0..255.
+  // Grey: deeper samples keep their top 8 bits, shallower ones stretch to
+  // 0..255.
   for (unsigned bits : {1, 16}) {
     Bytes raw, expected;
     for (unsigned i = 0, v = 0; i < 3 * n; ++i, v = i % n * 2113 % (1u << bits)) {
@@ -93,18 +90,21 @@ TEST(Jpeg2000Tools, OpenJpegStreamsDecodeExactlyOrAreRefused) {
     Bytes s = tsltest::ReadFile(dir.File(c.out));
     if (c.space) s[std::string(s.begin(), s.end()).find("colr") + 10] = c.space;
     Decoded d = Decode(s, c.format.c_str());
-    EXPECT_EQ(std::tie(d.rc, d.planar), std::make_tuple(c.expected.empty() ? -1 : 0, c.expected));
-    EXPECT_TRUE(c.options != "-d 8,4" || (d.width == w && d.height == h));  // size kept
+    EXPECT_EQ(d.rc, c.expected.empty() ? -1 : 0);
+    EXPECT_EQ(d.planar, c.expected);
+    if (c.options == "-d 8,4") {  // refused after the size is stored
+      EXPECT_EQ(d.width, w);
+      EXPECT_EQ(d.height, h);
+    }
   }
 }
 
 TEST(Jpeg2000Tools, OurStreamsDecodeInOpenJpegNearTheTargetSize) {
   TSL_NEED_TOOL("opj_decompress");
-  TSL_NEED_TOOL("opj_dump");
   tsltest::TempDir dir;
+  // A lossy picture, and one pixel: the fewest resolution levels there are.
   for (const auto &[cw, ch, format, file] :
-       {std::make_tuple(320, 240, "jp2", "a.jp2"), std::make_tuple(257, 181, "jpc", "b.j2k"),
-        std::make_tuple(1, 1, "jpc", "c.j2k"), std::make_tuple(3, 200, "jp2", "d.jp2")}) {
+       {std::make_tuple(320, 240, "jp2", "a.jp2"), std::make_tuple(1, 1, "jpc", "c.j2k")}) {
     SCOPED_TRACE(file);
     const Bytes planar = Planar(cw, ch), stream = Encode(planar, cw, ch, format);
     tsltest::WriteFile(dir.File(file), stream);
@@ -112,20 +112,17 @@ TEST(Jpeg2000Tools, OurStreamsDecodeInOpenJpegNearTheTargetSize) {
     int w = 0, h = 0, channels = 0;
     Bytes back;
     ASSERT_TRUE(tsltest::ReadPnm(dir.File("back.ppm"), &w, &h, &channels, &back));
-    EXPECT_EQ(std::tie(w, h, channels), std::make_tuple(cw, ch, 3));
-    EXPECT_EQ(Interleaved(Decode(stream, format).planar), back);
+    EXPECT_EQ(w, cw);
+    EXPECT_EQ(h, ch);
+    EXPECT_EQ(channels, 3);
+    EXPECT_EQ(ToInterleaved(Decode(stream, format).planar), back);
     if (cw * ch <= 2500) {
-      EXPECT_EQ(back, Interleaved(planar));  // small images are coded losslessly
+      EXPECT_EQ(back, ToInterleaved(planar));  // small images are coded losslessly
     } else {
-      EXPECT_GT(tsltest::Psnr(back, Interleaved(planar)), 38.0);  // 41 dB with OpenJPEG 2.5
+      EXPECT_GT(tsltest::Psnr(back, ToInterleaved(planar)), 38.0);  // 41 dB with OpenJPEG 2.5
       const double target = std::stod(tsl::Jpeg2000RateOption(cw, ch).substr(5)) * planar.size();
-      EXPECT_TRUE(stream.size() > target * 0.90 && stream.size() < target * 1.03) << target;
-    }
-    const std::string dump = Opj(dir, std::string("dump -i ") + file);
-    for (const char *field : {"numcomps=3\n", "prec=8\n", "sgnd=0\n"}) {
-      size_t count = 0;
-      for (size_t at = 0; (at = dump.find(field, at)) != std::string::npos; ++at) ++count;
-      EXPECT_EQ(count, *field == 'n' ? 1u : 3u) << field << dump;
+      EXPECT_GT(stream.size(), target * 0.90);
+      EXPECT_LT(stream.size(), target * 1.03);
     }
   }
 }
@@ -143,7 +140,10 @@ TEST(Jpeg2000Api, BadArgumentsAndBufferOwnership) {
                  JPEG2000_encode_stream(nullptr, 8, 8, &out, &length, "jp2"),
                  JPEG2000_encode_stream(p, 8, 8, &out, &length, nullptr)})
     EXPECT_EQ(rc, -1);
-  EXPECT_EQ(std::make_tuple(out, w, h, length), std::make_tuple(nullptr, -7, -7, -7));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(w, -7);
+  EXPECT_EQ(h, -7);
+  EXPECT_EQ(length, -7);
   // The encoder leaves a held pointer to its owner and records what it hands
   // out; the decoder releases a held buffer when it succeeds and keeps it
   // when it fails (a leak or double free shows under the sanitizer build).
@@ -160,71 +160,24 @@ TEST(Jpeg2000Api, BadArgumentsAndBufferOwnership) {
   std::free(held);
 }
 
-void Put32(Bytes *s, size_t at, uint32_t v) {
-  for (size_t i = 0; i < 4; ++i) (*s)[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
-// A fuzzer's code stream: 40 x 589848 pixels in tiles of 40 x 24, one
-// tile-part of two bytes.
-Bytes FuzzedTiles() {
-  Bytes s = {0xFF, 0x4F, 0xFF, 0x51, 0x00, 0x29, 0x00, 0x00, 0x00, 0x00, 0x00, 0x28, 0x00,
-             0x09, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-             0x00, 0x28, 0x00, 0x00, 0x00, 0x18, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-             0x00, 0x00, 0x01, 0x0F, 0x01, 0x01, 0xFF, 0x52, 0x00, 0x0C, 0x00, 0x00, 0x00,
-             0x01, 0x00, 0x01, 0x04, 0x04, 0x00, 0x01, 0xFF, 0x5C, 0x00, 0x07, 0x40, 0x80,
-             0x88, 0x88, 0x90, 0xFF, 0x64, 0x00, 0x25, 0x00, 0x01};
-  const std::string text = "Created by OpenJPEG version 2.5.0";
-  s.insert(s.end(), text.begin(), text.end());
-  s.insert(s.end(), {0xFF, 0x90, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x01,
-                     0xFF, 0x93, 0x80, 0x80, 0xFF, 0xD9});
-  return s;
-}
-
-// Code streams that declare tiles they do not carry are refused before the
-// codec sets the tiles up, width and height untouched: ours with its height
-// raised (every tile but the first missing), the fuzzer's, and the fuzzer's
-// raised to 12000 x 12700.
-TEST(Jpeg2000Hostile, MissingTilesAreRefused) {
+// Streams whose data cannot fill what their header declares are refused,
+// width and height untouched.
+TEST(Jpeg2000Hostile, HugeTileLessAndTruncatedImagesAreRefused) {
+  // A code stream whose SIZ marker claims 60000 x 60000 is refused from the header alone.
+  Bytes huge = Encode(Planar(8, 8), 8, 8, "jpc");
+  for (size_t field : {10u, 14u, 26u, 30u}) {
+    huge[field] = 0xEA;
+    huge[field + 1] = 0x60;
+  }
+  EXPECT_EQ(Decode(huge, "jpc").rc, -1);
+  // Ours with its height raised to 1703966: every tile but the first is
+  // missing, refused before the codec sets the tiles up.
   Bytes raised = Encode(Planar(40, 30), 40, 30, "jpc");
-  Put32(&raised, 12, 1703966);
+  const uint32_t height = 1703966;
+  for (size_t i = 0; i < 4; ++i) raised[12 + i] = static_cast<uint8_t>(height >> (24 - 8 * i));
   const Decoded d = Decode(raised, "jpc");
   EXPECT_EQ(d.rc, -1);
   EXPECT_EQ(d.height, -7);
-  EXPECT_EQ(Decode(FuzzedTiles(), "jpc").rc, -1);
-  Bytes wide = FuzzedTiles();
-  Put32(&wide, 8, 12000);
-  Put32(&wide, 12, 12700);
-  Put32(&wide, 24, 12000);
-  EXPECT_EQ(Decode(wide, "jpc").rc, -1);
-}
-
-// OpenJPEG's tiled streams decode exactly; without one of their tile-parts
-// they are refused.
-TEST(Jpeg2000Tools, TiledStreamsDecodeUnlessATileIsMissing) {
-  TSL_NEED_TOOL("opj_compress");
-  tsltest::TempDir dir;
-  const Bytes colour = Planar(40, 24);
-  tsltest::WritePpmInterleaved(dir.File("c.ppm"), Interleaved(colour).data(), 40, 24);
-  for (const char *file : {"t.jp2", "t.j2k"}) {
-    Opj(dir, std::string("compress -n 2 -t 16,16 -i c.ppm -o ") + file);
-    const Bytes s = tsltest::ReadFile(dir.File(file));
-    EXPECT_EQ(Decode(s, file[4] == '2' ? "jp2" : "jpc").planar, colour) << file;
-  }
-  Bytes s = tsltest::ReadFile(dir.File("t.j2k"));
-  const uint8_t kSot[] = {0xFF, 0x90, 0x00, 0x0A};
-  const auto first = std::search(s.begin(), s.end(), kSot, kSot + 4);
-  const auto second = std::search(first + 1, s.end(), kSot, kSot + 4);
-  ASSERT_NE(second, s.end());
-  s.erase(first, second);
-  EXPECT_EQ(Decode(s, "jpc").rc, -1);
-}
-
-TEST(Jpeg2000Hostile, HugeTruncatedAndCorruptedImagesEndCleanly) {
-  // A code stream whose SIZ marker claims 60000 x 60000 is refused from the header alone.
-  Bytes huge = Encode(Planar(8, 8), 8, 8, "jpc");
-  for (size_t field : {10u, 14u, 26u, 30u}) huge[field] = 0xEA, huge[field + 1] = 0x60;
-  EXPECT_EQ(Decode(huge, "jpc").rc, -1);
-  tsltest::Rng rng(12);
   for (const char *format : {"jp2", "jpc"}) {
     SCOPED_TRACE(format);
     const Bytes stream = Encode(Planar(24, 20), 24, 20, format);
@@ -232,12 +185,5 @@ TEST(Jpeg2000Hostile, HugeTruncatedAndCorruptedImagesEndCleanly) {
     // Every cut into the tile data is refused; only the end marker may go.
     for (size_t cut = 1; cut + 2 < stream.size(); ++cut)
       EXPECT_EQ(Decode(Bytes(stream.begin(), stream.begin() + cut), format).rc, -1) << cut;
-    for (int round = 0; round < 400; ++round) {
-      Bytes bad = stream;
-      for (uint32_t k = 0, hits = 1 + rng.Below(4); k < hits; ++k)
-        bad[rng.Below(static_cast<uint32_t>(bad.size()))] = static_cast<uint8_t>(rng.Below(256));
-      const int rc = Decode(bad, format).rc;
-      EXPECT_TRUE(rc == 0 || rc == -1) << rc;
-    }
   }
 }

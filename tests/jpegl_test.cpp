@@ -1,6 +1,6 @@
 // Lossless JPEG marker segments: JFIF, frame and scan headers, Huffman
 // table records, comment insertion and NISTCOM segments, checked against
-// hand-computed bytes and against cjpeg, rdjpgcom, wrjpgcom and Pillow.
+// hand-computed bytes and against cjpeg, wrjpgcom and rdjpgcom.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -56,63 +56,41 @@ TEST(JpeglJfif, SetUpWithoutDensityWritesTheEighteenByteSegment) {
   testing::internal::GetCapturedStderr();
 }
 
-int ReadJfif(const Bytes &segment, size_t *consumed = nullptr) {
+int ReadJfif(const Bytes &segment) {
   In in(segment, 2);
   Owned<JfifHeader> h;
-  int ret = getc_jfif_header(&h.p, &in.cur, in.end);
-  if (consumed) *consumed = static_cast<size_t>(in.cur - in.data.data());
-  return ret;
+  return getc_jfif_header(&h.p, &in.cur, in.end);
 }
 
-TEST(JpeglJfif, ReaderHonoursTheSegmentLength) {
+TEST(JpeglJfif, ReaderTakesTheDensitiesAndHonoursTheSegmentLength) {
   Bytes longer = kApp0;
   longer[3] = 20;
+  longer[11] = 1;     // dots per inch
+  longer[12] = 0x01;  // 300 across
+  longer[13] = 0x2C;
+  longer[15] = 200;   // 200 down
   longer.insert(longer.end(), {9, 9, 9, 9, 0xFF, 0xDB});
-  size_t consumed = 0;
-  ASSERT_EQ(ReadJfif(longer, &consumed), 0);
-  EXPECT_EQ(consumed, 20u) << "the cursor stands after the whole segment";
-  Bytes ident = kApp0, shorter = kApp0, past = kApp0;
-  ident[8] = 1;
-  shorter[3] = 15;
-  past[3] = 40;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(ReadJfif(ident), -5);
-  EXPECT_EQ(ReadJfif(shorter), kJpeglOutOfRange);
-  EXPECT_EQ(ReadJfif(past), kJpeglOutOfRange);
-  testing::internal::GetCapturedStderr();
-}
-
-// Pillow writes a JFIF header with a density and a comment.
-TEST(JpeglJfif, PillowsHeaderAndCommentAreRead) {
-  TSL_NEED_TOOL("/usr/bin/python3");
-  tsltest::TempDir dir;
-  const std::string path = dir.File("p.jpg");
-  ASSERT_EQ(tsltest::RunPython("from PIL import Image\n"
-                               "Image.new('L', (16, 8), 90).save('" + path +
-                               "', dpi=(300, 200), comment=b'NIST_COM 2\\nPPI 300')\n"),
-            0);
-  const Bytes file = tsltest::ReadFile(path);
-  In in(file, 4);
+  In in(longer, 2);
   Owned<JfifHeader> h;
   ASSERT_EQ(getc_jfif_header(&h.p, &in.cur, in.end), 0);
   EXPECT_EQ(h->units, 1);
   EXPECT_EQ(h->dx, 300);
   EXPECT_EQ(h->dy, 200);
-  FET *nistcom = nullptr;
-  ASSERT_EQ(getc_nistcom_jpegl(&nistcom, file.data(), static_cast<int>(file.size())), 0);
-  ASSERT_NE(nistcom, nullptr);
-  EXPECT_STREQ(nistcom->values[1], "300");
-  freefet(nistcom);
+  EXPECT_EQ(in.end - in.cur, 2) << "the cursor stands after the whole segment";
+  Bytes shorter = kApp0, past = kApp0;
+  shorter[3] = 15;
+  past[3] = 40;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ReadJfif(shorter), kJpeglOutOfRange);
+  EXPECT_EQ(ReadJfif(past), kJpeglOutOfRange);
+  testing::internal::GetCapturedStderr();
 }
 
 // A cjpeg file with a comment from wrjpgcom (placed before the frame
-// header), then ours right after the JFIF header: rdjpgcom and Pillow read
-// both, in file order.
+// header), then ours right after the JFIF header: rdjpgcom reads both, in
+// file order.
 TEST(JpeglComments, AddedCommentIsReadBackByOtherSoftware) {
-  TSL_NEED_TOOL("cjpeg");
-  TSL_NEED_TOOL("wrjpgcom");
-  TSL_NEED_TOOL("rdjpgcom");
-  TSL_NEED_TOOL("/usr/bin/python3");
+  if (!tsltest::NeedTools({"cjpeg", "wrjpgcom", "rdjpgcom"})) GTEST_SKIP() << "tools missing";
   tsltest::TempDir dir;
   const Bytes px = tsltest::RidgeImage(40, 30);
   tsltest::WritePgm(dir.File("in.pgm"), px.data(), 40, 30);
@@ -133,13 +111,6 @@ TEST(JpeglComments, AddedCommentIsReadBackByOtherSoftware) {
   std::string text;
   ASSERT_EQ(tsltest::Run("rdjpgcom '" + dir.File("e.jpg") + "'", &text), 0);
   EXPECT_EQ(text, comment + "\nfirst one\n");
-  ASSERT_EQ(tsltest::RunPython("from PIL import Image\n"
-                               "im = Image.open('" + dir.File("e.jpg") + "')\n"
-                               "im.load()\n"
-                               "print([c for k, c in im.applist if k == 'COM'])\n",
-                               &text),
-            0);
-  EXPECT_EQ(text, "[b'NIST_COM 2\\nPPI 500', b'first one']\n");
 }
 
 // An application segment longer than its fields and a comment holding a
@@ -312,49 +283,43 @@ uint64_t OptimalCost(const std::vector<uint32_t> &freq) {
   return cost;
 }
 
-// Generated tables: optimal lengths, canonical codes in value order (none
-// all ones), and read back from their DHT segment to decoder arrays that
-// map every code to its symbol.
-TEST(JpeglHuffman, GeneratedTablesAreOptimalCanonicalAndReadBack) {
-  const std::vector<std::vector<uint32_t>> counts = {
-      {50, 0, 7, 7, 300, 1, 1, 0, 0, 2, 90, 0, 0, 0, 3, 12, 1},
-      {1, 1, 2, 3, 5, 8, 13, 21, 34, 55, 89, 144, 233, 377, 610, 987, 1}};
-  HUFF_TABLE *tables[2];
-  for (int i = 0; i < 2; ++i) {
-    tables[i] = static_cast<HUFF_TABLE *>(std::calloc(1, sizeof(HUFF_TABLE)));
-    tables[i]->freq = static_cast<uint32_t *>(std::calloc(17, sizeof(uint32_t)));
-    std::memcpy(tables[i]->freq, counts[i].data(), 17 * sizeof(uint32_t));
-  }
-  ASSERT_EQ(gen_huff_tables(tables, 2), 0);
-  for (int i = 0; i < 2; ++i) {
-    const HUFF_TABLE &t = *tables[i];
-    EXPECT_EQ(t.table_id, 16 + i);
-    uint64_t cost = 0;
-    for (int s = 0; s <= 16; ++s) cost += uint64_t{counts[i][s]} * t.codesize[s];
-    EXPECT_EQ(cost, OptimalCost(counts[i])) << "table " << i;
-    Out o;
-    ASSERT_EQ(putc_huffman_table(DHT_JPEGL, t.table_id, t.huffbits, t.huffvalues, o.buf.data(),
-                                 4096, &o.len),
-              0);
-    Slots slots;
-    ASSERT_EQ(slots.Read(Bytes(o.buf.begin() + 2, o.buf.begin() + o.len)), 0);
-    const HUFF_TABLE &r = *slots.t[i];
-    uint32_t code = 0;
-    int k = 0;
-    for (int len = 1; len <= 16; code <<= 1, ++len) {
-      for (int n = 0; n < t.huffbits[len - 1]; ++n, ++code, ++k) {
-        const HuffCode &c = t.huffcode_table[t.huffvalues[k]];
-        EXPECT_EQ(c.size, len) << i << " " << k;
-        EXPECT_EQ(c.code, code) << i << " " << k;
-        EXPECT_NE(code, (1u << len) - 1) << "all-ones code";
-        ASSERT_LE(static_cast<int>(code), r.maxcode[len]);
-        EXPECT_EQ(r.huffvalues[r.valptr[len] + static_cast<int>(code) - r.mincode[len]],
-                  t.huffvalues[k]);
-      }
+// A generated table: optimal lengths, canonical codes in value order (none
+// all ones), and read back from its DHT segment to decoder arrays that map
+// every code to its symbol.
+TEST(JpeglHuffman, GeneratedTableIsOptimalCanonicalAndReadsBack) {
+  const std::vector<uint32_t> counts = {50, 0, 7, 7, 300, 1, 1, 0, 0, 2, 90, 0, 0, 0, 3, 12, 1};
+  HUFF_TABLE *table = static_cast<HUFF_TABLE *>(std::calloc(1, sizeof(HUFF_TABLE)));
+  table->freq = static_cast<uint32_t *>(std::calloc(17, sizeof(uint32_t)));
+  std::memcpy(table->freq, counts.data(), 17 * sizeof(uint32_t));
+  ASSERT_EQ(gen_huff_tables(&table, 1), 0);
+  const HUFF_TABLE &t = *table;
+  EXPECT_EQ(t.table_id, 16);
+  uint64_t cost = 0;
+  for (int s = 0; s <= 16; ++s) cost += uint64_t{counts[s]} * t.codesize[s];
+  EXPECT_EQ(cost, OptimalCost(counts));
+  Out o;
+  ASSERT_EQ(putc_huffman_table(DHT_JPEGL, t.table_id, t.huffbits, t.huffvalues, o.buf.data(), 4096,
+                               &o.len),
+            0);
+  Slots slots;
+  ASSERT_EQ(slots.Read(Bytes(o.buf.begin() + 2, o.buf.begin() + o.len)), 0);
+  const HUFF_TABLE &r = *slots.t[0];
+  uint32_t code = 0;
+  int k = 0;
+  for (int len = 1; len <= 16; code <<= 1, ++len) {
+    for (int n = 0; n < t.huffbits[len - 1]; ++n, ++code, ++k) {
+      SCOPED_TRACE(k);
+      const HuffCode &c = t.huffcode_table[t.huffvalues[k]];
+      EXPECT_EQ(c.size, len);
+      EXPECT_EQ(c.code, code);
+      EXPECT_NE(code, (1u << len) - 1) << "all-ones code";
+      ASSERT_LE(static_cast<int>(code), r.maxcode[len]);
+      EXPECT_EQ(r.huffvalues[r.valptr[len] + static_cast<int>(code) - r.mincode[len]],
+                t.huffvalues[k]);
     }
-    EXPECT_EQ(k, t.last_size);
   }
-  free_HUFF_TABLES(tables, 2);
+  EXPECT_EQ(k, t.last_size);
+  free_HUFF_TABLE(table);
 }
 
 TEST(JpeglNistcom, LosslessFieldsForSeveralComponents) {
