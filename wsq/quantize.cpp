@@ -246,6 +246,20 @@ int coded_coefficients(long long *ocount, const DqtTable *dqt, const QTreeEntry 
   return 0;
 }
 
+namespace {
+
+// A value v becomes Q (v - C) + Z/2 above zero and Q (v + C) - Z/2 below.
+// The addition of Z/2 is a float sum rounded once; doing it in double and
+// rounding to float gives the same value (double holds more than twice a
+// float's digits), so the float form below is the exact same result.
+inline float Dequantized(int v, float Q, float C, float half) {
+  if (v == 0) return 0.0f;
+  if (v > 0) return Q * (static_cast<float>(v) - C) + half;
+  return Q * (static_cast<float>(v) + C) - half;
+}
+
+}  // namespace
+
 int unquantize(float **ofip, const DqtTable *dqt, QTreeEntry q_tree[], int /*q_treelen*/,
                const short *sip, int width, int height) {
   // Without a table there is nothing to dequantize: refused before the
@@ -259,10 +273,6 @@ int unquantize(float **ofip, const DqtTable *dqt, QTreeEntry q_tree[], int /*q_t
     fprintf(stderr, "ERROR : unquantize : calloc : fip\n");
     return -91;
   }
-  // A value v becomes Q (v - C) + Z/2 above zero and Q (v + C) - Z/2 below.
-  // The addition of Z/2 is a float sum rounded once; doing it in double and
-  // rounding to float gives the same value (double holds more than twice a
-  // float's digits), so the float form below is the exact same result.
   const float C = dqt->bin_centre;
   const short *in = sip;
   for (int k = 0; k < NUM_SUBBANDS; ++k) {
@@ -272,35 +282,51 @@ int unquantize(float **ofip, const DqtTable *dqt, QTreeEntry q_tree[], int /*q_t
     const QTreeEntry &b = q_tree[k];
     for (int r = 0; r < b.leny; ++r) {
       float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
-      int c = 0;
-#if defined(__SSE2__)
-      const __m128 vq = _mm_set1_ps(Q), vc = _mm_set1_ps(C), vh = _mm_set1_ps(half);
-      const __m128i zero = _mm_setzero_si128();
-      for (; c + 4 <= b.lenx; c += 4) {
-        __m128i v16 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(in + c));
-        __m128i v32 = _mm_srai_epi32(_mm_unpacklo_epi16(v16, v16), 16);
-        __m128 vf = _mm_cvtepi32_ps(v32);
-        __m128 pos = _mm_add_ps(_mm_mul_ps(vq, _mm_sub_ps(vf, vc)), vh);
-        __m128 neg = _mm_sub_ps(_mm_mul_ps(vq, _mm_add_ps(vf, vc)), vh);
-        __m128 is_pos = _mm_castsi128_ps(_mm_cmpgt_epi32(v32, zero));
-        __m128 is_neg = _mm_castsi128_ps(_mm_cmplt_epi32(v32, zero));
-        __m128 out = _mm_or_ps(_mm_and_ps(is_pos, pos), _mm_and_ps(is_neg, neg));
-        _mm_storeu_ps(p + c, out);
-      }
-#endif
-      for (; c < b.lenx; ++c) {
-        const int v = in[c];
-        if (v == 0)
-          p[c] = 0.0f;
-        else if (v > 0)
-          p[c] = Q * (static_cast<float>(v) - C) + half;
-        else
-          p[c] = Q * (static_cast<float>(v) + C) - half;
-      }
+      for (int c = 0; c < b.lenx; ++c) p[c] = Dequantized(in[c], Q, C, half);
       in += b.lenx;
     }
   }
   *ofip = fip;
+  return 0;
+}
+
+int unquantize_record(float *fip, int pitch, const DqtTable *dqt, const QTreeEntry q_tree[],
+                      const CoefficientRecord &rec, ZeroRows *zeros) {
+  long long coded;
+  int ret = coded_coefficients(&coded, dqt, q_tree);
+  if (ret) return ret;
+  if (!zeros->Reset(q_tree)) {
+    fprintf(stderr, "ERROR : unquantize : calloc : fip\n");
+    return -91;
+  }
+  CoefficientRecord::Reader reader(rec);
+  const float C = dqt->bin_centre;
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    const float Q = dqt->q_widths[k];
+    const float half = dqt->z_widths[k] / 2.0f;
+    const QTreeEntry &b = q_tree[k];
+    const size_t row_bytes = static_cast<size_t>(b.lenx) * sizeof(float);
+    for (int r = 0; r < b.leny; ++r) {
+      float *p = fip + static_cast<ptrdiff_t>(b.y + r) * pitch + b.x;
+      if (Q == 0.0f) {
+        std::memset(p, 0, row_bytes);
+        continue;
+      }
+      bool any = false;
+      reader.Take(
+          b.lenx,
+          [&](long long i, int v) {
+            p[i] = Dequantized(v, Q, C, half);
+            any = any || v != 0;
+          },
+          [&](long long i, long long n) {
+            std::memset(p + i, 0, static_cast<size_t>(n) * sizeof(float));
+          });
+      if (!any) zeros->zero[zeros->first[k] + r] = 1;
+    }
+    if (Q == 0.0f) zeros->SetSubband(k);
+  }
+  for (int k = NUM_SUBBANDS; k < Q_TREELEN; ++k) zeros->SetSubband(k);
   return 0;
 }
 
