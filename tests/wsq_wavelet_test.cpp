@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "wsq/huffman_blocks.h"
 #include "wsq/quantize.h"
+#include "wsq/synthesis.h"
 #include "wsq/wavelet.h"
 
 namespace {
@@ -185,28 +187,95 @@ TEST(WsqTransform, DecomposeThenReconstructEverySize) {
   }
 }
 
-// The drivers match the plain walk bit for bit (reconstruction where no line
-// has 5 samples). With zero subbands, as at low rates, the decoder leaves out
-// their terms and must still give the walk's values (but the sign of zeros).
-TEST(WsqTransform, DriversMatchThePlainWalk) {
-  Synthesis syn;
-  for (auto [width, height, zeros] : {std::tuple{65, 65, false}, {81, 97, false},
-                                      {200, 133, false}, {511, 300, false}, {300, 211, true}}) {
-    SCOPED_TRACE(testing::Message() << width << "x" << height);
+// The analysis matches the plain walk bit for bit.
+TEST(WsqTransform, AnalysisMatchesThePlainWalk) {
+  for (auto [width, height] : {std::pair{65, 65}, {81, 97}, {200, 133}, {511, 300}}) {
     Trees t(width, height);
     Floats a = Random(static_cast<size_t>(width) * height, width + height), b = a;
     ASSERT_EQ(tsl::wsq_decompose(a.data(), width, height, t.w, 20, tsl::hifilt, 7, tsl::lofilt, 9),
               0);
     reference::Transform(b.data(), width, height, t.w, false, tsl::hifilt, tsl::lofilt);
-    ASSERT_TRUE(SameBits(a, b));
-    if (width <= 80 || height <= 80) continue;
-    for (int k : {7, 19, 20, 33, 40, 41, 42, 50, 51, 52, 53, 56, 59, 60, 61, 62, 63})
-      for (int y = t.q[k].y; zeros && y < t.q[k].y + t.q[k].leny; ++y)
-        for (int x = t.q[k].x; x < t.q[k].x + t.q[k].lenx; ++x)
-          a[y * width + x] = b[y * width + x] = 0;
-    ASSERT_EQ(tsl::wsq_reconstruct(a.data(), width, height, t.w, 20, &syn.dtt), 0);
-    reference::Transform(b.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
-    EXPECT_TRUE(zeros ? a == b : SameBits(a, b));
+    EXPECT_TRUE(SameBits(a, b)) << width << "x" << height;
+  }
+}
+
+// Sizes whose steps give every line length from 6 to over 500, odd and even,
+// in both directions and inverted or not (below 81 step 19 has 5-sample
+// lines, which the library inverts exactly instead of walking).
+std::vector<std::pair<int, int>> SynthesisSizes() {
+  std::vector<std::pair<int, int>> sizes = {{511, 300}, {300, 511}, {1000, 97}, {83, 1001}};
+  for (int side = 81; side <= 150; ++side) sizes.push_back({side, 81 + (side * 37) % 70});
+  return sizes;
+}
+
+const tsl::SynthesisLanes kLanes[] = {tsl::SynthesisLanes::kWidest, tsl::SynthesisLanes::kFour};
+
+// In place, as wsq_reconstruct works, the synthesis matches the plain walk
+// bit for bit at either vector width.
+TEST(WsqTransform, SynthesisInPlaceMatchesThePlainWalk) {
+  Synthesis syn;
+  for (auto [width, height] : SynthesisSizes()) {
+    Trees t(width, height);
+    Floats walk = Random(static_cast<size_t>(width) * height, width * 7 + height);
+    const Floats coeffs = walk;
+    reference::Transform(walk.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
+    for (tsl::SynthesisLanes lanes : kLanes) {
+      Floats f = coeffs;
+      ASSERT_EQ(tsl::synthesize(f.data(), width, width, height, t.w, &syn.dtt, t.q, nullptr,
+                                nullptr, nullptr, lanes),
+                0);
+      ASSERT_TRUE(SameBits(f, walk)) << width << "x" << height << " lanes " << int(lanes);
+    }
+  }
+}
+
+// The decoder's way: coefficients in the padded layout, rows and subbands
+// known to be zero left out of the sums, the never coded quadrant used as
+// scratch, the last step's rows handed out. Every place the synthesis must
+// not read holds not-a-number, which would show in the rows; the values
+// match the walk's (zeros may differ in sign).
+TEST(WsqTransform, DecoderSynthesisMatchesThePlainWalk) {
+  Synthesis syn;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (auto [width, height] : SynthesisSizes()) {
+    SCOPED_TRACE(testing::Message() << width << "x" << height);
+    Trees t(width, height);
+    Floats coeffs = Random(static_cast<size_t>(width) * height, width * 5 + height);
+    tsl::ZeroRows zeros;
+    ASSERT_TRUE(zeros.Reset(t.q));
+    tsltest::Rng rng(width * 3 + height);
+    for (int k = 0; k < 64; ++k) {
+      const tsl::QTreeEntry &q = t.q[k];
+      const bool whole = k >= 60 || rng.Below(8) == 0;
+      for (int r = 0; r < q.leny; ++r) {
+        if (!whole && rng.Below(4)) continue;
+        zeros.zero[zeros.first[k] + r] = 1;
+        for (int x = 0; x < q.lenx; ++x) coeffs[(q.y + r) * width + q.x + x] = 0.0f;
+      }
+    }
+    Floats walk = coeffs;
+    reference::Transform(walk.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
+
+    const tsl::FloatImageLayout layout = tsl::decoder_float_layout(width, height);
+    for (tsl::SynthesisLanes lanes : kLanes) {
+      Floats f(static_cast<size_t>(layout.pitch) * layout.rows, nan);
+      for (int k = 0; k < 60; ++k)
+        for (int y = t.q[k].y; y < t.q[k].y + t.q[k].leny; ++y)
+          for (int x = t.q[k].x; x < t.q[k].x + t.q[k].lenx; ++x)
+            f[y * layout.pitch + x] = coeffs[y * width + x];
+      struct Rows {
+        Floats out;
+        int width;
+        static void Take(void *ctx, int y, const float *row, int n) {
+          Rows *r = static_cast<Rows *>(ctx);
+          std::copy(row, row + n, r->out.begin() + static_cast<size_t>(y) * r->width);
+        }
+      } rows{Floats(walk.size(), nan), width};
+      ASSERT_EQ(tsl::synthesize(f.data(), layout.pitch, width, height, t.w, &syn.dtt, t.q,
+                                &zeros, Rows::Take, &rows, lanes),
+                0);
+      ASSERT_TRUE(rows.out == walk) << "lanes " << int(lanes);
+    }
   }
 }
 
@@ -256,6 +325,63 @@ TEST(WsqQuantize, BinEdgesAndClamp) {
   ASSERT_EQ(q.size(), 4u * 16 * 16);
   EXPECT_EQ(std::vector<short>(q.begin(), q.begin() + 10),
             (std::vector<short>{0, 0, 1, 3, -3, 32767, -32768, 32767, -32768, 32767}));
+}
+
+// Dequantizing from the block record into the decoder's layout gives what the
+// array form gives, leaves subbands 60 to 63 untouched, and flags exactly
+// the rows that hold only zeros (with the uncoded subbands and 60 to 63).
+TEST(WsqQuantize, RecordIntoTheDecoderLayout) {
+  const int w = 300, h = 211;
+  Trees t(w, h);
+  tsl::DqtTable dqt{};
+  dqt.bin_centre = 0.44f;
+  dqt.qtable_defined = 1;
+  for (int k = 0; k < 60; ++k) {
+    dqt.q_widths[k] = k % 7 == 3 ? 0.0f : 1.5f + k * 0.25f;
+    dqt.z_widths[k] = 1.2f * dqt.q_widths[k];
+  }
+  tsltest::Rng rng(21);
+  std::vector<short> coded;
+  tsl::CoefficientRecord rec;
+  std::vector<std::vector<bool>> empty(64);
+  for (int k = 0; k < 60; ++k) {
+    if (dqt.q_widths[k] == 0.0f) continue;
+    for (int r = 0; r < t.q[k].leny; ++r) {
+      const bool blank = rng.Below(3) == 0;
+      bool all_zero = true;
+      for (int x = 0; x < t.q[k].lenx; ++x) {
+        coded.push_back(blank || rng.Below(3) ? 0 : static_cast<short>(rng.Below(401)) - 200);
+        all_zero = all_zero && coded.back() == 0;
+      }
+      empty[k].push_back(all_zero);
+    }
+  }
+  for (size_t i = 0; i < coded.size();) {
+    size_t run = 0;
+    while (i + run < coded.size() && coded[i + run] == 0 && run < 65535) ++run;
+    ASSERT_TRUE(run ? rec.Zeros(static_cast<long long>(run)) : rec.Value(coded[i]));
+    i += run ? run : 1;
+  }
+  float *plain = nullptr;
+  ASSERT_EQ(tsl::unquantize(&plain, &dqt, t.q, 64, coded.data(), w, h), 0);
+  const Floats expect(plain, plain + static_cast<size_t>(w) * h);
+  free(plain);
+
+  const tsl::FloatImageLayout layout = tsl::decoder_float_layout(w, h);
+  Floats f(static_cast<size_t>(layout.pitch) * layout.rows, 7.0f);
+  tsl::ZeroRows zeros;
+  ASSERT_EQ(tsl::unquantize_record(f.data(), layout.pitch, &dqt, t.q, rec, &zeros), 0);
+  for (int k = 0; k < 64; ++k) {
+    const tsl::QTreeEntry &q = t.q[k];
+    const bool coded_band = k < 60 && dqt.q_widths[k] != 0.0f;
+    for (int r = 0; r < q.leny; ++r) {
+      ASSERT_EQ(zeros.Row(k, r), !coded_band || empty[k][r]) << k << " row " << r;
+      for (int x = q.x; x < q.x + q.lenx; ++x) {
+        const float got = f[(q.y + r) * layout.pitch + x];
+        ASSERT_EQ(got, k < 60 ? expect[(q.y + r) * w + x] : 7.0f) << k << " row " << r;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -560,7 +560,7 @@ void InputZeros(int s, const WTreeNode w_tree[], const QTreeEntry q_tree[],
 
 int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w_tree[],
                const DttTable *dtt, const QTreeEntry q_tree[], const ZeroRows *zeros,
-               SynthesisRowSink sink, void *ctx) {
+               SynthesisRowSink sink, void *ctx, SynthesisLanes lanes) {
   if (dtt->lofilt_defined != 1) {
     fprintf(stderr, "ERROR: wsq_reconstruct : Lopass filter coefficients not defined\n");
     return -95;
@@ -622,7 +622,7 @@ int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
   }
 
   StepWork work;
-  work.kern = &PickKernels();
+  work.kern = lanes == SynthesisLanes::kFour ? &kKernels4 : &PickKernels();
   try {
     work.sums.resize(static_cast<size_t>(widest));
     work.out.resize(static_cast<size_t>(widest));

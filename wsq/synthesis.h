@@ -40,6 +40,10 @@ FloatImageLayout decoder_float_layout(int width, int height);
 // Receives the rows of the last step, top first (n floats each).
 using SynthesisRowSink = void (*)(void *ctx, int y, const float *row, int n);
 
+// Vector width of the sums: the widest the processor offers, or four lanes
+// (the results are the same; tests compare them).
+enum class SynthesisLanes { kWidest, kFour };
+
 // Steps 19 to 0 on fdata (rows of `pitch` floats). Without a sink every step
 // works in place, as wsq_reconstruct does. With a sink (the decoder, whose
 // float image has the layout above and whose `zeros` flag subbands 60 to 63),
@@ -49,7 +53,8 @@ using SynthesisRowSink = void (*)(void *ctx, int y, const float *row, int n);
 // do not fit the line lengths; nothing has been changed then).
 int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w_tree[],
                const DttTable *dtt, const QTreeEntry q_tree[], const ZeroRows *zeros,
-               SynthesisRowSink sink, void *ctx);
+               SynthesisRowSink sink, void *ctx,
+               SynthesisLanes lanes = SynthesisLanes::kWidest);
 
 }  // namespace tsl
 
