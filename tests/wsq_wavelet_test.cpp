@@ -327,25 +327,27 @@ TEST(WsqQuantize, BinEdgesAndClamp) {
             (std::vector<short>{0, 0, 1, 3, -3, 32767, -32768, 32767, -32768, 32767}));
 }
 
-// Dequantizing from the block record into the decoder's layout gives what the
-// array form gives, leaves subbands 60 to 63 untouched, and flags exactly
-// the rows that hold only zeros (with the uncoded subbands and 60 to 63).
-TEST(WsqQuantize, RecordIntoTheDecoderLayout) {
+// A coefficient as first written: the product in single precision, the
+// half zero bin added in double, the sum stored as float.
+float ReferenceDequantized(int v, float q, float c, float z) {
+  if (v == 0) return 0.0f;
+  const float product = q * (v > 0 ? static_cast<float>(v) - c : static_cast<float>(v) + c);
+  const double half = static_cast<double>(z) / 2.0;
+  return static_cast<float>(v > 0 ? product + half : product - half);
+}
+
+// Dequantizing, from the array and from the block record into the decoder's
+// layout, gives the reference values bit for bit (also with a bin centre
+// past 1, where a value of 1 cancels to zero); the record's way leaves
+// subbands 60 to 63 untouched and flags exactly the rows that hold only
+// zeros, with the uncoded subbands and 60 to 63.
+TEST(WsqQuantize, DequantizedValuesAndZeroRows) {
   const int w = 300, h = 211;
   Trees t(w, h);
-  tsl::DqtTable dqt{};
-  dqt.bin_centre = 0.44f;
-  dqt.qtable_defined = 1;
-  for (int k = 0; k < 60; ++k) {
-    dqt.q_widths[k] = k % 7 == 3 ? 0.0f : 1.5f + k * 0.25f;
-    dqt.z_widths[k] = 1.2f * dqt.q_widths[k];
-  }
   tsltest::Rng rng(21);
   std::vector<short> coded;
-  tsl::CoefficientRecord rec;
   std::vector<std::vector<bool>> empty(64);
   for (int k = 0; k < 60; ++k) {
-    if (dqt.q_widths[k] == 0.0f) continue;
     for (int r = 0; r < t.q[k].leny; ++r) {
       const bool blank = rng.Below(3) == 0;
       bool all_zero = true;
@@ -356,31 +358,56 @@ TEST(WsqQuantize, RecordIntoTheDecoderLayout) {
       empty[k].push_back(all_zero);
     }
   }
-  for (size_t i = 0; i < coded.size();) {
-    size_t run = 0;
-    while (i + run < coded.size() && coded[i + run] == 0 && run < 65535) ++run;
-    ASSERT_TRUE(run ? rec.Zeros(static_cast<long long>(run)) : rec.Value(coded[i]));
-    i += run ? run : 1;
-  }
-  float *plain = nullptr;
-  ASSERT_EQ(tsl::unquantize(&plain, &dqt, t.q, 64, coded.data(), w, h), 0);
-  const Floats expect(plain, plain + static_cast<size_t>(w) * h);
-  free(plain);
+  for (float centre : {0.44f, 2.0f}) {
+    SCOPED_TRACE(centre);
+    tsl::DqtTable dqt{};
+    dqt.bin_centre = centre;
+    dqt.qtable_defined = 1;
+    for (int k = 0; k < 60; ++k) {
+      dqt.q_widths[k] = k % 7 == 3 ? 0.0f : k % 5 ? 1.5f + k * 0.25f : 1.0f;
+      dqt.z_widths[k] = k % 5 ? 1.2f * dqt.q_widths[k] : 2.0f;
+    }
+    // The coefficients of the coded subbands, as the record holds them.
+    std::vector<short> in;
+    tsl::CoefficientRecord rec;
+    for (int k = 0, at = 0; k < 60; at += t.q[k].lenx * t.q[k].leny, ++k)
+      if (dqt.q_widths[k] != 0.0f)
+        in.insert(in.end(), &coded[at], &coded[at] + t.q[k].lenx * t.q[k].leny);
+    for (size_t i = 0; i < in.size();) {
+      size_t run = 0;
+      while (i + run < in.size() && in[i + run] == 0 && run < 65535) ++run;
+      ASSERT_TRUE(run ? rec.Zeros(static_cast<long long>(run)) : rec.Value(in[i]));
+      i += run ? run : 1;
+    }
+    float *plain = nullptr;
+    ASSERT_EQ(tsl::unquantize(&plain, &dqt, t.q, 64, in.data(), w, h), 0);
+    const Floats from_array(plain, plain + static_cast<size_t>(w) * h);
+    free(plain);
+    const tsl::FloatImageLayout layout = tsl::decoder_float_layout(w, h);
+    Floats f(static_cast<size_t>(layout.pitch) * layout.rows, 7.0f);
+    tsl::ZeroRows zeros;
+    ASSERT_EQ(tsl::unquantize_record(f.data(), layout.pitch, &dqt, t.q, rec, &zeros), 0);
 
-  const tsl::FloatImageLayout layout = tsl::decoder_float_layout(w, h);
-  Floats f(static_cast<size_t>(layout.pitch) * layout.rows, 7.0f);
-  tsl::ZeroRows zeros;
-  ASSERT_EQ(tsl::unquantize_record(f.data(), layout.pitch, &dqt, t.q, rec, &zeros), 0);
-  for (int k = 0; k < 64; ++k) {
-    const tsl::QTreeEntry &q = t.q[k];
-    const bool coded_band = k < 60 && dqt.q_widths[k] != 0.0f;
-    for (int r = 0; r < q.leny; ++r) {
-      ASSERT_EQ(zeros.Row(k, r), !coded_band || empty[k][r]) << k << " row " << r;
-      for (int x = q.x; x < q.x + q.lenx; ++x) {
-        const float got = f[(q.y + r) * layout.pitch + x];
-        ASSERT_EQ(got, k < 60 ? expect[(q.y + r) * w + x] : 7.0f) << k << " row " << r;
+    Floats expect(static_cast<size_t>(w) * h, 0.0f), got(expect.size());
+    for (int k = 0, at = 0; k < 64; ++k) {
+      const tsl::QTreeEntry &q = t.q[k];
+      const bool coded_band = k < 60 && dqt.q_widths[k] != 0.0f;
+      for (int r = 0; r < q.leny; ++r) {
+        ASSERT_EQ(zeros.Row(k, r), !coded_band || empty[k][r]) << k << " row " << r;
+        for (int x = 0; x < q.lenx; ++x, ++at) {
+          const size_t i = static_cast<size_t>(q.y + r) * w + q.x + x;
+          if (coded_band)
+            expect[i] = ReferenceDequantized(coded[at], dqt.q_widths[k], centre, dqt.z_widths[k]);
+          got[i] = f[static_cast<size_t>(q.y + r) * layout.pitch + q.x + x];
+          if (k >= 60) expect[i] = 7.0f;
+        }
       }
     }
+    EXPECT_TRUE(SameBits(got, expect));
+    for (int k = 60; k < 64; ++k)
+      for (int y = t.q[k].y; y < t.q[k].y + t.q[k].leny; ++y)
+        std::fill_n(expect.begin() + y * w + t.q[k].x, t.q[k].lenx, 0.0f);
+    EXPECT_TRUE(SameBits(from_array, expect));
   }
 }
 

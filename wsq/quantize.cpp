@@ -251,11 +251,15 @@ namespace {
 // A value v becomes Q (v - C) + Z/2 above zero and Q (v + C) - Z/2 below.
 // The addition of Z/2 is a float sum rounded once; doing it in double and
 // rounding to float gives the same value (double holds more than twice a
-// float's digits), so the float form below is the exact same result.
+// float's digits), so the float form below is the exact same result. Below
+// zero every operand is the mirror image of the one above zero and rounding
+// to nearest is symmetric, so the result is the negated one; 0 - m rather
+// than -m keeps the +0 an exact cancellation gives. No branch on the sign:
+// values of either sign follow each other at random.
 inline float Dequantized(int v, float Q, float C, float half) {
-  if (v == 0) return 0.0f;
-  if (v > 0) return Q * (static_cast<float>(v) - C) + half;
-  return Q * (static_cast<float>(v) + C) - half;
+  const float m = Q * (static_cast<float>(v < 0 ? -v : v) - C) + half;
+  const float signed_m = v < 0 ? 0.0f - m : m;
+  return v == 0 ? 0.0f : signed_m;
 }
 
 }  // namespace
@@ -308,20 +312,17 @@ int unquantize_record(float *fip, int pitch, const DqtTable *dqt, const QTreeEnt
     const size_t row_bytes = static_cast<size_t>(b.lenx) * sizeof(float);
     for (int r = 0; r < b.leny; ++r) {
       float *p = fip + static_cast<ptrdiff_t>(b.y + r) * pitch + b.x;
-      if (Q == 0.0f) {
-        std::memset(p, 0, row_bytes);
-        continue;
-      }
+      // Zeros first, one call a row, then the values over them.
+      std::memset(p, 0, row_bytes);
+      if (Q == 0.0f) continue;
       bool any = false;
       reader.Take(
           b.lenx,
           [&](long long i, int v) {
             p[i] = Dequantized(v, Q, C, half);
-            any = any || v != 0;
+            any |= v != 0;
           },
-          [&](long long i, long long n) {
-            std::memset(p + i, 0, static_cast<size_t>(n) * sizeof(float));
-          });
+          [](long long, long long) {});
       if (!any) zeros->zero[zeros->first[k] + r] = 1;
     }
     if (Q == 0.0f) zeros->SetSubband(k);
