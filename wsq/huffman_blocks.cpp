@@ -139,7 +139,8 @@ inline void Gather(Lookahead *la, const uint8_t *p, const uint8_t *ebufptr, int 
   la->acc = wsq_bit_reader.code;
   la->nbits = bit_count;
   la->fetched = 0;
-  while (la->nbits < 16) {
+  la->byte[0] = la->byte[1] = 0;
+  while (la->nbits < 16 && la->fetched < 2) {
     if (p >= ebufptr) break;
     uint8_t b = *p;
     if (b == 0xFF) {
@@ -174,7 +175,7 @@ inline void Consume(const Lookahead &la, int len, const uint8_t **cbufptr, int *
   *bit_count = *bit_count + 8 * k - len;
   wsq_bit_reader.code = la.byte[k - 1] & bit_mask[*bit_count];
   *cbufptr = la.end[k - 1];
-  for (int i = 0; i < k; i++)
+  for (int i = 0; i < k && i < 2; i++)  // k is 1 or 2: at most 16 bits are taken
     if (la.byte[i] == 0xFF) wsq_bit_reader.code2 = 0x00;
 }
 
@@ -337,6 +338,19 @@ int FastLane(const BlockDecodeTable &t, const uint8_t **cbufptr, const uint8_t *
     nb -= len;
     consumed = true;
     if ((ret = CheckBudget(*c))) break;
+    // The common symbols, zero runs and small values, straight into the
+    // record; the checks that could fail go through Apply below.
+    if (sym >= 1 && sym <= MAX_HUFFZRUN) {
+      if (c->count + sym <= c->budget && c->rec->Zeros(sym)) {
+        c->count += sym;
+        continue;
+      }
+    } else if (sym >= kFirstValueSymbol && sym <= kLastValueSymbol) {
+      if (c->count < c->capacity && c->rec->Value(static_cast<int16_t>(sym - kValueOffset))) {
+        c->count++;
+        continue;
+      }
+    }
     const int extra_bits = ExtraBitsOf(sym);
     uint16_t extra = 0;
     if (extra_bits) {

@@ -82,10 +82,12 @@ TSL_INLINE typename Lanes<V>::Unaligned &At(float *p) {
   return *reinterpret_cast<typename Lanes<V>::Unaligned *>(p);
 }
 
-TSL_INLINE void Splat(V4 *v, float c) { *v = V4{c, c, c, c}; }
-TSL_INLINE void Splat(V8 *v, float c) {
-  const V4 one = {c, 0.0f, 0.0f, 0.0f};
-  *v = __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
+// Every lane the float at c (written so that it becomes one broadcast).
+template <class V>
+TSL_INLINE void Splat(V *v, const float *c) {
+  V lanes = V{};
+  for (unsigned i = 0; i < sizeof(V) / sizeof(float); ++i) lanes[i] = *c;
+  *v = lanes;
 }
 
 // Outputs 2j.. from the even ones e and the odd ones o.
@@ -98,92 +100,94 @@ TSL_INLINE void Zip(const V8 &e, const V8 &o, float *out) {
   At<V8>(out + 8) = __builtin_shufflevector(e, o, 4, 12, 5, 13, 6, 14, 7, 15);
 }
 
-// One form of a line's synthesis: its terms per output, and the run of
-// output pairs (2j, 2j+1), j in [jlo, jhi), whose terms read samples j + off
-// with the same coefficients: the inside of the line.
-struct Form {
-  LinePlan plan;
+// The inside of a line: the run of output pairs (2j, 2j+1), j in [jlo,
+// jhi), whose terms read samples j + off with the same coefficients, for the
+// even (0) and the odd (1) outputs, in the walk's order.
+struct Inside {
   int jlo = 0, jhi = 0;
   std::vector<int> off[2];
   std::vector<float> cf[2];
   bool stored[2] = {true, true};
 };
 
-// One line length and inversion: all terms, and the terms without the
-// low-pass or the high-pass half for rows where that half is zero; the last
-// output that reads each input sample.
+// One line length and inversion: the walk's terms; the inside of the line
+// with all terms, without the low-pass and without the high-pass half (for
+// rows where that half is zero); the last output that reads each sample.
 struct SynthPlan {
   int length = 0, inv = 0;
+  LinePlan plan;
   int half_at[2] = {}, half_len[2] = {};  // low-pass, high-pass coefficients
-  Form form[3];
+  Inside inside[3];
   std::vector<int> last_use;
 };
 
-// The plan without the terms that read samples [lo, lo + n): an output
-// whose first term goes starts from zero, as the walk's first-zero outputs do.
-LinePlan Without(const LinePlan &p, int lo, int n) {
-  LinePlan out;
-  out.length = p.length;
-  out.begin.push_back(0);
-  for (int k = 0; k < p.length; ++k) {
-    bool zero_start = p.zero_start[k] != 0;
-    for (int t = p.begin[k]; t < p.begin[k + 1]; ++t) {
-      if (p.src[t] >= lo && p.src[t] < lo + n) {
-        if (t == p.begin[k]) zero_start = true;
-        continue;
-      }
-      out.src.push_back(p.src[t]);
-      out.coef.push_back(p.coef[t]);
-    }
-    out.zero_start.push_back(zero_start);
-    out.begin.push_back(static_cast<int>(out.src.size()));
-  }
-  return out;
-}
-
 bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Whether output k has the terms (j + off, cf) of parity `par` of f.
-bool Matches(const Form &f, int k, int j, int par) {
-  const LinePlan &p = f.plan;
+// Whether output k has the terms (j + off, cf) of parity `par`.
+bool Matches(const LinePlan &p, const Inside &in, int k, int j, int par) {
   const int b = p.begin[k], n = p.begin[k + 1] - b;
-  if (n != static_cast<int>(f.off[par].size()) || f.stored[par] == (p.zero_start[k] != 0))
+  if (n != static_cast<int>(in.off[par].size()) || in.stored[par] == (p.zero_start[k] != 0))
     return false;
+  const int *src = p.src.data() + b, *off = in.off[par].data();
+  const float *coef = p.coef.data() + b, *cf = in.cf[par].data();
   for (int t = 0; t < n; ++t)
-    if (p.src[b + t] != j + f.off[par][t] || !SameBits(p.coef[b + t], f.cf[par][t])) return false;
+    if (src[t] != j + off[t] || !SameBits(coef[t], cf[t])) return false;
   return true;
 }
 
-// The inside of the line: the terms of the middle pair, and how far to both
-// sides every pair repeats them.
-void FindInside(Form *f) {
-  const LinePlan &p = f->plan;
+// The terms of the middle pair, and how far to both sides every pair repeats
+// them; then the same inside without either half. A term's sample moves with
+// the position, so when it lies in the same half at both ends of the inside
+// it does everywhere between; else that form has no inside.
+void FindInside(SynthPlan *sp) {
+  const LinePlan &p = sp->plan;
   const int pairs = p.length / 2;
-  f->jlo = f->jhi = 0;
   if (pairs < 1) return;
   const int jm = pairs / 2;
+  Inside &all = sp->inside[0];
   for (int par = 0; par < 2; ++par) {
     const int k = 2 * jm + par;
-    f->off[par].clear();
-    f->cf[par].clear();
-    f->stored[par] = !p.zero_start[k];
+    all.stored[par] = !p.zero_start[k];
     for (int t = p.begin[k]; t < p.begin[k + 1]; ++t) {
-      f->off[par].push_back(p.src[t] - jm);
-      f->cf[par].push_back(p.coef[t]);
+      all.off[par].push_back(p.src[t] - jm);
+      all.cf[par].push_back(p.coef[t]);
     }
   }
-  auto pair_matches = [&](int j) { return Matches(*f, 2 * j, j, 0) && Matches(*f, 2 * j + 1, j, 1); };
+  auto pair_matches = [&](int j) {
+    return Matches(p, all, 2 * j, j, 0) && Matches(p, all, 2 * j + 1, j, 1);
+  };
   int lo = jm, hi = jm;
   while (hi < pairs && pair_matches(hi)) ++hi;
   if (hi == jm) return;
   while (lo > 0 && pair_matches(lo - 1)) --lo;
-  f->jlo = lo;
-  f->jhi = hi;
+  all.jlo = lo;
+  all.jhi = hi;
+  for (int h = 0; h < 2; ++h) {
+    Inside &part = sp->inside[1 + h];
+    part.jlo = lo;
+    part.jhi = hi;
+    auto in_half = [&](int sample) {
+      return sample >= sp->half_at[h] && sample < sp->half_at[h] + sp->half_len[h];
+    };
+    for (int par = 0; par < 2; ++par) {
+      part.stored[par] = all.stored[par];
+      for (size_t t = 0; t < all.off[par].size(); ++t) {
+        const int off = all.off[par][t];
+        if (in_half(lo + off) != in_half(hi - 1 + off)) part.jlo = part.jhi = 0;
+        if (in_half(jm + off)) {
+          if (t == 0) part.stored[par] = false;
+          continue;
+        }
+        part.off[par].push_back(off);
+        part.cf[par].push_back(all.cf[par][t]);
+      }
+    }
+  }
 }
 
 bool BuildPlan(SynthPlan *sp, int length, int inv, const DttTable *dtt) {
-  LinePlan all;
-  if (!plan_join_lets(&all, length, dtt->hifilt, dtt->hisize, dtt->lofilt, dtt->losize, inv))
+  if (!plan_join_lets(&sp->plan, length, dtt->hifilt, dtt->hisize, dtt->lofilt, dtt->losize,
+                      inv))
     return false;
   sp->length = length;
   sp->inv = inv;
@@ -192,13 +196,11 @@ bool BuildPlan(SynthPlan *sp, int length, int inv, const DttTable *dtt) {
   sp->half_len[0] = ln;
   sp->half_at[1] = inv ? 0 : ln;
   sp->half_len[1] = hn;
+  const LinePlan &p = sp->plan;
   sp->last_use.assign(static_cast<size_t>(length), -1);
   for (int k = 0; k < length; ++k)
-    for (int t = all.begin[k]; t < all.begin[k + 1]; ++t) sp->last_use[all.src[t]] = k;
-  sp->form[1].plan = Without(all, sp->half_at[0], sp->half_len[0]);
-  sp->form[2].plan = Without(all, sp->half_at[1], sp->half_len[1]);
-  sp->form[0].plan = std::move(all);
-  for (Form &f : sp->form) FindInside(&f);
+    for (int t = p.begin[k]; t < p.begin[k + 1]; ++t) sp->last_use[p.src[t]] = k;
+  FindInside(sp);
   return true;
 }
 
@@ -223,18 +225,22 @@ class PlanCache {
 
 // ---- Kernels -----------------------------------------------------------------
 
-// Output k of a plan from the line `in`, as the walk sums it.
-inline float OneOutput(const LinePlan &p, int k, const float *in) {
+// Output k of a plan from the line `in`, as the walk sums it, leaving out
+// the terms that read samples [skip_at, skip_at + skip_len) (known zeros):
+// when the first term goes, the sum starts from zero.
+inline float OneOutput(const LinePlan &p, int k, const float *in, int skip_at, int skip_len) {
   int t = p.begin[k];
   const int e = p.begin[k + 1];
-  float v;
-  if (p.zero_start[k]) {
-    v = 0.0f;
-  } else {
+  auto skipped = [&](int src) { return src >= skip_at && src < skip_at + skip_len; };
+  float v = 0.0f;
+  if (t < e && skipped(p.src[t])) {
+    ++t;
+  } else if (!p.zero_start[k]) {
     v = p.coef[t] * in[p.src[t]];
     ++t;
   }
-  for (; t < e; ++t) v += p.coef[t] * in[p.src[t]];
+  for (; t < e; ++t)
+    if (!skipped(p.src[t])) v += p.coef[t] * in[p.src[t]];
   return v;
 }
 
@@ -251,7 +257,7 @@ TSL_INLINE void ColumnSums(float *out, const float *const *src, const float *cf,
   for (; x + 8 * W <= n; x += 8 * W) {
     V a0 = V{}, a1 = V{}, a2 = V{}, a3 = V{}, a4 = V{}, a5 = V{}, a6 = V{}, a7 = V{};
     if (stored) {
-      Splat(&f, cf[0]);
+      Splat(&f, &cf[0]);
       const float *s = src[0] + x;
       a0 = f * At<V>(s);
       a1 = f * At<V>(s + W);
@@ -263,7 +269,7 @@ TSL_INLINE void ColumnSums(float *out, const float *const *src, const float *cf,
       a7 = f * At<V>(s + 7 * W);
     }
     for (int t = first; t < nt; ++t) {
-      Splat(&f, cf[t]);
+      Splat(&f, &cf[t]);
       const float *s = src[t] + x;
       a0 += f * At<V>(s);
       a1 += f * At<V>(s + W);
@@ -290,11 +296,11 @@ TSL_INLINE void ColumnSums(float *out, const float *const *src, const float *cf,
       if (x + W > n) x = n - W;
       V a = V{};
       if (stored) {
-        Splat(&f, cf[0]);
+        Splat(&f, &cf[0]);
         a = f * At<V>(src[0] + x);
       }
       for (int t = first; t < nt; ++t) {
-        Splat(&f, cf[t]);
+        Splat(&f, &cf[t]);
         a += f * At<V>(src[t] + x);
       }
       At<V>(out + x) = a;
@@ -311,7 +317,7 @@ TSL_INLINE void ColumnSums(float *out, const float *const *src, const float *cf,
 // Even (par 0) or odd outputs of the pairs from j on: the sums over the
 // terms of that parity, four vectors of pairs (s[0..3]) or one (s[0]).
 template <class V>
-TSL_INLINE void PairSums4(const Form &f, int par, const float *in, int j, V *s) {
+TSL_INLINE void PairSums4(const Inside &f, int par, const float *in, int j, V *s) {
   constexpr int W = sizeof(V) / sizeof(float);
   const int nt = static_cast<int>(f.off[par].size());
   const int *off = f.off[par].data();
@@ -319,7 +325,7 @@ TSL_INLINE void PairSums4(const Form &f, int par, const float *in, int j, V *s) 
   V c, a0 = V{}, a1 = V{}, a2 = V{}, a3 = V{};
   int t = 0;
   if (f.stored[par] && nt > 0) {
-    Splat(&c, cf[0]);
+    Splat(&c, &cf[0]);
     const float *p = in + j + off[0];
     a0 = c * At<V>(p);
     a1 = c * At<V>(p + W);
@@ -328,7 +334,7 @@ TSL_INLINE void PairSums4(const Form &f, int par, const float *in, int j, V *s) 
     t = 1;
   }
   for (; t < nt; ++t) {
-    Splat(&c, cf[t]);
+    Splat(&c, &cf[t]);
     const float *p = in + j + off[t];
     a0 += c * At<V>(p);
     a1 += c * At<V>(p + W);
@@ -342,19 +348,19 @@ TSL_INLINE void PairSums4(const Form &f, int par, const float *in, int j, V *s) 
 }
 
 template <class V>
-TSL_INLINE void PairSums1(const Form &f, int par, const float *in, int j, V *s) {
+TSL_INLINE void PairSums1(const Inside &f, int par, const float *in, int j, V *s) {
   const int nt = static_cast<int>(f.off[par].size());
   const int *off = f.off[par].data();
   const float *cf = f.cf[par].data();
   V c, a = V{};
   int t = 0;
   if (f.stored[par] && nt > 0) {
-    Splat(&c, cf[0]);
+    Splat(&c, &cf[0]);
     a = c * At<V>(in + j + off[0]);
     t = 1;
   }
   for (; t < nt; ++t) {
-    Splat(&c, cf[t]);
+    Splat(&c, &cf[t]);
     a += c * At<V>(in + j + off[t]);
   }
   *s = a;
@@ -363,7 +369,7 @@ TSL_INLINE void PairSums1(const Form &f, int par, const float *in, int j, V *s) 
 // The inside of a line, 2 W outputs a vector, four vectors at a time while
 // they last; returns the first pair not done.
 template <class V>
-TSL_INLINE int InsideSums(const Form &f, const float *in, float *out) {
+TSL_INLINE int InsideSums(const Inside &f, const float *in, float *out) {
   constexpr int W = sizeof(V) / sizeof(float);
   int j = f.jlo;
   V e[4], o[4];
@@ -389,14 +395,16 @@ TSL_INLINE int InsideSums(const Form &f, const float *in, float *out) {
 struct Kernels {
   void (*column)(float *out, const float *const *src, const float *cf, int nt, bool stored,
                  int n);
-  int (*inside)(const Form &f, const float *in, float *out);
+  int (*inside)(const Inside &f, const float *in, float *out);
 };
 
 void ColumnSums4(float *out, const float *const *src, const float *cf, int nt, bool stored,
                  int n) {
   ColumnSums<V4>(out, src, cf, nt, stored, n);
 }
-int InsideSums4(const Form &f, const float *in, float *out) { return InsideSums<V4>(f, in, out); }
+int InsideSums4(const Inside &f, const float *in, float *out) {
+  return InsideSums<V4>(f, in, out);
+}
 
 const Kernels kKernels4 = {ColumnSums4, InsideSums4};
 
@@ -407,7 +415,7 @@ __attribute__((target("avx2"))) void ColumnSums8(float *out, const float *const 
                                                  const float *cf, int nt, bool stored, int n) {
   ColumnSums<V8>(out, src, cf, nt, stored, n);
 }
-__attribute__((target("avx2"))) int InsideSums8(const Form &f, const float *in, float *out) {
+__attribute__((target("avx2"))) int InsideSums8(const Inside &f, const float *in, float *out) {
   return InsideSums<V8>(f, in, out);
 }
 
@@ -421,13 +429,15 @@ const Kernels &PickKernels() {
 const Kernels &PickKernels() { return kKernels4; }
 #endif
 
-// One row of a form from the column sums `in` into `out`.
-void RowSums(const Kernels &kern, const Form &f, const float *in, float *out) {
-  const LinePlan &p = f.plan;
+// One row from the column sums `in` into `out`: all terms (form 0), or
+// without the low-pass (1) or the high-pass (2) half.
+void RowSums(const Kernels &kern, const SynthPlan &sp, int form, const float *in, float *out) {
+  const Inside &f = sp.inside[form];
+  const int skip_at = form ? sp.half_at[form - 1] : 0, skip_len = form ? sp.half_len[form - 1] : 0;
   int k = 0;
-  for (; k < 2 * f.jlo; ++k) out[k] = OneOutput(p, k, in);
+  for (; k < 2 * f.jlo; ++k) out[k] = OneOutput(sp.plan, k, in, skip_at, skip_len);
   if (f.jhi > f.jlo) k = 2 * kern.inside(f, in, out);
-  for (; k < p.length; ++k) out[k] = OneOutput(p, k, in);
+  for (; k < sp.length; ++k) out[k] = OneOutput(sp.plan, k, in, skip_at, skip_len);
 }
 
 void Zeros(float *p, int n) {
@@ -473,7 +483,7 @@ void SweepStep(const WTreeNode &n, float *fdata, size_t pitch, const SynthPlan &
   float cf[2 * kMaxFilterTaps];
   int slot = 0;
   for (int k = 0; k < ny; ++k) {
-    const LinePlan &p = cp.form[0].plan;
+    const LinePlan &p = cp.plan;
     const int b = p.begin[k], e = p.begin[k + 1];
     bool zero_half[2] = {false, false};
     if (!known_zeros) {
@@ -516,7 +526,7 @@ void SweepStep(const WTreeNode &n, float *fdata, size_t pitch, const SynthPlan &
     if (zero_half[0] && zero_half[1])
       Zeros(dst, nx);
     else
-      RowSums(*w->kern, rp.form[zero_half[0] ? 1 : zero_half[1] ? 2 : 0], sums, dst);
+      RowSums(*w->kern, rp, zero_half[0] ? 1 : zero_half[1] ? 2 : 0, sums, dst);
     if (sink) sink(ctx, n.y + k, dst, nx);
   }
 }
