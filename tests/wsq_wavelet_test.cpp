@@ -289,17 +289,22 @@ uint8_t ReferenceByte(float f, float r_scale, float m_shift) {
   return t > 255.0f ? 255 : static_cast<uint8_t>(t);
 }
 
-// Random values, then edge values repeated past the last 16-value block, so
-// both the vector and the scalar paths see them.
+// Random values, then edge values, over lengths that send them through the
+// widest vectors, the 16-pixel blocks (the last overlapping the one before)
+// and the scalar path.
 TEST(WsqPixels, BackToBytesMatchesTheDoubleFormAndClamps) {
+  const std::vector<float> edge = {254.6f, -0.4f, 255.4f, 100.49f, 1e30f,
+                                   -kInf,  kInf,  NAN,    0.49975586f};
   std::vector<float> img = Random(4096, 3);
-  for (int k = 0; k < 4; ++k)
-    img.insert(img.end(), {254.6f, -0.4f, 255.4f, 100.49f, 1e30f, -kInf, kInf, NAN, 0.49975586f});
-  for (auto [m, r] : {std::pair{0.0f, 1.0f}, {127.4375f, 0.70089f}}) {
-    std::vector<uint8_t> out(img.size());
-    tsl::conv_img_2_uchar(out.data(), img.data(), static_cast<int>(img.size()), 1, m, r);
-    for (size_t i = 0; i < img.size(); ++i)
-      ASSERT_EQ(out[i], ReferenceByte(img[i], r, m)) << i << " " << img[i] << " " << m;
+  for (int k = 0; k < 4; ++k) img.insert(img.end(), edge.begin(), edge.end());
+  for (size_t len : {img.size(), size_t{36}, size_t{25}, size_t{9}}) {
+    const std::vector<float> in(img.end() - static_cast<ptrdiff_t>(len), img.end());
+    for (auto [m, r] : {std::pair{0.0f, 1.0f}, {127.4375f, 0.70089f}}) {
+      std::vector<uint8_t> out(in.size());
+      tsl::conv_img_2_uchar(out.data(), in.data(), static_cast<int>(in.size()), 1, m, r);
+      for (size_t i = 0; i < in.size(); ++i)
+        ASSERT_EQ(out[i], ReferenceByte(in[i], r, m)) << len << ": " << i << " " << in[i];
+    }
   }
 }
 

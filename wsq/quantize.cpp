@@ -13,8 +13,8 @@
 
 #include "common/checked.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 namespace tsl {
@@ -331,6 +331,60 @@ int unquantize_record(float *fip, int pitch, const DqtTable *dqt, const QTreeEnt
   return 0;
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// 16 pixels from img to data.
+inline void PixelsSse2(uint8_t *data, const float *img, float m_shift, float r_scale) {
+  const __m128 vr = _mm_set1_ps(r_scale), vm = _mm_set1_ps(m_shift), vh = _mm_set1_ps(0.5f);
+  const __m128 lo = _mm_setzero_ps(), hi = _mm_set1_ps(255.0f);
+  __m128i q[4];
+  for (int j = 0; j < 4; ++j) {
+    __m128 t = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_loadu_ps(img + 4 * j), vr), vm), vh);
+    t = _mm_max_ps(t, lo);  // takes the second operand for not-a-number
+    t = _mm_min_ps(t, hi);
+    q[j] = _mm_cvttps_epi32(t);
+  }
+  const __m128i w0 = _mm_packs_epi32(q[0], q[1]), w1 = _mm_packs_epi32(q[2], q[3]);
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(data), _mm_packus_epi16(w0, w1));
+}
+#endif
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same, 32 pixels a step where the processor has eight-lane vectors (the
+// same operations, rounded the same way); returns the pixels done.
+__attribute__((target("avx2"))) size_t PixelsAvx2(uint8_t *data, const float *img, size_t n,
+                                                  float m_shift, float r_scale) {
+  const __m256 vr = _mm256_set1_ps(r_scale), vm = _mm256_set1_ps(m_shift);
+  const __m256 vh = _mm256_set1_ps(0.5f), lo = _mm256_setzero_ps(), hi = _mm256_set1_ps(255.0f);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  size_t i = 0;
+  for (; i + 32 <= n; i += 32) {
+    __m256i q[4];
+    for (int j = 0; j < 4; ++j) {
+      __m256 t = _mm256_add_ps(
+          _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(img + i + 8 * j), vr), vm), vh);
+      t = _mm256_max_ps(t, lo);  // takes the second operand for not-a-number
+      t = _mm256_min_ps(t, hi);
+      q[j] = _mm256_cvttps_epi32(t);
+    }
+    // The packs work within 128-bit halves; the permutation puts the four
+    // groups of eight back in order.
+    const __m256i w0 = _mm256_packs_epi32(q[0], q[1]), w1 = _mm256_packs_epi32(q[2], q[3]);
+    const __m256i b = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(w0, w1), order);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(data + i), b);
+  }
+  return i;
+}
+
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+#endif
+
+}  // namespace
+
 void conv_img_2_uchar(uint8_t *data, const float *img, int width, int height, float m_shift,
                       float r_scale) {
   // t = f r + m + 0.5, rounded to float once per operation (the +0.5 in
@@ -338,19 +392,15 @@ void conv_img_2_uchar(uint8_t *data, const float *img, int width, int height, fl
   // Below zero and not-a-number (only a hostile stream makes one) give 0.
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
   size_t i = 0;
+#if defined(__x86_64__) || defined(__i386__)
+  if (HaveAvx2()) i = PixelsAvx2(data, img, n, m_shift, r_scale);
+#endif
 #if defined(__SSE2__)
-  const __m128 vr = _mm_set1_ps(r_scale), vm = _mm_set1_ps(m_shift), vh = _mm_set1_ps(0.5f);
-  const __m128 lo = _mm_setzero_ps(), hi = _mm_set1_ps(255.0f);
-  for (; i + 16 <= n; i += 16) {
-    __m128i q[4];
-    for (int j = 0; j < 4; ++j) {
-      __m128 t = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_loadu_ps(img + i + 4 * j), vr), vm), vh);
-      t = _mm_max_ps(t, lo);  // takes the second operand for not-a-number
-      t = _mm_min_ps(t, hi);
-      q[j] = _mm_cvttps_epi32(t);
-    }
-    const __m128i w0 = _mm_packs_epi32(q[0], q[1]), w1 = _mm_packs_epi32(q[2], q[3]);
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(data + i), _mm_packus_epi16(w0, w1));
+  for (; i + 16 <= n; i += 16) PixelsSse2(data + i, img + i, m_shift, r_scale);
+  // The last 16 may overlap those before: they come out the same.
+  if (i < n && n >= 16) {
+    PixelsSse2(data + n - 16, img + n - 16, m_shift, r_scale);
+    i = n;
   }
 #endif
   for (; i < n; ++i) {

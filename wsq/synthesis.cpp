@@ -225,9 +225,21 @@ class PlanCache {
 
 // ---- Kernels -----------------------------------------------------------------
 
-// Output k of a plan from the line `in`, as the walk sums it, leaving out
-// the terms that read samples [skip_at, skip_at + skip_len) (known zeros):
-// when the first term goes, the sum starts from zero.
+// Output k of a plan from the line `in`, as the walk sums it.
+inline float OneOutput(const LinePlan &p, int k, const float *in) {
+  int t = p.begin[k];
+  const int e = p.begin[k + 1];
+  float v = 0.0f;
+  if (!p.zero_start[k]) {
+    v = p.coef[t] * in[p.src[t]];
+    ++t;
+  }
+  for (; t < e; ++t) v += p.coef[t] * in[p.src[t]];
+  return v;
+}
+
+// The same leaving out the terms that read samples [skip_at, skip_at +
+// skip_len) (known zeros): when the first term goes, the sum starts from zero.
 inline float OneOutput(const LinePlan &p, int k, const float *in, int skip_at, int skip_len) {
   int t = p.begin[k];
   const int e = p.begin[k + 1];
@@ -433,11 +445,18 @@ const Kernels &PickKernels() { return kKernels4; }
 // without the low-pass (1) or the high-pass (2) half.
 void RowSums(const Kernels &kern, const SynthPlan &sp, int form, const float *in, float *out) {
   const Inside &f = sp.inside[form];
-  const int skip_at = form ? sp.half_at[form - 1] : 0, skip_len = form ? sp.half_len[form - 1] : 0;
+  const LinePlan &p = sp.plan;
   int k = 0;
-  for (; k < 2 * f.jlo; ++k) out[k] = OneOutput(sp.plan, k, in, skip_at, skip_len);
+  if (form == 0) {
+    for (; k < 2 * f.jlo; ++k) out[k] = OneOutput(p, k, in);
+    if (f.jhi > f.jlo) k = 2 * kern.inside(f, in, out);
+    for (; k < sp.length; ++k) out[k] = OneOutput(p, k, in);
+    return;
+  }
+  const int skip_at = sp.half_at[form - 1], skip_len = sp.half_len[form - 1];
+  for (; k < 2 * f.jlo; ++k) out[k] = OneOutput(p, k, in, skip_at, skip_len);
   if (f.jhi > f.jlo) k = 2 * kern.inside(f, in, out);
-  for (; k < sp.length; ++k) out[k] = OneOutput(sp.plan, k, in, skip_at, skip_len);
+  for (; k < sp.length; ++k) out[k] = OneOutput(p, k, in, skip_at, skip_len);
 }
 
 void Zeros(float *p, int n) {
