@@ -84,7 +84,7 @@ long long ZeroWidthArea(const DqtTable *dqttable) {
 // marker or the end of the buffer within reach, a code longer than the bits
 // gathered, data no code matches) goes to the bit-by-bit reader from the
 // untouched state, so its results and messages stay the only ones.
-constexpr int kLookupBits = 10;
+constexpr int kLookupBits = 12;
 
 struct LookupEntry {
   uint8_t len;  // 0: not settled by the first kLookupBits bits
@@ -110,18 +110,25 @@ bool SymbolAt(const BlockDecodeTable &t, int len, int c, uint8_t *symbol) {
   return true;
 }
 
+// The bit-by-bit walk stops at the first length whose maxcode the code read
+// so far does not exceed. For the kLookupBits-bit prefix i that is the
+// first length len with i < (maxcode[len] + 1) << (kLookupBits - len): each
+// length settles the prefixes below its bound that no shorter length has.
 void BuildLookup(BlockDecodeTable *t) {
-  for (int i = 0; i < (1 << kLookupBits); i++) {
-    LookupEntry e{0, 0};
-    for (int len = 1; len <= kLookupBits; len++) {
-      int c = i >> (kLookupBits - len);
-      if (c <= t->maxcode[len]) {
-        if (SymbolAt(*t, len, c, &e.symbol)) e.len = static_cast<uint8_t>(len);
-        break;
-      }
+  constexpr long long kEntries = 1 << kLookupBits;
+  long long settled = 0;
+  for (int len = 1; len <= kLookupBits; len++) {
+    long long bound = (static_cast<long long>(t->maxcode[len]) + 1) << (kLookupBits - len);
+    if (bound > kEntries) bound = kEntries;
+    for (long long i = settled; i < bound; i++) {
+      LookupEntry e{0, 0};
+      if (SymbolAt(*t, len, static_cast<int>(i >> (kLookupBits - len)), &e.symbol))
+        e.len = static_cast<uint8_t>(len);
+      t->lookup[i] = e;
     }
-    t->lookup[i] = e;
+    if (bound > settled) settled = bound;
   }
+  for (long long i = settled; i < kEntries; i++) t->lookup[i] = LookupEntry{0, 0};
 }
 
 // Bits ahead of the reader: the unread bits of the current byte, then whole
@@ -307,6 +314,9 @@ int FastLane(const BlockDecodeTable &t, const uint8_t **cbufptr, const uint8_t *
   int nb = *bit_count;
   int ret = 0;
   bool consumed = false;
+  CoefficientRecord *const rec = c->rec;
+  long long count = c->count;
+  const long long budget = c->budget;
   for (;;) {
     if (nb < 32) {
       if (ebufptr - p < 8) break;
@@ -316,8 +326,12 @@ int FastLane(const BlockDecodeTable &t, const uint8_t **cbufptr, const uint8_t *
       const uint64_t inv = ~word;
       const uint64_t ff = (inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull;
       int take = ff ? __builtin_ctzll(ff) / 8 : 8;
-      if (take > (63 - nb) / 8) take = (63 - nb) / 8;
-      for (int i = 0; i < take; ++i) acc = (acc << 8) | p[i];
+      if (take > (63 - nb) / 8) take = (63 - nb) / 8;  // at most 7
+      if (take > 0) {
+        uint64_t bytes = 0;  // the first `take` bytes, first in the top
+        for (int i = 0; i < take; ++i) bytes = (bytes << 8) | p[i];
+        acc = (acc << (8 * take)) | bytes;
+      }
       p += take;
       nb += 8 * take;
       if (nb < 32) break;
@@ -337,28 +351,34 @@ int FastLane(const BlockDecodeTable &t, const uint8_t **cbufptr, const uint8_t *
     }
     nb -= len;
     consumed = true;
-    if ((ret = CheckBudget(*c))) break;
     // The common symbols, zero runs and small values, straight into the
-    // record; the checks that could fail go through Apply below.
-    if (sym >= 1 && sym <= MAX_HUFFZRUN) {
-      if (c->count + sym <= c->budget && c->rec->Zeros(sym)) {
-        c->count += sym;
-        continue;
-      }
-    } else if (sym >= kFirstValueSymbol && sym <= kLastValueSymbol) {
-      if (c->count < c->capacity && c->rec->Value(static_cast<int16_t>(sym - kValueOffset))) {
-        c->count++;
-        continue;
+    // record; anything that could fail goes through the checks below.
+    if (count <= budget) {
+      if (sym >= 1 && sym <= MAX_HUFFZRUN) {
+        if (count + sym <= budget && rec->Zeros(sym)) {
+          count += sym;
+          continue;
+        }
+      } else if (sym >= kFirstValueSymbol && sym <= kLastValueSymbol) {
+        if (count < c->capacity && rec->Value(static_cast<int16_t>(sym - kValueOffset))) {
+          count++;
+          continue;
+        }
       }
     }
+    c->count = count;
+    if ((ret = CheckBudget(*c))) break;
     const int extra_bits = ExtraBitsOf(sym);
     uint16_t extra = 0;
     if (extra_bits) {
       nb -= extra_bits;
       extra = static_cast<uint16_t>((acc >> nb) & ((1u << extra_bits) - 1));
     }
-    if ((ret = Apply(sym, extra, c))) break;
+    ret = Apply(sym, extra, c);
+    count = c->count;
+    if (ret) break;
   }
+  c->count = count;
   // Without a bit taken the reader stays as it was (at a block's start its
   // current byte is stale, and stays so until a byte is read).
   if (!consumed) return ret;
