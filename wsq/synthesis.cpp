@@ -52,13 +52,15 @@ namespace {
 
 typedef float V4 __attribute__((vector_size(16)));
 typedef float V8 __attribute__((vector_size(32)));
+typedef float V16 __attribute__((vector_size(64)));
 // Float memory seen as vectors, at any alignment.
 typedef float V4u __attribute__((vector_size(16), aligned(4), may_alias));
 typedef float V8u __attribute__((vector_size(32), aligned(4), may_alias));
+typedef float V16u __attribute__((vector_size(64), aligned(4), may_alias));
 
 #define TSL_INLINE inline __attribute__((always_inline))
 
-// Vectors only ever pass by reference or pointer: the eight-lane ones live
+// Vectors only ever pass by reference or pointer: the wider ones live
 // in functions compiled for them, and a call by value would need their
 // calling convention outside them.
 template <class V>
@@ -70,6 +72,10 @@ struct Lanes<V4> {
 template <>
 struct Lanes<V8> {
   using Unaligned = V8u;
+};
+template <>
+struct Lanes<V16> {
+  using Unaligned = V16u;
 };
 
 // The floats at p as one vector.
@@ -98,6 +104,12 @@ TSL_INLINE void Zip(const V4 &e, const V4 &o, float *out) {
 TSL_INLINE void Zip(const V8 &e, const V8 &o, float *out) {
   At<V8>(out) = __builtin_shufflevector(e, o, 0, 8, 1, 9, 2, 10, 3, 11);
   At<V8>(out + 8) = __builtin_shufflevector(e, o, 4, 12, 5, 13, 6, 14, 7, 15);
+}
+TSL_INLINE void Zip(const V16 &e, const V16 &o, float *out) {
+  At<V16>(out) = __builtin_shufflevector(e, o, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22,
+                                         7, 23);
+  At<V16>(out + 16) = __builtin_shufflevector(e, o, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13,
+                                              29, 14, 30, 15, 31);
 }
 
 // The inside of a line: the run of output pairs (2j, 2j+1), j in [jlo,
@@ -421,8 +433,8 @@ int InsideSums4(const Inside &f, const float *in, float *out) {
 const Kernels kKernels4 = {ColumnSums4, InsideSums4};
 
 #if defined(__x86_64__) || defined(__i386__)
-// The same eight lanes wide where the processor has them: the lanes do the
-// same single-precision multiplies and adds, rounded the same way.
+// The same eight or sixteen lanes wide where the processor has them: the
+// lanes do the same single-precision multiplies and adds, rounded the same.
 __attribute__((target("avx2"))) void ColumnSums8(float *out, const float *const *src,
                                                  const float *cf, int nt, bool stored, int n) {
   ColumnSums<V8>(out, src, cf, nt, stored, n);
@@ -430,15 +442,31 @@ __attribute__((target("avx2"))) void ColumnSums8(float *out, const float *const 
 __attribute__((target("avx2"))) int InsideSums8(const Inside &f, const float *in, float *out) {
   return InsideSums<V8>(f, in, out);
 }
+__attribute__((target("avx512f"))) void ColumnSums16(float *out, const float *const *src,
+                                                     const float *cf, int nt, bool stored,
+                                                     int n) {
+  ColumnSums<V16>(out, src, cf, nt, stored, n);
+}
+__attribute__((target("avx512f"))) int InsideSums16(const Inside &f, const float *in,
+                                                    float *out) {
+  return InsideSums<V16>(f, in, out);
+}
 
 const Kernels kKernels8 = {ColumnSums8, InsideSums8};
+const Kernels kKernels16 = {ColumnSums16, InsideSums16};
 
-const Kernels &PickKernels() {
-  static const bool wide = __builtin_cpu_supports("avx2");
-  return wide ? kKernels8 : kKernels4;
+const Kernels &PickKernels(SynthesisLanes lanes) {
+  static const int widest = __builtin_cpu_supports("avx512f") ? 16
+                            : __builtin_cpu_supports("avx2")  ? 8
+                                                              : 4;
+  const int most = lanes == SynthesisLanes::kFour    ? 4
+                   : lanes == SynthesisLanes::kEight ? 8
+                                                     : 16;
+  const int use = widest < most ? widest : most;
+  return use == 16 ? kKernels16 : use == 8 ? kKernels8 : kKernels4;
 }
 #else
-const Kernels &PickKernels() { return kKernels4; }
+const Kernels &PickKernels(SynthesisLanes) { return kKernels4; }
 #endif
 
 // One row from the column sums `in` into `out`: all terms (form 0), or
@@ -651,7 +679,7 @@ int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
   }
 
   StepWork work;
-  work.kern = lanes == SynthesisLanes::kFour ? &kKernels4 : &PickKernels();
+  work.kern = &PickKernels(lanes);
   try {
     work.sums.resize(static_cast<size_t>(widest));
     work.out.resize(static_cast<size_t>(widest));

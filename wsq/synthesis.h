@@ -40,9 +40,9 @@ FloatImageLayout decoder_float_layout(int width, int height);
 // Receives the rows of the last step, top first (n floats each).
 using SynthesisRowSink = void (*)(void *ctx, int y, const float *row, int n);
 
-// Vector width of the sums: the widest the processor offers, or four lanes
-// (the results are the same; tests compare them).
-enum class SynthesisLanes { kWidest, kFour };
+// Vector width of the sums: the widest the processor offers, or at most
+// eight or four lanes (the results are the same; tests compare them).
+enum class SynthesisLanes { kWidest, kEight, kFour };
 
 // Steps 19 to 0 on fdata (rows of `pitch` floats). Without a sink every step
 // works in place, as wsq_reconstruct does. With a sink (the decoder, whose
