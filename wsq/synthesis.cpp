@@ -53,39 +53,26 @@ namespace {
 typedef float V4 __attribute__((vector_size(16)));
 typedef float V8 __attribute__((vector_size(32)));
 typedef float V16 __attribute__((vector_size(64)));
-// Float memory seen as vectors, at any alignment.
-typedef float V4u __attribute__((vector_size(16), aligned(4), may_alias));
-typedef float V8u __attribute__((vector_size(32), aligned(4), may_alias));
-typedef float V16u __attribute__((vector_size(64), aligned(4), may_alias));
 
 #define TSL_INLINE inline __attribute__((always_inline))
 
-// Vectors only ever pass by reference or pointer: the wider ones live
-// in functions compiled for them, and a call by value would need their
-// calling convention outside them.
-template <class V>
-struct Lanes;
-template <>
-struct Lanes<V4> {
-  using Unaligned = V4u;
-};
-template <>
-struct Lanes<V8> {
-  using Unaligned = V8u;
-};
-template <>
-struct Lanes<V16> {
-  using Unaligned = V16u;
-};
+// Vectors only ever pass by reference or pointer: the wider ones live in
+// functions compiled for them, and a call by value would need their calling
+// convention outside them.
 
-// The floats at p as one vector.
+// Float memory seen as one vector, at any alignment (as the compilers' own
+// unaligned loads and stores do it).
 template <class V>
-TSL_INLINE const typename Lanes<V>::Unaligned &At(const float *p) {
-  return *reinterpret_cast<const typename Lanes<V>::Unaligned *>(p);
+struct __attribute__((packed, may_alias)) Unaligned {
+  V v;
+};
+template <class V>
+TSL_INLINE const Unaligned<V> &At(const float *p) {
+  return *reinterpret_cast<const Unaligned<V> *>(p);
 }
 template <class V>
-TSL_INLINE typename Lanes<V>::Unaligned &At(float *p) {
-  return *reinterpret_cast<typename Lanes<V>::Unaligned *>(p);
+TSL_INLINE Unaligned<V> &At(float *p) {
+  return *reinterpret_cast<Unaligned<V> *>(p);
 }
 
 // Every lane the float at c (written so that it becomes one broadcast).
@@ -98,18 +85,18 @@ TSL_INLINE void Splat(V *v, const float *c) {
 
 // Outputs 2j.. from the even ones e and the odd ones o.
 TSL_INLINE void Zip(const V4 &e, const V4 &o, float *out) {
-  At<V4>(out) = __builtin_shufflevector(e, o, 0, 4, 1, 5);
-  At<V4>(out + 4) = __builtin_shufflevector(e, o, 2, 6, 3, 7);
+  At<V4>(out).v = __builtin_shufflevector(e, o, 0, 4, 1, 5);
+  At<V4>(out + 4).v = __builtin_shufflevector(e, o, 2, 6, 3, 7);
 }
 TSL_INLINE void Zip(const V8 &e, const V8 &o, float *out) {
-  At<V8>(out) = __builtin_shufflevector(e, o, 0, 8, 1, 9, 2, 10, 3, 11);
-  At<V8>(out + 8) = __builtin_shufflevector(e, o, 4, 12, 5, 13, 6, 14, 7, 15);
+  At<V8>(out).v = __builtin_shufflevector(e, o, 0, 8, 1, 9, 2, 10, 3, 11);
+  At<V8>(out + 8).v = __builtin_shufflevector(e, o, 4, 12, 5, 13, 6, 14, 7, 15);
 }
 TSL_INLINE void Zip(const V16 &e, const V16 &o, float *out) {
-  At<V16>(out) = __builtin_shufflevector(e, o, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22,
-                                         7, 23);
-  At<V16>(out + 16) = __builtin_shufflevector(e, o, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13,
-                                              29, 14, 30, 15, 31);
+  At<V16>(out).v = __builtin_shufflevector(e, o, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6,
+                                           22, 7, 23);
+  At<V16>(out + 16).v = __builtin_shufflevector(e, o, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13,
+                                                29, 14, 30, 15, 31);
 }
 
 // The inside of a line: the run of output pairs (2j, 2j+1), j in [jlo,
@@ -283,36 +270,36 @@ TSL_INLINE void ColumnSums(float *out, const float *const *src, const float *cf,
     if (stored) {
       Splat(&f, &cf[0]);
       const float *s = src[0] + x;
-      a0 = f * At<V>(s);
-      a1 = f * At<V>(s + W);
-      a2 = f * At<V>(s + 2 * W);
-      a3 = f * At<V>(s + 3 * W);
-      a4 = f * At<V>(s + 4 * W);
-      a5 = f * At<V>(s + 5 * W);
-      a6 = f * At<V>(s + 6 * W);
-      a7 = f * At<V>(s + 7 * W);
+      a0 = f * At<V>(s).v;
+      a1 = f * At<V>(s + W).v;
+      a2 = f * At<V>(s + 2 * W).v;
+      a3 = f * At<V>(s + 3 * W).v;
+      a4 = f * At<V>(s + 4 * W).v;
+      a5 = f * At<V>(s + 5 * W).v;
+      a6 = f * At<V>(s + 6 * W).v;
+      a7 = f * At<V>(s + 7 * W).v;
     }
     for (int t = first; t < nt; ++t) {
       Splat(&f, &cf[t]);
       const float *s = src[t] + x;
-      a0 += f * At<V>(s);
-      a1 += f * At<V>(s + W);
-      a2 += f * At<V>(s + 2 * W);
-      a3 += f * At<V>(s + 3 * W);
-      a4 += f * At<V>(s + 4 * W);
-      a5 += f * At<V>(s + 5 * W);
-      a6 += f * At<V>(s + 6 * W);
-      a7 += f * At<V>(s + 7 * W);
+      a0 += f * At<V>(s).v;
+      a1 += f * At<V>(s + W).v;
+      a2 += f * At<V>(s + 2 * W).v;
+      a3 += f * At<V>(s + 3 * W).v;
+      a4 += f * At<V>(s + 4 * W).v;
+      a5 += f * At<V>(s + 5 * W).v;
+      a6 += f * At<V>(s + 6 * W).v;
+      a7 += f * At<V>(s + 7 * W).v;
     }
     float *o = out + x;
-    At<V>(o) = a0;
-    At<V>(o + W) = a1;
-    At<V>(o + 2 * W) = a2;
-    At<V>(o + 3 * W) = a3;
-    At<V>(o + 4 * W) = a4;
-    At<V>(o + 5 * W) = a5;
-    At<V>(o + 6 * W) = a6;
-    At<V>(o + 7 * W) = a7;
+    At<V>(o).v = a0;
+    At<V>(o + W).v = a1;
+    At<V>(o + 2 * W).v = a2;
+    At<V>(o + 3 * W).v = a3;
+    At<V>(o + 4 * W).v = a4;
+    At<V>(o + 5 * W).v = a5;
+    At<V>(o + 6 * W).v = a6;
+    At<V>(o + 7 * W).v = a7;
   }
   // The last vector may overlap the one before: its outputs come out the same.
   if (x < n && n >= W) {
@@ -321,13 +308,13 @@ TSL_INLINE void ColumnSums(float *out, const float *const *src, const float *cf,
       V a = V{};
       if (stored) {
         Splat(&f, &cf[0]);
-        a = f * At<V>(src[0] + x);
+        a = f * At<V>(src[0] + x).v;
       }
       for (int t = first; t < nt; ++t) {
         Splat(&f, &cf[t]);
-        a += f * At<V>(src[t] + x);
+        a += f * At<V>(src[t] + x).v;
       }
-      At<V>(out + x) = a;
+      At<V>(out + x).v = a;
       if (x + W == n) return;
     }
   }
@@ -351,19 +338,19 @@ TSL_INLINE void PairSums4(const Inside &f, int par, const float *in, int j, V *s
   if (f.stored[par] && nt > 0) {
     Splat(&c, &cf[0]);
     const float *p = in + j + off[0];
-    a0 = c * At<V>(p);
-    a1 = c * At<V>(p + W);
-    a2 = c * At<V>(p + 2 * W);
-    a3 = c * At<V>(p + 3 * W);
+    a0 = c * At<V>(p).v;
+    a1 = c * At<V>(p + W).v;
+    a2 = c * At<V>(p + 2 * W).v;
+    a3 = c * At<V>(p + 3 * W).v;
     t = 1;
   }
   for (; t < nt; ++t) {
     Splat(&c, &cf[t]);
     const float *p = in + j + off[t];
-    a0 += c * At<V>(p);
-    a1 += c * At<V>(p + W);
-    a2 += c * At<V>(p + 2 * W);
-    a3 += c * At<V>(p + 3 * W);
+    a0 += c * At<V>(p).v;
+    a1 += c * At<V>(p + W).v;
+    a2 += c * At<V>(p + 2 * W).v;
+    a3 += c * At<V>(p + 3 * W).v;
   }
   s[0] = a0;
   s[1] = a1;
@@ -380,12 +367,12 @@ TSL_INLINE void PairSums1(const Inside &f, int par, const float *in, int j, V *s
   int t = 0;
   if (f.stored[par] && nt > 0) {
     Splat(&c, &cf[0]);
-    a = c * At<V>(in + j + off[0]);
+    a = c * At<V>(in + j + off[0]).v;
     t = 1;
   }
   for (; t < nt; ++t) {
     Splat(&c, &cf[t]);
-    a += c * At<V>(in + j + off[t]);
+    a += c * At<V>(in + j + off[t]).v;
   }
   *s = a;
 }
@@ -491,12 +478,11 @@ void Zeros(float *p, int n) {
   for (int i = 0; i < n; ++i) p[i] = 0.0f;
 }
 
-// Rows set aside: slots of `width` floats, `pitch` apart.
+// Where rows set aside go: slots `pitch` floats apart, as many and as wide
+// as the steps need.
 struct Spare {
   float *base = nullptr;
   size_t pitch = 0;
-  int slots = 0;
-  int width = 0;
 };
 
 // Rows a step in place must set aside: those an output overwrites before a
@@ -613,9 +599,7 @@ void InputZeros(int s, const WTreeNode w_tree[], const QTreeEntry q_tree[],
   for (size_t i = 0; i < w->cover.size(); ++i) w->zin[i] = w->cover[i] == rp.half_len[i % 2];
 }
 
-}  // namespace
-
-int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w_tree[],
+int Synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w_tree[],
                const DttTable *dtt, const QTreeEntry q_tree[], const ZeroRows *zeros,
                SynthesisRowSink sink, void *ctx, SynthesisLanes lanes) {
   if (dtt->lofilt_defined != 1) {
@@ -628,11 +612,7 @@ int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
   }
   // A stream's filters must let every walk stay inside its lines: all plans
   // are built (and so checked) before anything is changed.
-  std::unique_ptr<PlanCache> plans(new (std::nothrow) PlanCache(dtt));
-  if (!plans) {
-    fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
-    return -97;
-  }
+  auto plans = std::make_unique<PlanCache>(dtt);
   const SynthPlan *cols[W_TREELEN], *rows[W_TREELEN];
   const bool have = dtt->hifilt && dtt->lofilt;
   int widest = 0, keep_rows = 0, keep_width = 0;
@@ -665,8 +645,7 @@ int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
     for (int r = 0; r < q_tree[k].leny && quadrant; ++r) quadrant = zeros->Row(k, r);
   std::unique_ptr<float, FreeDeleter> own;
   if (quadrant) {
-    spare = {fdata + static_cast<size_t>(qy) * pitch + qx, static_cast<size_t>(pitch), keep_rows,
-             keep_width};
+    spare = {fdata + static_cast<size_t>(qy) * pitch + qx, static_cast<size_t>(pitch)};
   } else if (keep_rows > 0) {
     own.reset(static_cast<float *>(
         SafeMalloc(static_cast<size_t>(keep_rows) * static_cast<size_t>(keep_width),
@@ -675,18 +654,13 @@ int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
       fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
       return -97;
     }
-    spare = {own.get(), static_cast<size_t>(keep_width), keep_rows, keep_width};
+    spare = {own.get(), static_cast<size_t>(keep_width)};
   }
 
   StepWork work;
   work.kern = &PickKernels(lanes);
-  try {
-    work.sums.resize(static_cast<size_t>(widest));
-    work.out.resize(static_cast<size_t>(widest));
-  } catch (const std::bad_alloc &) {
-    fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
-    return -97;
-  }
+  work.sums.resize(static_cast<size_t>(widest));
+  work.out.resize(static_cast<size_t>(widest));
   for (int s = W_TREELEN - 1; s >= 0; --s) {
     const bool known = zeros != nullptr;
     if (known) InputZeros(s, w_tree, q_tree, *zeros, *rows[s], &work);
@@ -694,6 +668,21 @@ int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
               s == 0 ? sink : nullptr, ctx, &work);
   }
   return 0;
+}
+
+}  // namespace
+
+int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w_tree[],
+               const DttTable *dtt, const QTreeEntry q_tree[], const ZeroRows *zeros,
+               SynthesisRowSink sink, void *ctx, SynthesisLanes lanes) {
+  // Plans and row tables grow with the sides, never with the area; memory
+  // short for them ends the call like the buffers' allocations do.
+  try {
+    return Synthesize(fdata, pitch, width, height, w_tree, dtt, q_tree, zeros, sink, ctx, lanes);
+  } catch (const std::bad_alloc &) {
+    fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
+    return -97;
+  }
 }
 
 }  // namespace tsl
