@@ -57,19 +57,16 @@ class CoefficientRecord {
     explicit Reader(const CoefficientRecord &rec)
         : at_(rec.entries_), end_(rec.entries_ + rec.size_) {}
     // The next n coefficients: value(i, v) for each value at place i of the
-    // span, zeros(i, count) for each run of zeros; places past the record's
-    // end read as zeros.
-    template <class Value, class Zeros>
-    void Take(long long n, Value &&value, Zeros &&zeros) {
+    // span; the other places are zeros (past the record's end too).
+    template <class Value>
+    void Take(long long n, Value &&value) {
       long long i = 0;
       while (i < n) {
         if (run_ > 0) {
           const long long z = run_ < n - i ? run_ : n - i;
-          zeros(i, z);
           i += z;
           run_ -= z;
         } else if (at_ == end_) {
-          zeros(i, n - i);
           return;
         } else if (*at_ >= kRun) {
           run_ = *at_++ - kRun;

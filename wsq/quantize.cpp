@@ -316,13 +316,10 @@ int unquantize_record(float *fip, int pitch, const DqtTable *dqt, const QTreeEnt
       std::memset(p, 0, row_bytes);
       if (Q == 0.0f) continue;
       bool any = false;
-      reader.Take(
-          b.lenx,
-          [&](long long i, int v) {
-            p[i] = Dequantized(v, Q, C, half);
-            any |= v != 0;
-          },
-          [](long long, long long) {});
+      reader.Take(b.lenx, [&](long long i, int v) {
+        p[i] = Dequantized(v, Q, C, half);
+        any |= v != 0;
+      });
       if (!any) zeros->zero[zeros->first[k] + r] = 1;
     }
     if (Q == 0.0f) zeros->SetSubband(k);
