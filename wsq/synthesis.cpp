@@ -15,6 +15,7 @@
 // line ends one by one from the plan.
 #include "wsq/synthesis.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +35,7 @@ bool ZeroRows::Reset(const QTreeEntry q_tree[]) {
   }
   first[Q_TREELEN] = static_cast<int>(total);
   try {
-    zero.assign(total, 0);
+    zero = std::vector<uint8_t>(total);
   } catch (const std::bad_alloc &) {
     return false;
   }
@@ -104,8 +105,9 @@ TSL_INLINE void Zip(const V16 &e, const V16 &o, float *out) {
 // even (0) and the odd (1) outputs, in the walk's order.
 struct Inside {
   int jlo = 0, jhi = 0;
-  std::vector<int> off[2];
-  std::vector<float> cf[2];
+  int terms[2] = {};
+  int off[2][2 * kMaxFilterTaps];
+  float cf[2][2 * kMaxFilterTaps];
   bool stored[2] = {true, true};
 };
 
@@ -125,10 +127,9 @@ bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 // Whether output k has the terms (j + off, cf) of parity `par`.
 bool Matches(const LinePlan &p, const Inside &in, int k, int j, int par) {
   const int b = p.begin[k], n = p.begin[k + 1] - b;
-  if (n != static_cast<int>(in.off[par].size()) || in.stored[par] == (p.zero_start[k] != 0))
-    return false;
-  const int *src = p.src.data() + b, *off = in.off[par].data();
-  const float *coef = p.coef.data() + b, *cf = in.cf[par].data();
+  if (n != in.terms[par] || in.stored[par] == (p.zero_start[k] != 0)) return false;
+  const int *src = p.src.data() + b, *off = in.off[par];
+  const float *coef = p.coef.data() + b, *cf = in.cf[par];
   for (int t = 0; t < n; ++t)
     if (src[t] != j + off[t] || !SameBits(coef[t], cf[t])) return false;
   return true;
@@ -147,9 +148,10 @@ void FindInside(SynthPlan *sp) {
   for (int par = 0; par < 2; ++par) {
     const int k = 2 * jm + par;
     all.stored[par] = !p.zero_start[k];
+    // A plan output has at most the two filters' taps.
     for (int t = p.begin[k]; t < p.begin[k + 1]; ++t) {
-      all.off[par].push_back(p.src[t] - jm);
-      all.cf[par].push_back(p.coef[t]);
+      all.off[par][all.terms[par]] = p.src[t] - jm;
+      all.cf[par][all.terms[par]++] = p.coef[t];
     }
   }
   auto pair_matches = [&](int j) {
@@ -170,15 +172,15 @@ void FindInside(SynthPlan *sp) {
     };
     for (int par = 0; par < 2; ++par) {
       part.stored[par] = all.stored[par];
-      for (size_t t = 0; t < all.off[par].size(); ++t) {
+      for (int t = 0; t < all.terms[par]; ++t) {
         const int off = all.off[par][t];
         if (in_half(lo + off) != in_half(hi - 1 + off)) part.jlo = part.jhi = 0;
         if (in_half(jm + off)) {
           if (t == 0) part.stored[par] = false;
           continue;
         }
-        part.off[par].push_back(off);
-        part.cf[par].push_back(all.cf[par][t]);
+        part.off[par][part.terms[par]] = off;
+        part.cf[par][part.terms[par]++] = all.cf[par][t];
       }
     }
   }
@@ -196,7 +198,7 @@ bool BuildPlan(SynthPlan *sp, int length, int inv, const DttTable *dtt) {
   sp->half_at[1] = inv ? 0 : ln;
   sp->half_len[1] = hn;
   const LinePlan &p = sp->plan;
-  sp->last_use.assign(static_cast<size_t>(length), -1);
+  sp->last_use = std::vector<int>(static_cast<size_t>(length), -1);
   for (int k = 0; k < length; ++k)
     for (int t = p.begin[k]; t < p.begin[k + 1]; ++t) sp->last_use[p.src[t]] = k;
   FindInside(sp);
@@ -330,9 +332,9 @@ TSL_INLINE void ColumnSums(float *out, const float *const *src, const float *cf,
 template <class V>
 TSL_INLINE void PairSums4(const Inside &f, int par, const float *in, int j, V *s) {
   constexpr int W = sizeof(V) / sizeof(float);
-  const int nt = static_cast<int>(f.off[par].size());
-  const int *off = f.off[par].data();
-  const float *cf = f.cf[par].data();
+  const int nt = f.terms[par];
+  const int *off = f.off[par];
+  const float *cf = f.cf[par];
   V c, a0 = V{}, a1 = V{}, a2 = V{}, a3 = V{};
   int t = 0;
   if (f.stored[par] && nt > 0) {
@@ -360,9 +362,9 @@ TSL_INLINE void PairSums4(const Inside &f, int par, const float *in, int j, V *s
 
 template <class V>
 TSL_INLINE void PairSums1(const Inside &f, int par, const float *in, int j, V *s) {
-  const int nt = static_cast<int>(f.off[par].size());
-  const int *off = f.off[par].data();
-  const float *cf = f.cf[par].data();
+  const int nt = f.terms[par];
+  const int *off = f.off[par];
+  const float *cf = f.cf[par];
   V c, a = V{};
   int t = 0;
   if (f.stored[par] && nt > 0) {
@@ -493,9 +495,13 @@ int RowsToKeep(const SynthPlan &cols) {
   return n;
 }
 
-// Everything one step needs besides its plans.
+// Everything one step needs besides its plans, sized for the largest step.
 struct StepWork {
-  const Kernels *kern;
+  StepWork(int width, int height)
+      : rows(static_cast<size_t>(height)), sums(static_cast<size_t>(width)),
+        out(static_cast<size_t>(width)), zin(2 * static_cast<size_t>(height)),
+        cover(2 * static_cast<size_t>(height)) {}
+  const Kernels *kern = nullptr;
   std::vector<const float *> rows;  // where each input row lives now
   std::vector<float> sums, out;     // column sums of one row; one output row
   std::vector<uint8_t> zin;         // per input row and half: known zero
@@ -509,7 +515,6 @@ void SweepStep(const WTreeNode &n, float *fdata, size_t pitch, const SynthPlan &
                void *ctx, StepWork *w) {
   const int ny = n.leny, nx = n.lenx;
   float *region = fdata + static_cast<size_t>(n.y) * pitch + n.x;
-  w->rows.resize(static_cast<size_t>(ny));
   for (int r = 0; r < ny; ++r) w->rows[r] = region + static_cast<size_t>(r) * pitch;
   float *sums = w->sums.data();
   const float *src[2 * kMaxFilterTaps];
@@ -575,7 +580,7 @@ bool Inside(const QTreeEntry &q, const WTreeNode &n) {
 void InputZeros(int s, const WTreeNode w_tree[], const QTreeEntry q_tree[],
                 const ZeroRows &zeros, const SynthPlan &rp, StepWork *w) {
   const WTreeNode &n = w_tree[s];
-  w->cover.assign(2 * static_cast<size_t>(n.leny), 0);
+  std::fill(w->cover.begin(), w->cover.begin() + 2 * n.leny, 0);
   for (int k = 0; k < Q_TREELEN; ++k) {
     const QTreeEntry &q = q_tree[k];
     if (!Inside(q, n)) continue;
@@ -595,8 +600,7 @@ void InputZeros(int s, const WTreeNode w_tree[], const QTreeEntry q_tree[],
         if (zeros.Row(k, r)) w->cover[2 * static_cast<size_t>(q.y - n.y + r) + h] += hi - lo;
     }
   }
-  w->zin.resize(w->cover.size());
-  for (size_t i = 0; i < w->cover.size(); ++i) w->zin[i] = w->cover[i] == rp.half_len[i % 2];
+  for (int i = 0; i < 2 * n.leny; ++i) w->zin[i] = w->cover[i] == rp.half_len[i % 2];
 }
 
 int Synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w_tree[],
@@ -615,7 +619,7 @@ int Synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
   auto plans = std::make_unique<PlanCache>(dtt);
   const SynthPlan *cols[W_TREELEN], *rows[W_TREELEN];
   const bool have = dtt->hifilt && dtt->lofilt;
-  int widest = 0, keep_rows = 0, keep_width = 0;
+  int widest = 0, tallest = 0, keep_rows = 0, keep_width = 0;
   for (int s = 0; s < W_TREELEN; ++s) {
     const WTreeNode &n = w_tree[s];
     cols[s] = have ? plans->Find(n.leny, n.inv_cl) : nullptr;
@@ -628,6 +632,7 @@ int Synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
       return -98;
     }
     if (n.lenx > widest) widest = n.lenx;
+    if (n.leny > tallest) tallest = n.leny;
     if (s == 0 && sink) continue;
     const int keep = RowsToKeep(*cols[s]);
     if (keep > keep_rows) keep_rows = keep;
@@ -657,10 +662,8 @@ int Synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
     spare = {own.get(), static_cast<size_t>(keep_width)};
   }
 
-  StepWork work;
+  StepWork work(widest, tallest);
   work.kern = &PickKernels(lanes);
-  work.sums.resize(static_cast<size_t>(widest));
-  work.out.resize(static_cast<size_t>(widest));
   for (int s = W_TREELEN - 1; s >= 0; --s) {
     const bool known = zeros != nullptr;
     if (known) InputZeros(s, w_tree, q_tree, *zeros, *rows[s], &work);
