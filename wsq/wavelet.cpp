@@ -219,7 +219,7 @@ class Recorder {
     plan->begin = std::vector<int>(static_cast<size_t>(n_) + 1);
     plan->src = std::vector<int>(total);
     plan->coef = std::vector<float>(total);
-    plan->zero_start = zs_;
+    plan->zero_start = std::move(zs_);  // a copy would export a template symbol
     size_t at = 0;
     for (int k = 0; k < n_; ++k) {
       plan->begin[k] = static_cast<int>(at);
