@@ -93,16 +93,16 @@ void JoinLets(float *out, const float *in, int lines, int n, int pitch, int stri
   }
 }
 
-// The 20 steps over a whole image: analysis in tree order, synthesis in
-// reverse order.
+// The 20 steps over a whole image: analysis in tree order with the encoder's
+// filters, synthesis in reverse order (9 and 7 taps unless told).
 void Transform(float *f, int width, int height, const tsl::WTreeNode *tree, bool synthesis,
-               const float *hi, const float *lo) {
+               const float *hi, const float *lo, int hsz = 9, int lsz = 7) {
   std::vector<float> work(static_cast<size_t>(width) * height);
   for (int k = 0; k < tsl::W_TREELEN; ++k) {
     const tsl::WTreeNode &n = tree[synthesis ? tsl::W_TREELEN - 1 - k : k];
     float *r = f + n.y * width + n.x, *w = work.data();
-    if (synthesis) JoinLets(w, r, n.lenx, n.leny, 1, width, hi, 9, lo, 7, n.inv_cl);
-    if (synthesis) JoinLets(r, w, n.leny, n.lenx, width, 1, hi, 9, lo, 7, n.inv_rw);
+    if (synthesis) JoinLets(w, r, n.lenx, n.leny, 1, width, hi, hsz, lo, lsz, n.inv_cl);
+    if (synthesis) JoinLets(r, w, n.leny, n.lenx, width, 1, hi, hsz, lo, lsz, n.inv_rw);
     if (!synthesis) GetLets(w, r, n.leny, n.lenx, width, 1, hi, 7, lo, 9, n.inv_rw);
     if (!synthesis) GetLets(r, w, n.lenx, n.leny, 1, width, hi, 7, lo, 9, n.inv_cl);
   }
@@ -230,52 +230,104 @@ TEST(WsqTransform, SynthesisInPlaceMatchesThePlainWalk) {
   }
 }
 
+// Zeros whole subbands (always 60 to 63) and single rows at random, and
+// flags them as the decoder's dequantization would.
+void ZeroSomeRows(Floats *coeffs, int width, const Trees &t, uint64_t seed,
+                  tsl::ZeroRows *zeros) {
+  ASSERT_TRUE(zeros->Reset(t.q));
+  tsltest::Rng rng(seed);
+  for (int k = 0; k < 64; ++k) {
+    const tsl::QTreeEntry &q = t.q[k];
+    const bool whole = k >= 60 || rng.Below(8) == 0;
+    for (int r = 0; r < q.leny; ++r) {
+      if (!whole && rng.Below(4)) continue;
+      zeros->zero[zeros->first[k] + r] = 1;
+      for (int x = 0; x < q.lenx; ++x) (*coeffs)[(q.y + r) * width + q.x + x] = 0.0f;
+    }
+  }
+}
+
 // The decoder's way: coefficients in the padded layout, rows and subbands
 // known to be zero left out of the sums, the never coded quadrant used as
 // scratch, the last step's rows handed out. Every place the synthesis must
-// not read holds not-a-number, which would show in the rows; the values
-// match the walk's (zeros may differ in sign).
+// not read holds not-a-number, which would show in the rows.
+Floats DecoderRows(const Floats &coeffs, int width, int height, const Trees &t,
+                   const tsl::DttTable &dtt, const tsl::ZeroRows &zeros,
+                   tsl::SynthesisLanes lanes) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const tsl::FloatImageLayout layout = tsl::decoder_float_layout(width, height);
+  Floats f(static_cast<size_t>(layout.pitch) * layout.rows, nan);
+  for (int k = 0; k < 60; ++k)
+    for (int y = t.q[k].y; y < t.q[k].y + t.q[k].leny; ++y)
+      for (int x = t.q[k].x; x < t.q[k].x + t.q[k].lenx; ++x)
+        f[y * layout.pitch + x] = coeffs[y * width + x];
+  struct Rows {
+    Floats out;
+    int width;
+    static void Take(void *ctx, int y, const float *row, int n) {
+      Rows *r = static_cast<Rows *>(ctx);
+      std::copy(row, row + n, r->out.begin() + static_cast<size_t>(y) * r->width);
+    }
+  } rows{Floats(coeffs.size(), nan), width};
+  EXPECT_EQ(tsl::synthesize(f.data(), layout.pitch, width, height, t.w, &dtt, t.q, &zeros,
+                            Rows::Take, &rows, lanes),
+            0);
+  return rows.out;
+}
+
+// The decoder's way gives the walk's values (zeros may differ in sign).
 TEST(WsqTransform, DecoderSynthesisMatchesThePlainWalk) {
   Synthesis syn;
-  const float nan = std::numeric_limits<float>::quiet_NaN();
   for (auto [width, height] : SynthesisSizes()) {
     SCOPED_TRACE(testing::Message() << width << "x" << height);
     Trees t(width, height);
     Floats coeffs = Random(static_cast<size_t>(width) * height, width * 5 + height);
     tsl::ZeroRows zeros;
-    ASSERT_TRUE(zeros.Reset(t.q));
-    tsltest::Rng rng(width * 3 + height);
-    for (int k = 0; k < 64; ++k) {
-      const tsl::QTreeEntry &q = t.q[k];
-      const bool whole = k >= 60 || rng.Below(8) == 0;
-      for (int r = 0; r < q.leny; ++r) {
-        if (!whole && rng.Below(4)) continue;
-        zeros.zero[zeros.first[k] + r] = 1;
-        for (int x = 0; x < q.lenx; ++x) coeffs[(q.y + r) * width + q.x + x] = 0.0f;
-      }
-    }
+    ZeroSomeRows(&coeffs, width, t, width * 3 + height, &zeros);
     Floats walk = coeffs;
     reference::Transform(walk.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
+    for (tsl::SynthesisLanes lanes : kLanes)
+      ASSERT_TRUE(DecoderRows(coeffs, width, height, t, syn.dtt, zeros, lanes) == walk)
+          << "lanes " << int(lanes);
+  }
+}
 
-    const tsl::FloatImageLayout layout = tsl::decoder_float_layout(width, height);
-    for (tsl::SynthesisLanes lanes : kLanes) {
-      Floats f(static_cast<size_t>(layout.pitch) * layout.rows, nan);
-      for (int k = 0; k < 60; ++k)
-        for (int y = t.q[k].y; y < t.q[k].y + t.q[k].leny; ++y)
-          for (int x = t.q[k].x; x < t.q[k].x + t.q[k].lenx; ++x)
-            f[y * layout.pitch + x] = coeffs[y * width + x];
-      struct Rows {
-        Floats out;
-        int width;
-        static void Take(void *ctx, int y, const float *row, int n) {
-          Rows *r = static_cast<Rows *>(ctx);
-          std::copy(row, row + n, r->out.begin() + static_cast<size_t>(y) * r->width);
-        }
-      } rows{Floats(walk.size(), nan), width};
-      ASSERT_EQ(tsl::synthesize(f.data(), layout.pitch, width, height, t.w, &syn.dtt, t.q,
-                                &zeros, Rows::Take, &rows, lanes),
+// A stream may bring other filters. Odd lengths other than 9 and 7 (other
+// insides, other line ends) match the walk both ways; even lengths, which
+// the walk above does not cover, give the same values in place and the
+// decoder's way.
+TEST(WsqTransform, OtherFiltersBothWays) {
+  struct Pair {
+    int hsz, lsz;
+    bool odd;
+  };
+  for (const Pair pair : {Pair{5, 3, true}, Pair{3, 5, true}, Pair{13, 11, true},
+                          Pair{2, 2, false}, Pair{4, 4, false}, Pair{6, 2, false}}) {
+    SCOPED_TRACE(testing::Message() << pair.hsz << "/" << pair.lsz << " taps");
+    const Floats hi = Random(static_cast<size_t>(pair.hsz), pair.hsz * 31 + 1);
+    const Floats lo = Random(static_cast<size_t>(pair.lsz), pair.lsz * 17 + 2);
+    Floats hi_in = hi, lo_in = lo;
+    const tsl::DttTable dtt = {lo_in.data(), hi_in.data(), uint8_t(pair.lsz), uint8_t(pair.hsz),
+                               1, 1};
+    for (auto [width, height] : {std::pair{211, 133}, {130, 301}}) {
+      SCOPED_TRACE(testing::Message() << width << "x" << height);
+      Trees t(width, height);
+      Floats coeffs = Random(static_cast<size_t>(width) * height, width + height);
+      tsl::ZeroRows zeros;
+      ZeroSomeRows(&coeffs, width, t, width * 11 + height, &zeros);
+      Floats in_place = coeffs;
+      ASSERT_EQ(tsl::synthesize(in_place.data(), width, width, height, t.w, &dtt, t.q, nullptr,
+                                nullptr, nullptr),
                 0);
-      ASSERT_TRUE(rows.out == walk) << "lanes " << int(lanes);
+      if (pair.odd) {
+        Floats walk = coeffs;
+        reference::Transform(walk.data(), width, height, t.w, true, hi.data(), lo.data(),
+                             pair.hsz, pair.lsz);
+        ASSERT_TRUE(SameBits(in_place, walk));
+      }
+      for (tsl::SynthesisLanes lanes : kLanes)
+        ASSERT_TRUE(DecoderRows(coeffs, width, height, t, dtt, zeros, lanes) == in_place)
+            << "lanes " << int(lanes);
     }
   }
 }
