@@ -205,23 +205,27 @@ bool BuildPlan(SynthPlan *sp, int length, int inv, const DttTable *dtt) {
   return true;
 }
 
-// Plans of one synthesis, one per line length and inversion the steps use.
+// Plans of one synthesis, one per line length and inversion the steps use
+// (at most two per step), made as they are first asked for.
 class PlanCache {
  public:
   explicit PlanCache(const DttTable *dtt) : dtt_(dtt) {}
   // Null when the filters do not fit lines of this length.
   const SynthPlan *Find(int length, int inv) {
     for (int i = 0; i < count_; ++i)
-      if (plans_[i].length == length && plans_[i].inv == inv) return &plans_[i];
-    if (count_ == kMaxPlans || !BuildPlan(&plans_[count_], length, inv, dtt_)) return nullptr;
-    return &plans_[count_++];
+      if (plans_[i]->length == length && plans_[i]->inv == inv) return plans_[i].get();
+    if (count_ == kMaxPlans) return nullptr;
+    auto plan = std::make_unique<SynthPlan>();
+    if (!BuildPlan(plan.get(), length, inv, dtt_)) return nullptr;
+    plans_[count_] = std::move(plan);
+    return plans_[count_++].get();
   }
 
  private:
   static constexpr int kMaxPlans = 2 * W_TREELEN;
   const DttTable *dtt_;
   int count_ = 0;
-  SynthPlan plans_[kMaxPlans];
+  std::unique_ptr<SynthPlan> plans_[kMaxPlans];
 };
 
 // ---- Kernels -----------------------------------------------------------------
