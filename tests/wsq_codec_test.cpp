@@ -294,6 +294,45 @@ TEST(WsqStability, GoldenDigests) {
             "a3129893035f8b5b5f899cea2d92499c9b18c03a3515943ffdd798a074c7e6a9");
 }
 
+// Ridges inside a pale, faintly noisy margin a tenth of each side wide, as on
+// a scanned card: whole rows and subbands of the coefficients are zero.
+Bytes PaleMargin(int width, int height, uint64_t seed) {
+  Bytes img = RidgeImage(width, height, seed);
+  tsltest::Rng rng(seed + 100);
+  const int mx = width / 10, my = height / 10;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      if (x < mx || x >= width - mx || y < my || y >= height - my)
+        img[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>(230 + rng.Below(5));
+  return img;
+}
+
+// Decoded images pinned across the decoder's rewrites: even and odd sides,
+// plain ridges and pale margins, rates from sparse (whole subbands zero) to
+// dense coefficients.
+TEST(WsqStability, DecodedImageDigests) {
+  struct Case {
+    int w, h;
+    bool margin;
+    double rate;
+    const char *digest;
+  };
+  const Case cases[] = {
+      {500, 400, false, 0.75, "a437d44170a95869c2d162842880d2479c15ef8e076919c5fa5ab45151145253"},
+      {333, 257, false, 2.25, "fd15c8ef24c923e3c36aba9459ef710946de641aeb6e069b118bc1578203e3aa"},
+      {1001, 777, true, 0.75, "6770fb493ef3bc3d0224c2aeaf98a42fdaedfc6a6a482fcd8b9fd93909907609"},
+      {640, 481, true, 0.3, "33cf5838dc931c3628987c9132638cf77aa294d747ddba01c8c6443e3f1cbb93"},
+      {97, 700, false, 1.0, "a334cfabc155bb3ef7be63dea8e65ef394b40e51db830864ad2eb220928155b5"},
+      {1024, 96, true, 1.5, "f7ef6d3b393da5849fc852aabfd12cece94e5dd199a974bb96283ca0cbba2ed9"},
+  };
+  for (const Case &c : cases) {
+    const Bytes px = c.margin ? PaleMargin(c.w, c.h, 5) : RidgeImage(c.w, c.h, 5);
+    const Decoded d = Decode(Encode(px, c.w, c.h, c.rate));
+    ASSERT_EQ(d.code, 1) << c.w << "x" << c.h;
+    EXPECT_EQ(tsltest::Sha256Hex(d.px), c.digest) << c.w << "x" << c.h << " at " << c.rate;
+  }
+}
+
 // The same bytes again in one process, after decoding another stream, after a
 // header-only read, and under a decimal-comma locale with upward rounding.
 TEST(WsqStability, SameBytesAfterOtherWork) {

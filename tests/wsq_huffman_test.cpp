@@ -210,6 +210,9 @@ TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   EXPECT_GT(t.bits.get()[15], 0) << "limited to exactly 16 bits";
   for (int i = 16; i < tsl::kHuffbitsSlots; i++) EXPECT_EQ(t.bits.get()[i], 0);
   ExpectRoundTrip(c, static_cast<int>(c.size()), 0, 200, 200);
+  // Codes longer than the lookup's 12 bits, read both ways.
+  Coeffs out;
+  ASSERT_EQ(DecodeAgreeing(EncodeBlocks(c, static_cast<int>(c.size()), 0), 200, 200, &out), 0);
 }
 
 TEST(HuffmanRoundTrip, BoundaryValuesEmptyBlocksAndComments) {

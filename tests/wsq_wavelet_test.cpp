@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "wsq/huffman_blocks.h"
 #include "wsq/quantize.h"
+#include "wsq/synthesis.h"
 #include "wsq/wavelet.h"
 
 namespace {
@@ -91,16 +93,16 @@ void JoinLets(float *out, const float *in, int lines, int n, int pitch, int stri
   }
 }
 
-// The 20 steps over a whole image: analysis in tree order, synthesis in
-// reverse order.
+// The 20 steps over a whole image: analysis in tree order with the encoder's
+// filters, synthesis in reverse order (9 and 7 taps unless told).
 void Transform(float *f, int width, int height, const tsl::WTreeNode *tree, bool synthesis,
-               const float *hi, const float *lo) {
+               const float *hi, const float *lo, int hsz = 9, int lsz = 7) {
   std::vector<float> work(static_cast<size_t>(width) * height);
   for (int k = 0; k < tsl::W_TREELEN; ++k) {
     const tsl::WTreeNode &n = tree[synthesis ? tsl::W_TREELEN - 1 - k : k];
     float *r = f + n.y * width + n.x, *w = work.data();
-    if (synthesis) JoinLets(w, r, n.lenx, n.leny, 1, width, hi, 9, lo, 7, n.inv_cl);
-    if (synthesis) JoinLets(r, w, n.leny, n.lenx, width, 1, hi, 9, lo, 7, n.inv_rw);
+    if (synthesis) JoinLets(w, r, n.lenx, n.leny, 1, width, hi, hsz, lo, lsz, n.inv_cl);
+    if (synthesis) JoinLets(r, w, n.leny, n.lenx, width, 1, hi, hsz, lo, lsz, n.inv_rw);
     if (!synthesis) GetLets(w, r, n.leny, n.lenx, width, 1, hi, 7, lo, 9, n.inv_rw);
     if (!synthesis) GetLets(r, w, n.lenx, n.leny, 1, width, hi, 7, lo, 9, n.inv_cl);
   }
@@ -185,28 +187,148 @@ TEST(WsqTransform, DecomposeThenReconstructEverySize) {
   }
 }
 
-// The drivers match the plain walk bit for bit (reconstruction where no line
-// has 5 samples). With zero subbands, as at low rates, the decoder leaves out
-// their terms and must still give the walk's values (but the sign of zeros).
-TEST(WsqTransform, DriversMatchThePlainWalk) {
-  Synthesis syn;
-  for (auto [width, height, zeros] : {std::tuple{65, 65, false}, {81, 97, false},
-                                      {200, 133, false}, {511, 300, false}, {300, 211, true}}) {
-    SCOPED_TRACE(testing::Message() << width << "x" << height);
+// The analysis matches the plain walk bit for bit.
+TEST(WsqTransform, AnalysisMatchesThePlainWalk) {
+  for (auto [width, height] : {std::pair{65, 65}, {81, 97}, {200, 133}, {511, 300}}) {
     Trees t(width, height);
     Floats a = Random(static_cast<size_t>(width) * height, width + height), b = a;
     ASSERT_EQ(tsl::wsq_decompose(a.data(), width, height, t.w, 20, tsl::hifilt, 7, tsl::lofilt, 9),
               0);
     reference::Transform(b.data(), width, height, t.w, false, tsl::hifilt, tsl::lofilt);
-    ASSERT_TRUE(SameBits(a, b));
-    if (width <= 80 || height <= 80) continue;
-    for (int k : {7, 19, 20, 33, 40, 41, 42, 50, 51, 52, 53, 56, 59, 60, 61, 62, 63})
-      for (int y = t.q[k].y; zeros && y < t.q[k].y + t.q[k].leny; ++y)
-        for (int x = t.q[k].x; x < t.q[k].x + t.q[k].lenx; ++x)
-          a[y * width + x] = b[y * width + x] = 0;
-    ASSERT_EQ(tsl::wsq_reconstruct(a.data(), width, height, t.w, 20, &syn.dtt), 0);
-    reference::Transform(b.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
-    EXPECT_TRUE(zeros ? a == b : SameBits(a, b));
+    EXPECT_TRUE(SameBits(a, b)) << width << "x" << height;
+  }
+}
+
+// Sizes whose steps give every line length from 6 to over 500, odd and even,
+// in both directions and inverted or not (below 81 step 19 has 5-sample
+// lines, which the library inverts exactly instead of walking).
+std::vector<std::pair<int, int>> SynthesisSizes() {
+  std::vector<std::pair<int, int>> sizes = {{511, 300}, {300, 511}, {1000, 97}, {83, 1001}};
+  for (int side = 81; side <= 150; ++side) sizes.push_back({side, 81 + (side * 37) % 70});
+  return sizes;
+}
+
+const tsl::SynthesisLanes kLanes[] = {tsl::SynthesisLanes::kWidest, tsl::SynthesisLanes::kEight,
+                                      tsl::SynthesisLanes::kFour};
+
+// In place, as wsq_reconstruct works, the synthesis matches the plain walk
+// bit for bit at every vector width the processor has.
+TEST(WsqTransform, SynthesisInPlaceMatchesThePlainWalk) {
+  Synthesis syn;
+  for (auto [width, height] : SynthesisSizes()) {
+    Trees t(width, height);
+    Floats walk = Random(static_cast<size_t>(width) * height, width * 7 + height);
+    const Floats coeffs = walk;
+    reference::Transform(walk.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
+    for (tsl::SynthesisLanes lanes : kLanes) {
+      Floats f = coeffs;
+      ASSERT_EQ(tsl::synthesize(f.data(), width, width, height, t.w, &syn.dtt, t.q, nullptr,
+                                nullptr, nullptr, lanes),
+                0);
+      ASSERT_TRUE(SameBits(f, walk)) << width << "x" << height << " lanes " << int(lanes);
+    }
+  }
+}
+
+// Zeros whole subbands (always 60 to 63) and single rows at random, and
+// flags them as the decoder's dequantization would.
+void ZeroSomeRows(Floats *coeffs, int width, const Trees &t, uint64_t seed,
+                  tsl::ZeroRows *zeros) {
+  ASSERT_TRUE(zeros->Reset(t.q));
+  tsltest::Rng rng(seed);
+  for (int k = 0; k < 64; ++k) {
+    const tsl::QTreeEntry &q = t.q[k];
+    const bool whole = k >= 60 || rng.Below(8) == 0;
+    for (int r = 0; r < q.leny; ++r) {
+      if (!whole && rng.Below(4)) continue;
+      zeros->zero[zeros->first[k] + r] = 1;
+      for (int x = 0; x < q.lenx; ++x) (*coeffs)[(q.y + r) * width + q.x + x] = 0.0f;
+    }
+  }
+}
+
+// The decoder's way: coefficients in the padded layout, rows and subbands
+// known to be zero left out of the sums, the never coded quadrant used as
+// scratch, the last step's rows handed out. Every place the synthesis must
+// not read holds not-a-number, which would show in the rows.
+Floats DecoderRows(const Floats &coeffs, int width, int height, const Trees &t,
+                   const tsl::DttTable &dtt, const tsl::ZeroRows &zeros,
+                   tsl::SynthesisLanes lanes) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const tsl::FloatImageLayout layout = tsl::decoder_float_layout(width, height);
+  Floats f(static_cast<size_t>(layout.pitch) * layout.rows, nan);
+  for (int k = 0; k < 60; ++k)
+    for (int y = t.q[k].y; y < t.q[k].y + t.q[k].leny; ++y)
+      for (int x = t.q[k].x; x < t.q[k].x + t.q[k].lenx; ++x)
+        f[y * layout.pitch + x] = coeffs[y * width + x];
+  struct Rows {
+    Floats out;
+    int width;
+    static void Take(void *ctx, int y, const float *row, int n) {
+      Rows *r = static_cast<Rows *>(ctx);
+      std::copy(row, row + n, r->out.begin() + static_cast<size_t>(y) * r->width);
+    }
+  } rows{Floats(coeffs.size(), nan), width};
+  EXPECT_EQ(tsl::synthesize(f.data(), layout.pitch, width, height, t.w, &dtt, t.q, &zeros,
+                            Rows::Take, &rows, lanes),
+            0);
+  return rows.out;
+}
+
+// The decoder's way gives the walk's values (zeros may differ in sign).
+TEST(WsqTransform, DecoderSynthesisMatchesThePlainWalk) {
+  Synthesis syn;
+  for (auto [width, height] : SynthesisSizes()) {
+    SCOPED_TRACE(testing::Message() << width << "x" << height);
+    Trees t(width, height);
+    Floats coeffs = Random(static_cast<size_t>(width) * height, width * 5 + height);
+    tsl::ZeroRows zeros;
+    ZeroSomeRows(&coeffs, width, t, width * 3 + height, &zeros);
+    Floats walk = coeffs;
+    reference::Transform(walk.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
+    for (tsl::SynthesisLanes lanes : kLanes)
+      ASSERT_TRUE(DecoderRows(coeffs, width, height, t, syn.dtt, zeros, lanes) == walk)
+          << "lanes " << int(lanes);
+  }
+}
+
+// A stream may bring other filters. Odd lengths other than 9 and 7 (other
+// insides, other line ends) match the walk both ways; even lengths, which
+// the walk above does not cover, give the same values in place and the
+// decoder's way.
+TEST(WsqTransform, OtherFiltersBothWays) {
+  struct Pair {
+    int hsz, lsz;
+    bool odd;
+  };
+  for (const Pair pair : {Pair{5, 3, true}, Pair{3, 5, true}, Pair{13, 11, true},
+                          Pair{2, 2, false}, Pair{4, 4, false}, Pair{6, 2, false}}) {
+    SCOPED_TRACE(testing::Message() << pair.hsz << "/" << pair.lsz << " taps");
+    const Floats hi = Random(static_cast<size_t>(pair.hsz), pair.hsz * 31 + 1);
+    const Floats lo = Random(static_cast<size_t>(pair.lsz), pair.lsz * 17 + 2);
+    Floats hi_in = hi, lo_in = lo;
+    const tsl::DttTable dtt = {lo_in.data(), hi_in.data(), uint8_t(pair.lsz), uint8_t(pair.hsz),
+                               1, 1};
+    for (auto [width, height] : {std::pair{211, 133}, {130, 301}}) {
+      SCOPED_TRACE(testing::Message() << width << "x" << height);
+      Trees t(width, height);
+      Floats coeffs = Random(static_cast<size_t>(width) * height, width + height);
+      tsl::ZeroRows zeros;
+      ZeroSomeRows(&coeffs, width, t, width * 11 + height, &zeros);
+      Floats in_place = coeffs;
+      ASSERT_EQ(tsl::synthesize(in_place.data(), width, width, height, t.w, &dtt, t.q, nullptr,
+                                nullptr, nullptr),
+                0);
+      if (pair.odd) {
+        Floats walk = coeffs;
+        reference::Transform(walk.data(), width, height, t.w, true, hi.data(), lo.data(),
+                             pair.hsz, pair.lsz);
+        ASSERT_TRUE(SameBits(in_place, walk));
+      }
+      for (tsl::SynthesisLanes lanes : kLanes)
+        ASSERT_TRUE(DecoderRows(coeffs, width, height, t, dtt, zeros, lanes) == in_place)
+            << "lanes " << int(lanes);
+    }
   }
 }
 
@@ -220,8 +342,6 @@ uint8_t ReferenceByte(float f, float r_scale, float m_shift) {
   return t > 255.0f ? 255 : static_cast<uint8_t>(t);
 }
 
-// Random values, then edge values repeated past the last 16-value block, so
-// both the vector and the scalar paths see them.
 // The conversion without a result gives the floats, shift and scale of the
 // one with, bit for bit.
 TEST(WsqPixels, ConversionWithoutResultMatches) {
@@ -238,15 +358,22 @@ TEST(WsqPixels, ConversionWithoutResultMatches) {
   }
 }
 
+// Random values, then edge values, over lengths that send them through the
+// widest vectors, the 16-pixel blocks (the last overlapping the one before)
+// and the scalar path.
 TEST(WsqPixels, BackToBytesMatchesTheDoubleFormAndClamps) {
+  const std::vector<float> edge = {254.6f, -0.4f, 255.4f, 100.49f, 1e30f,
+                                   -kInf,  kInf,  NAN,    0.49975586f};
   std::vector<float> img = Random(4096, 3);
-  for (int k = 0; k < 4; ++k)
-    img.insert(img.end(), {254.6f, -0.4f, 255.4f, 100.49f, 1e30f, -kInf, kInf, NAN, 0.49975586f});
-  for (auto [m, r] : {std::pair{0.0f, 1.0f}, {127.4375f, 0.70089f}}) {
-    std::vector<uint8_t> out(img.size());
-    tsl::conv_img_2_uchar(out.data(), img.data(), static_cast<int>(img.size()), 1, m, r);
-    for (size_t i = 0; i < img.size(); ++i)
-      ASSERT_EQ(out[i], ReferenceByte(img[i], r, m)) << i << " " << img[i] << " " << m;
+  for (int k = 0; k < 4; ++k) img.insert(img.end(), edge.begin(), edge.end());
+  for (size_t len : {img.size(), size_t{36}, size_t{25}, size_t{9}}) {
+    const std::vector<float> in(img.end() - static_cast<ptrdiff_t>(len), img.end());
+    for (auto [m, r] : {std::pair{0.0f, 1.0f}, {127.4375f, 0.70089f}}) {
+      std::vector<uint8_t> out(in.size());
+      tsl::conv_img_2_uchar(out.data(), in.data(), static_cast<int>(in.size()), 1, m, r);
+      for (size_t i = 0; i < in.size(); ++i)
+        ASSERT_EQ(out[i], ReferenceByte(in[i], r, m)) << len << ": " << i << " " << in[i];
+    }
   }
 }
 
@@ -272,6 +399,90 @@ TEST(WsqQuantize, BinEdgesAndClamp) {
   ASSERT_EQ(q.size(), 4u * 16 * 16);
   EXPECT_EQ(std::vector<short>(q.begin(), q.begin() + 10),
             (std::vector<short>{0, 0, 1, 3, -3, 32767, -32768, 32767, -32768, 32767}));
+}
+
+// A coefficient as first written: the product in single precision, the
+// half zero bin added in double, the sum stored as float.
+float ReferenceDequantized(int v, float q, float c, float z) {
+  if (v == 0) return 0.0f;
+  const float product = q * (v > 0 ? static_cast<float>(v) - c : static_cast<float>(v) + c);
+  const double half = static_cast<double>(z) / 2.0;
+  return static_cast<float>(v > 0 ? product + half : product - half);
+}
+
+// Dequantizing, from the array and from the block record into the decoder's
+// layout, gives the reference values bit for bit (also with a bin centre
+// past 1, where a value of 1 cancels to zero); the record's way leaves
+// subbands 60 to 63 untouched and flags exactly the rows that hold only
+// zeros, with the uncoded subbands and 60 to 63.
+TEST(WsqQuantize, DequantizedValuesAndZeroRows) {
+  const int w = 300, h = 211;
+  Trees t(w, h);
+  tsltest::Rng rng(21);
+  std::vector<short> coded;
+  std::vector<std::vector<bool>> empty(64);
+  for (int k = 0; k < 60; ++k) {
+    for (int r = 0; r < t.q[k].leny; ++r) {
+      const bool blank = rng.Below(3) == 0;
+      bool all_zero = true;
+      for (int x = 0; x < t.q[k].lenx; ++x) {
+        coded.push_back(blank || rng.Below(3) ? 0 : static_cast<short>(rng.Below(401)) - 200);
+        all_zero = all_zero && coded.back() == 0;
+      }
+      empty[k].push_back(all_zero);
+    }
+  }
+  for (float centre : {0.44f, 2.0f}) {
+    SCOPED_TRACE(centre);
+    tsl::DqtTable dqt{};
+    dqt.bin_centre = centre;
+    dqt.qtable_defined = 1;
+    for (int k = 0; k < 60; ++k) {
+      dqt.q_widths[k] = k % 7 == 3 ? 0.0f : k % 5 ? 1.5f + k * 0.25f : 1.0f;
+      dqt.z_widths[k] = k % 5 ? 1.2f * dqt.q_widths[k] : 2.0f;
+    }
+    // The coefficients of the coded subbands, as the record holds them.
+    std::vector<short> in;
+    tsl::CoefficientRecord rec;
+    for (int k = 0, at = 0; k < 60; at += t.q[k].lenx * t.q[k].leny, ++k)
+      if (dqt.q_widths[k] != 0.0f)
+        in.insert(in.end(), &coded[at], &coded[at] + t.q[k].lenx * t.q[k].leny);
+    for (size_t i = 0; i < in.size();) {
+      size_t run = 0;
+      while (i + run < in.size() && in[i + run] == 0 && run < 65535) ++run;
+      ASSERT_TRUE(run ? rec.Zeros(static_cast<long long>(run)) : rec.Value(in[i]));
+      i += run ? run : 1;
+    }
+    float *plain = nullptr;
+    ASSERT_EQ(tsl::unquantize(&plain, &dqt, t.q, 64, in.data(), w, h), 0);
+    const Floats from_array(plain, plain + static_cast<size_t>(w) * h);
+    free(plain);
+    const tsl::FloatImageLayout layout = tsl::decoder_float_layout(w, h);
+    Floats f(static_cast<size_t>(layout.pitch) * layout.rows, 7.0f);
+    tsl::ZeroRows zeros;
+    ASSERT_EQ(tsl::unquantize_record(f.data(), layout.pitch, &dqt, t.q, rec, &zeros), 0);
+
+    Floats expect(static_cast<size_t>(w) * h, 0.0f), got(expect.size());
+    for (int k = 0, at = 0; k < 64; ++k) {
+      const tsl::QTreeEntry &q = t.q[k];
+      const bool coded_band = k < 60 && dqt.q_widths[k] != 0.0f;
+      for (int r = 0; r < q.leny; ++r) {
+        ASSERT_EQ(zeros.Row(k, r), !coded_band || empty[k][r]) << k << " row " << r;
+        for (int x = 0; x < q.lenx; ++x, ++at) {
+          const size_t i = static_cast<size_t>(q.y + r) * w + q.x + x;
+          if (coded_band)
+            expect[i] = ReferenceDequantized(coded[at], dqt.q_widths[k], centre, dqt.z_widths[k]);
+          got[i] = f[static_cast<size_t>(q.y + r) * layout.pitch + q.x + x];
+          if (k >= 60) expect[i] = 7.0f;
+        }
+      }
+    }
+    EXPECT_TRUE(SameBits(got, expect));
+    for (int k = 60; k < 64; ++k)
+      for (int y = t.q[k].y; y < t.q[k].y + t.q[k].leny; ++y)
+        std::fill_n(expect.begin() + y * w + t.q[k].x, t.q[k].lenx, 0.0f);
+    EXPECT_TRUE(SameBits(from_array, expect));
+  }
 }
 
 }  // namespace

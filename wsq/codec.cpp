@@ -16,6 +16,7 @@
 #include "wsq/nistcom.h"
 #include "wsq/quantize.h"
 #include "wsq/stream_io.h"
+#include "wsq/synthesis.h"
 #include "wsq/tables.h"
 #include "wsq/wavelet.h"
 
@@ -73,6 +74,18 @@ class DefaultFloatEnvironment {
 // Releases the transform table's filters when a decode ends, however it ends.
 struct DecoderResourcesGuard {
   ~DecoderResourcesGuard() { free_wsq_decoder_resources(); }
+};
+
+// The last synthesis step's rows, converted to pixels as they come.
+struct PixelRows {
+  uint8_t *pixels;
+  int width;
+  float m_shift, r_scale;
+  static void Take(void *ctx, int y, const float *row, int n) {
+    const PixelRows *p = static_cast<const PixelRows *>(ctx);
+    conv_img_2_uchar(p->pixels + static_cast<size_t>(y) * p->width, row, n, 1, p->m_shift,
+                     p->r_scale);
+  }
 };
 
 }  // namespace
@@ -216,26 +229,30 @@ int wsq_decode_mem(uint8_t **odata, int *ow, int *oh, int *od, int *oppi, int *l
             coefficients.count(), coded);
     return kWsqShortData;
   }
-  Owned<int16_t> qdata(static_cast<int16_t *>(SafeCalloc(num_pix, sizeof(int16_t))));
-  if (!qdata) {
-    fprintf(stderr, "ERROR: wsq_decode_mem : malloc : qdata1\n");
-    return -20;
+  // The coefficients go straight from the record into the float image, whose
+  // never coded quadrant then gives the synthesis its room (synthesis.h).
+  const FloatImageLayout layout = decoder_float_layout(width, height);
+  Owned<float> fdata(static_cast<float *>(SafeMalloc(
+      static_cast<size_t>(layout.pitch) * static_cast<size_t>(layout.rows), sizeof(float))));
+  if (!fdata) {
+    fprintf(stderr, "ERROR : unquantize : calloc : fip\n");
+    return -91;
   }
-  coefficients.ExpandInto(qdata.get());
-  float *fdata_raw = nullptr;
-  if ((ret = unquantize(&fdata_raw, &dqt_table, q_tree, Q_TREELEN, qdata.get(), width, height)))
+  ZeroRows zeros;
+  if ((ret = unquantize_record(fdata.get(), layout.pitch, &dqt_table, q_tree, coefficients,
+                               &zeros)))
     return ret;
-  Owned<float> fdata(fdata_raw);
-  qdata.reset();
-  if ((ret = wsq_reconstruct(fdata.get(), width, height, w_tree, W_TREELEN, &dtt_table)))
-    return ret;
+  coefficients.Clear();
   Owned<uint8_t> cdata(static_cast<uint8_t *>(SafeMalloc(num_pix, 1)));
   if (!cdata) {
     fprintf(stderr, "ERROR: wsq_decode_mem : malloc : cdata\n");
     return -21;
   }
-  conv_img_2_uchar(cdata.get(), fdata.get(), width, height, frm_header_wsq.m_shift,
-                   frm_header_wsq.r_scale);
+  PixelRows pixels{cdata.get(), width, frm_header_wsq.m_shift, frm_header_wsq.r_scale};
+  if ((ret = synthesize(fdata.get(), layout.pitch, width, height, w_tree, &dtt_table, q_tree,
+                        &zeros, PixelRows::Take, &pixels)))
+    return ret;
+  fdata.reset();
 
   *odata = cdata.release();
   *ow = width;

@@ -84,7 +84,7 @@ long long ZeroWidthArea(const DqtTable *dqttable) {
 // marker or the end of the buffer within reach, a code longer than the bits
 // gathered, data no code matches) goes to the bit-by-bit reader from the
 // untouched state, so its results and messages stay the only ones.
-constexpr int kLookupBits = 10;
+constexpr int kLookupBits = 12;
 
 struct LookupEntry {
   uint8_t len;  // 0: not settled by the first kLookupBits bits
@@ -110,18 +110,25 @@ bool SymbolAt(const BlockDecodeTable &t, int len, int c, uint8_t *symbol) {
   return true;
 }
 
+// The bit-by-bit walk stops at the first length whose maxcode the code read
+// so far does not exceed. For the kLookupBits-bit prefix i that is the
+// first length len with i < (maxcode[len] + 1) << (kLookupBits - len): each
+// length settles the prefixes below its bound that no shorter length has.
 void BuildLookup(BlockDecodeTable *t) {
-  for (int i = 0; i < (1 << kLookupBits); i++) {
-    LookupEntry e{0, 0};
-    for (int len = 1; len <= kLookupBits; len++) {
-      int c = i >> (kLookupBits - len);
-      if (c <= t->maxcode[len]) {
-        if (SymbolAt(*t, len, c, &e.symbol)) e.len = static_cast<uint8_t>(len);
-        break;
-      }
+  constexpr long long kEntries = 1 << kLookupBits;
+  long long settled = 0;
+  for (int len = 1; len <= kLookupBits; len++) {
+    long long bound = (static_cast<long long>(t->maxcode[len]) + 1) << (kLookupBits - len);
+    if (bound > kEntries) bound = kEntries;
+    for (long long i = settled; i < bound; i++) {
+      LookupEntry e{0, 0};
+      if (SymbolAt(*t, len, static_cast<int>(i >> (kLookupBits - len)), &e.symbol))
+        e.len = static_cast<uint8_t>(len);
+      t->lookup[i] = e;
     }
-    t->lookup[i] = e;
+    if (bound > settled) settled = bound;
   }
+  for (long long i = settled; i < kEntries; i++) t->lookup[i] = LookupEntry{0, 0};
 }
 
 // Bits ahead of the reader: the unread bits of the current byte, then whole
@@ -141,6 +148,7 @@ inline void Gather(Lookahead *la, const uint8_t *p, const uint8_t *ebufptr, int 
   la->nbits = bit_count;
   la->fetched = 0;
   la->stuffed = 0;
+  la->byte[0] = la->byte[1] = 0;
   // The current byte holds at most 8 bits, so two more bytes always reach 16.
   while (la->nbits < 16 && la->fetched < 2) {
     if (p >= ebufptr) break;
@@ -225,6 +233,164 @@ inline int ExtraBits(uint16_t *extra, int nbits, const uint8_t **cbufptr, const 
     }
   }
   return getc_nextbits_wsq(extra, nullptr, cbufptr, ebufptr, bit_count, nbits);
+}
+
+// Extra bits a symbol brings: 8 or 16 for the escapes, else 0.
+inline int ExtraBitsOf(int symbol) {
+  if (symbol < kEsc8Value || symbol > kEsc16Run) return 0;
+  return (symbol == kEsc16Value || symbol == kEsc16Magnitude || symbol == kEsc16Run) ? 16 : 8;
+}
+
+// Where the decoded coefficients go and how many the frame takes.
+struct Coefficients {
+  CoefficientRecord *rec;
+  long long count;
+  long long budget;
+  long long capacity;
+};
+
+// A symbol met when the count is already above the budget fails before
+// its extra bits are read.
+inline int CheckBudget(const Coefficients &c) {
+  if (c.count <= c.budget) return 0;
+  BudgetFailure(1);
+  return -51;
+}
+
+// Stores what one symbol (with its extra bits) stands for; 0 or the
+// failure's code after its message.
+inline int Apply(int symbol, uint16_t extra, Coefficients *c) {
+  long long run = 0;
+  int where = 2;
+  int value = 0;
+  if (symbol >= 1 && symbol <= MAX_HUFFZRUN) {
+    run = symbol;
+  } else if (symbol >= kFirstValueSymbol && symbol <= kLastValueSymbol) {
+    value = symbol - kValueOffset;
+  } else if (symbol >= kEsc8Value && symbol <= kEsc16Run) {
+    switch (symbol) {
+      case kEsc8Value: value = extra; break;
+      case kEsc8Magnitude: value = -static_cast<int>(extra); break;
+      case kEsc16Value: value = static_cast<int16_t>(extra); break;
+      case kEsc16Magnitude: value = -static_cast<int>(extra); break;
+      case kEsc8Run: run = extra; where = 3; break;
+      default: run = extra; where = 4; break;
+    }
+  } else {
+    std::fprintf(stderr, "ERROR: huffman_decode_data_mem : Invalid code %d (%x).\n", symbol,
+                 symbol);
+    return -52;
+  }
+
+  if (symbol <= MAX_HUFFZRUN || symbol == kEsc8Run || symbol == kEsc16Run) {
+    if (c->count + run > c->budget) {
+      BudgetFailure(where);
+      return -51;
+    }
+    if (!c->rec->Zeros(run)) return RecordFailure();
+    c->count += run;
+  } else {
+    // A single value may land one past the budget (the next symbol's check
+    // reports it) but never past the array.
+    if (c->count >= c->capacity) {
+      BudgetFailure(1);
+      return -51;
+    }
+    if (!c->rec->Value(static_cast<int16_t>(value))) return RecordFailure();
+    c->count++;
+  }
+  return 0;
+}
+
+// Symbols of a stretch of data without 0xFF bytes, bits taken 64 at a time.
+// Each symbol is decoded only when its code and extra bits lie wholly in the
+// bits at hand, so that leaving the lane is exact: the bytes not yet reached
+// go back to the cursor and the current byte keeps its unread bits, as the
+// bit-by-bit reader would have them (no 0xFF was read, so the byte after one
+// is untouched). The lane ends before a byte it cannot take (0xFF, the
+// buffer's last 7 bytes) and before a code the lookup does not settle;
+// the per-symbol path goes on from there.
+int FastLane(const BlockDecodeTable &t, const uint8_t **cbufptr, const uint8_t *ebufptr,
+             int *bit_count, Coefficients *c) {
+  const uint8_t *p = *cbufptr;
+  uint64_t acc = wsq_bit_reader.code;  // the unread bits: the low nb
+  int nb = *bit_count;
+  int ret = 0;
+  bool consumed = false;
+  CoefficientRecord *const rec = c->rec;
+  long long count = c->count;
+  const long long budget = c->budget;
+  for (;;) {
+    if (nb < 32) {
+      if (ebufptr - p < 8) break;
+      uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      // Bytes before the first 0xFF, in stream order (lowest address first).
+      const uint64_t inv = ~word;
+      const uint64_t ff = (inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull;
+      int take = ff ? __builtin_ctzll(ff) / 8 : 8;
+      if (take > (63 - nb) / 8) take = (63 - nb) / 8;  // at most 7
+      if (take > 0) {
+        uint64_t bytes = 0;  // the first `take` bytes, first in the top
+        for (int i = 0; i < take; ++i) bytes = (bytes << 8) | p[i];
+        acc = (acc << (8 * take)) | bytes;
+      }
+      p += take;
+      nb += 8 * take;
+      if (nb < 32) break;
+    }
+    const uint32_t peek = static_cast<uint32_t>(acc >> (nb - 16)) & 0xFFFFu;
+    const LookupEntry e = t.lookup[peek >> (16 - kLookupBits)];
+    int len = e.len;
+    uint8_t sym = e.symbol;
+    if (len == 0) {
+      for (int l = 1; l <= kLookupBits && len == 0; l++)
+        if (static_cast<int>(peek >> (16 - l)) <= t.maxcode[l]) len = -1;
+      for (int l = kLookupBits + 1; l <= kMaxCodeLength && len == 0; l++) {
+        const int code = static_cast<int>(peek >> (16 - l));
+        if (code <= t.maxcode[l]) len = SymbolAt(t, l, code, &sym) ? l : -1;
+      }
+      if (len <= 0) break;
+    }
+    nb -= len;
+    consumed = true;
+    // The common symbols, zero runs and small values, straight into the
+    // record; anything that could fail goes through the checks below.
+    if (count <= budget) {
+      if (sym >= 1 && sym <= MAX_HUFFZRUN) {
+        if (count + sym <= budget && rec->Zeros(sym)) {
+          count += sym;
+          continue;
+        }
+      } else if (sym >= kFirstValueSymbol && sym <= kLastValueSymbol) {
+        if (count < c->capacity && rec->Value(static_cast<int16_t>(sym - kValueOffset))) {
+          count++;
+          continue;
+        }
+      }
+    }
+    c->count = count;
+    if ((ret = CheckBudget(*c))) break;
+    const int extra_bits = ExtraBitsOf(sym);
+    uint16_t extra = 0;
+    if (extra_bits) {
+      nb -= extra_bits;
+      extra = static_cast<uint16_t>((acc >> nb) & ((1u << extra_bits) - 1));
+    }
+    ret = Apply(sym, extra, c);
+    count = c->count;
+    if (ret) break;
+  }
+  c->count = count;
+  // Without a bit taken the reader stays as it was (at a block's start its
+  // current byte is stale, and stays so until a byte is read).
+  if (!consumed) return ret;
+  const int whole = nb / 8;
+  *bit_count = nb % 8;
+  wsq_bit_reader.code =
+      static_cast<uint8_t>((acc >> (8 * whole)) & bit_mask[*bit_count]);
+  *cbufptr = p - whole;
+  return ret;
 }
 
 }  // namespace
@@ -441,6 +607,12 @@ int huffman_decode_data_mem(CoefficientRecord *rec, DttTable *dttable, DqtTable 
       marker = 0;
     }
 
+    if (!bitwise) {
+      Coefficients c{rec, count, budget, capacity};
+      ret = FastLane(table, cbufptr, ebufptr, &bit_count, &c);
+      count = c.count;
+      if (ret) return ret;
+    }
     int symbol;
     if (bitwise || !FastSymbol(table, &symbol, cbufptr, ebufptr, &bit_count)) {
       ret = decode_data_mem(&symbol, mincode, maxcode, valptr, table.values, cbufptr, ebufptr,
@@ -457,55 +629,16 @@ int huffman_decode_data_mem(CoefficientRecord *rec, DttTable *dttable, DqtTable 
       }
       continue;
     }
-    if (count > budget) {
-      BudgetFailure(1);
-      return -51;
-    }
-
-    long long run = 0;
-    int where = 2;
-    int value = 0;
-    uint16_t extra;
-    if (symbol >= 1 && symbol <= MAX_HUFFZRUN) {
-      run = symbol;
-    } else if (symbol >= kFirstValueSymbol && symbol <= kLastValueSymbol) {
-      value = symbol - kValueOffset;
-    } else if (symbol >= kEsc8Value && symbol <= kEsc16Run) {
-      int nbits = (symbol == kEsc16Value || symbol == kEsc16Magnitude || symbol == kEsc16Run)
-                      ? 16 : 8;
+    Coefficients c{rec, count, budget, capacity};
+    if ((ret = CheckBudget(c))) return ret;
+    uint16_t extra = 0;
+    if (const int nbits = ExtraBitsOf(symbol)) {
       ret = ExtraBits(&extra, nbits, cbufptr, ebufptr, &bit_count, bitwise);
       if (ret) return ret;
-      switch (symbol) {
-        case kEsc8Value: value = extra; break;
-        case kEsc8Magnitude: value = -static_cast<int>(extra); break;
-        case kEsc16Value: value = static_cast<int16_t>(extra); break;
-        case kEsc16Magnitude: value = -static_cast<int>(extra); break;
-        case kEsc8Run: run = extra; where = 3; break;
-        default: run = extra; where = 4; break;
-      }
-    } else {
-      std::fprintf(stderr, "ERROR: huffman_decode_data_mem : Invalid code %d (%x).\n", symbol,
-                   symbol);
-      return -52;
     }
-
-    if (symbol <= MAX_HUFFZRUN || symbol == kEsc8Run || symbol == kEsc16Run) {
-      if (count + run > budget) {
-        BudgetFailure(where);
-        return -51;
-      }
-      if (!rec->Zeros(run)) return RecordFailure();
-      count += run;
-    } else {
-      // A single value may land one past the budget (the next symbol's check
-      // reports it) but never past the array.
-      if (count >= capacity) {
-        BudgetFailure(1);
-        return -51;
-      }
-      if (!rec->Value(static_cast<int16_t>(value))) return RecordFailure();
-      count++;
-    }
+    ret = Apply(symbol, extra, &c);
+    count = c.count;
+    if (ret) return ret;
   }
   return 0;
 }

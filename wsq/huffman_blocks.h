@@ -51,6 +51,42 @@ class CoefficientRecord {
   // at least count() places; the runs are already there.
   void ExpandInto(int16_t *ip) const;
 
+  // Hands the coefficients out in order, a span at a time.
+  class Reader {
+   public:
+    explicit Reader(const CoefficientRecord &rec)
+        : at_(rec.entries_), end_(rec.entries_ + rec.size_) {}
+    // The next n coefficients: value(i, v) for each value at place i of the
+    // span; the other places are zeros (past the record's end too).
+    template <class Value>
+    void Take(long long n, Value &&value) {
+      long long i = 0;
+      while (i < n) {
+        if (run_ > 0) {
+          const long long z = run_ < n - i ? run_ : n - i;
+          i += z;
+          run_ -= z;
+        } else if (at_ == end_) {
+          return;
+        } else if (*at_ >= kRun) {
+          run_ = *at_++ - kRun;
+        } else {
+          value(i++, static_cast<int16_t>(*at_++));
+        }
+      }
+    }
+
+   private:
+    const int32_t *at_, *end_;
+    long long run_ = 0;
+  };
+  // Releases the entries (count() stays).
+  void Clear() {
+    std::free(entries_);
+    entries_ = nullptr;
+    size_ = capacity_ = 0;
+  }
+
  private:
   // Runs are stored above every 16-bit value; a run is at most 65535 long.
   static constexpr int32_t kRun = 1 << 16;

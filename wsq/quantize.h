@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "wsq/huffman_blocks.h"
+#include "wsq/synthesis.h"
 #include "wsq/tables.h"
 #include "wsq/wavelet.h"
 
@@ -31,6 +33,13 @@ int coded_coefficients(long long *ocount, const DqtTable *dqt_table, const QTree
 // *ofip: new malloc'ed float image of width x height.
 int unquantize(float **ofip, const DqtTable *dqt_table, QTreeEntry q_tree[], int q_treelen,
                const short *sip, int width, int height);
+// The decoder's dequantization: the coefficients of the subbands 0 to 59
+// that the table codes, taken in order from the record, into the float
+// image fip (rows of `pitch` floats); uncoded subbands 0 to 59 become zeros
+// and 60 to 63 are left as they are. zeros receives the rows found empty,
+// the uncoded subbands and 60 to 63. 0, -91 or -92.
+int unquantize_record(float *fip, int pitch, const DqtTable *dqt_table, const QTreeEntry q_tree[],
+                      const CoefficientRecord &rec, ZeroRows *zeros);
 void conv_img_2_uchar(uint8_t *data, const float *img, int width, int height, float m_shift,
                       float r_scale);
 

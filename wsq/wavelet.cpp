@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "common/checked.h"
+#include "wsq/synthesis.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -218,7 +219,7 @@ class Recorder {
     plan->begin = std::vector<int>(static_cast<size_t>(n_) + 1);
     plan->src = std::vector<int>(total);
     plan->coef = std::vector<float>(total);
-    plan->zero_start = zs_;
+    plan->zero_start = std::move(zs_);  // a copy would export a template symbol
     size_t at = 0;
     for (int k = 0; k < n_; ++k) {
       plan->begin[k] = static_cast<int>(at);
@@ -253,10 +254,6 @@ class Recorder {
   std::vector<unsigned char> zs_, written_;
   bool ok_ = true;
 };
-
-// Longest filter a transform table may bring: the standard pair has 9 and 7
-// taps; longer ones would only make plans (and work) grow without purpose.
-constexpr int kMaxFilterTaps = 32;
 
 bool plan_get_lets_walk(LinePlan *plan, int n, const float *hi_in, int hsz, const float *lo,
                         int lsz, int inv) {
@@ -556,25 +553,20 @@ int join_lets(float *out, const float *in, int lines, int length, int pitch, int
 
 namespace {
 
-// Plans of one transform, built before any filtering, one per line length
-// and inversion that the 20 steps use (at most two lengths per direction per
-// step, so a fixed table holds them).
+// Analysis plans of one transform, one per line length and inversion that
+// the 20 steps use (at most two lengths per direction per step, so a fixed
+// table holds them).
 class PlanSet {
  public:
-  PlanSet(const float *hi, int hsz, const float *lo, int lsz, bool synthesis)
-      : hi_(hi), lo_(lo), hsz_(hsz), lsz_(lsz), synthesis_(synthesis) {}
-
-  // False when the filters do not fit lines of this length.
-  bool Prepare(int length, int inv) { return Find(length, inv) != nullptr; }
+  PlanSet(const float *hi, int hsz, const float *lo, int lsz)
+      : hi_(hi), lo_(lo), hsz_(hsz), lsz_(lsz) {}
 
   const LinePlan *Find(int length, int inv) {
     for (int i = 0; i < count_; ++i)
       if (length_[i] == length && inv_[i] == inv) return &plans_[i];
     if (count_ == kMaxPlans) return nullptr;
     LinePlan &p = plans_[count_];
-    const bool ok = synthesis_ ? plan_join_lets(&p, length, hi_, hsz_, lo_, lsz_, inv)
-                               : plan_get_lets(&p, length, hi_, hsz_, lo_, lsz_, inv);
-    if (!ok) return nullptr;
+    if (!plan_get_lets(&p, length, hi_, hsz_, lo_, lsz_, inv)) return nullptr;
     length_[count_] = length;
     inv_[count_] = inv;
     return &plans_[count_++];
@@ -584,14 +576,13 @@ class PlanSet {
   static constexpr int kMaxPlans = 4 * W_TREELEN;
   const float *hi_, *lo_;
   int hsz_, lsz_;
-  bool synthesis_;
   int count_ = 0;
   int length_[kMaxPlans] = {};
   int inv_[kMaxPlans] = {};
   LinePlan plans_[kMaxPlans];
 };
 
-// Filtering of a step's region in place. Rows are taken kRowBlock at a time
+// Analysis of a step's region in place. Rows are taken kRowBlock at a time
 // and transposed into scratch, columns kColBlock at a time and copied into
 // scratch, so that one vectorised kernel (filter_columns) serves both
 // directions and no image-sized work array is needed; every output still
@@ -608,26 +599,7 @@ size_t scratch_floats(int width, int height) {
 }
 
 void filter_columns(const LinePlan &plan, const float *in, int in_pitch, float *out,
-                    int out_pitch, int lines, const unsigned char *zero_rows);
-
-// True when the n floats at p are all zero (of either sign).
-bool all_zero(const float *p, int n) {
-  int i = 0;
-  uint32_t bits = 0;
-#if defined(__SSE2__)
-  __m128i acc = _mm_setzero_si128();
-  for (; i + 4 <= n; i += 4) acc = _mm_or_si128(acc, _mm_castps_si128(_mm_loadu_ps(p + i)));
-  uint32_t lanes[4];
-  _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), acc);
-  bits = lanes[0] | lanes[1] | lanes[2] | lanes[3];
-#endif
-  for (; i < n; ++i) {
-    uint32_t u;
-    std::memcpy(&u, p + i, sizeof u);
-    bits |= u;
-  }
-  return (bits & 0x7FFFFFFFu) == 0;  // any sign of zero
-}
+                    int out_pitch, int lines);
 
 // `rows` (at most kRowBlock) rows of n samples (row b at b * pitch) to n
 // groups of kRowBlock lanes, and back. Pure data movement, four by four
@@ -678,31 +650,25 @@ void lanes_to_rows(const float *t, int n, int rows, float *dst, int pitch) {
     for (int b = i < done ? rows4 : 0; b < rows; ++b) dst[b * pitch + i] = t[i * kRowBlock + b];
 }
 
-// `lines` rows of plan.length samples, row k at region + k * pitch. With
-// zero_rows (room for plan.length flags) the synthesis skips samples that
-// are zero in every row of a block (see filter_columns).
+// `lines` rows of plan.length samples, row k at region + k * pitch.
 void filter_rows_in_place(const LinePlan &plan, float *region, int lines, int pitch,
-                          float *scratch, unsigned char *zero_rows) {
+                          float *scratch) {
   const int n = plan.length;
   float *t_in = scratch;
   float *t_out = scratch + static_cast<size_t>(n) * kRowBlock;
   int r = 0;
   for (; r < lines; r += kRowBlock) {
     float *rows = region + static_cast<ptrdiff_t>(r) * pitch;
-    // The last, partial block takes the full sums, as a single line would.
-    const bool whole = r + kRowBlock <= lines;
-    const int count = whole ? kRowBlock : lines - r;
+    const int count = r + kRowBlock <= lines ? kRowBlock : lines - r;
     rows_to_lanes(rows, pitch, n, count, t_in);
-    if (zero_rows && whole)
-      for (int i = 0; i < n; ++i) zero_rows[i] = all_zero(t_in + i * kRowBlock, kRowBlock);
-    filter_columns(plan, t_in, kRowBlock, t_out, kRowBlock, count, whole ? zero_rows : nullptr);
+    filter_columns(plan, t_in, kRowBlock, t_out, kRowBlock, count);
     lanes_to_rows(t_out, n, count, rows, pitch);
   }
 }
 
 // `lines` adjacent columns of plan.length samples, sample i on row i.
 void filter_columns_in_place(const LinePlan &plan, float *region, int lines, int pitch,
-                             float *scratch, unsigned char *zero_rows) {
+                             float *scratch) {
   const int n = plan.length;
   for (int c0 = 0; c0 < lines; c0 += kColBlock) {
     const int cw = lines - c0 < kColBlock ? lines - c0 : kColBlock;
@@ -710,9 +676,8 @@ void filter_columns_in_place(const LinePlan &plan, float *region, int lines, int
       float *row = scratch + static_cast<size_t>(i) * kColBlock;
       std::memcpy(row, region + static_cast<ptrdiff_t>(i) * pitch + c0,
                   static_cast<size_t>(cw) * sizeof(float));
-      if (zero_rows) zero_rows[i] = all_zero(row, cw);
     }
-    filter_columns(plan, scratch, kColBlock, region + c0, pitch, cw, zero_rows);
+    filter_columns(plan, scratch, kColBlock, region + c0, pitch, cw);
   }
 }
 
@@ -779,38 +744,12 @@ void filter_row(const float *in, int in_pitch, float *o, int lines, const int *s
   }
 }
 
-// zero_rows, when given, flags input rows that are zero in every column:
-// their terms only add zeros, so they are left out. That changes nothing but
-// possibly the sign of an output that is zero, which no later step or byte
-// can tell apart; only the decoder passes flags, the encoder's bytes come
-// from the full sums.
 void filter_columns(const LinePlan &plan, const float *in, int in_pitch, float *out,
-                    int out_pitch, int lines, const unsigned char *zero_rows) {
-  int src[2 * kMaxFilterTaps + 2];
-  float cf[2 * kMaxFilterTaps + 2];
-  if (zero_rows) {
-    bool any = false;
-    for (int i = 0; i < plan.length; ++i) any = any || zero_rows[i];
-    if (!any) zero_rows = nullptr;
-  }
+                    int out_pitch, int lines) {
   for (int k = 0; k < plan.length; ++k) {
     const int b = plan.begin[k], e = plan.begin[k + 1];
     float *o = out + static_cast<ptrdiff_t>(k) * out_pitch;
-    bool stored = !plan.zero_start[k];
-    if (!zero_rows) {
-      filter_row(in, in_pitch, o, lines, &plan.src[b], &plan.coef[b], e - b, stored);
-      continue;
-    }
-    int nt = 0;
-    for (int t = b; t < e; ++t) {
-      if (zero_rows[plan.src[t]]) {
-        if (t == b) stored = false;
-        continue;
-      }
-      src[nt] = plan.src[t];
-      cf[nt++] = plan.coef[t];
-    }
-    filter_row(in, in_pitch, o, lines, src, cf, nt, stored);
+    filter_row(in, in_pitch, o, lines, &plan.src[b], &plan.coef[b], e - b, !plan.zero_start[k]);
   }
 }
 
@@ -824,7 +763,7 @@ int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w
     fprintf(stderr, "ERROR : wsq_decompose : malloc : fdata1\n");
     return -94;
   }
-  PlanSet plans(hifilt, hisz, lofilt, losz, false);
+  PlanSet plans(hifilt, hisz, lofilt, losz);
   for (int s = 0; s < w_treelen; ++s) {
     const WTreeNode &n = w_tree[s];
     const LinePlan *rows = plans.Find(n.lenx, n.inv_rw);
@@ -833,58 +772,16 @@ int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w
     // here; this only keeps a misuse from reading outside the image.
     if (!rows || !cols) return -94;
     float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
-    filter_rows_in_place(*rows, region, n.leny, width, scratch.get(), nullptr);
-    filter_columns_in_place(*cols, region, n.lenx, width, scratch.get(), nullptr);
+    filter_rows_in_place(*rows, region, n.leny, width, scratch.get());
+    filter_columns_in_place(*cols, region, n.lenx, width, scratch.get());
   }
   return 0;
 }
 
-int wsq_reconstruct(float *fdata, int width, int height, WTreeNode w_tree[], int w_treelen,
+int wsq_reconstruct(float *fdata, int width, int height, WTreeNode w_tree[], int /*w_treelen*/,
                     DttTable *dtt_table) {
-  if (dtt_table->lofilt_defined != 1) {
-    fprintf(stderr, "ERROR: wsq_reconstruct : Lopass filter coefficients not defined\n");
-    return -95;
-  }
-  if (dtt_table->hifilt_defined != 1) {
-    fprintf(stderr, "ERROR: wsq_reconstruct : Hipass filter coefficients not defined\n");
-    return -96;
-  }
-  // A stream's filters must let every walk stay inside its lines; all plans
-  // are built (and so checked) before anything is filtered.
-  PlanSet plans(dtt_table->hifilt, dtt_table->hisize, dtt_table->lofilt, dtt_table->losize,
-                true);
-  const bool have = dtt_table->hifilt && dtt_table->lofilt;
-  for (int s = 0; s < w_treelen; ++s) {
-    const WTreeNode &n = w_tree[s];
-    if (!have || !plans.Prepare(n.leny, n.inv_cl) || !plans.Prepare(n.lenx, n.inv_rw)) {
-      fprintf(stderr,
-              "ERROR: wsq_reconstruct : filters of %d and %d taps do not fit "
-              "a %d x %d image\n",
-              dtt_table->losize, dtt_table->hisize, width, height);
-      return -98;
-    }
-  }
-  std::unique_ptr<float, FreeDeleter> scratch(
-      static_cast<float *>(SafeMalloc(scratch_floats(width, height), sizeof(float))));
-  if (!scratch) {
-    fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
-    return -97;
-  }
-  std::unique_ptr<unsigned char, FreeDeleter> zero_rows(static_cast<unsigned char *>(
-      SafeMalloc(static_cast<size_t>(width > height ? width : height), 1)));
-  if (!zero_rows) {
-    fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
-    return -97;
-  }
-  for (int s = w_treelen - 1; s >= 0; --s) {
-    const WTreeNode &n = w_tree[s];
-    float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
-    filter_columns_in_place(*plans.Find(n.leny, n.inv_cl), region, n.lenx, width,
-                            scratch.get(), zero_rows.get());
-    filter_rows_in_place(*plans.Find(n.lenx, n.inv_rw), region, n.leny, width, scratch.get(),
-                         zero_rows.get());
-  }
-  return 0;
+  return synthesize(fdata, width, width, height, w_tree, dtt_table, nullptr, nullptr, nullptr,
+                    nullptr);
 }
 
 }  // namespace tsl

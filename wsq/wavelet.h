@@ -29,6 +29,10 @@ void w_tree4(WTreeNode w_tree[], int start, int start2, int lenx, int leny, int 
 void q_tree16(QTreeEntry q_tree[], int start, int lenx, int leny, int x, int y, int rw, int cl);
 void q_tree4(QTreeEntry q_tree[], int start, int lenx, int leny, int x, int y);
 
+// Longest filter a transform table may bring: the standard pair has 9 and 7
+// taps; longer ones would only make plans (and work) grow without purpose.
+constexpr int kMaxFilterTaps = 32;
+
 // Analysis and synthesis of a set of lines. Line k starts k * pitch into the
 // arrays and sample i lies i * stride further on. The reflecting walk of each
 // line length is worked out once into a LinePlan (below) and then applied.
