@@ -27,33 +27,6 @@ namespace {
 template <typename T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
-// Codes one or two consecutive blocks with one Huffman table: the DHT
-// segment, then per block its header and its coded bytes.
-int put_blocks(int table_id, const int16_t *coeffs, const int *sizes, int nblocks,
-               uint8_t *huff_buf, int huff_alloc, uint8_t *wsq_data, int wsq_alloc, int *wsq_len) {
-  HuffCode *codes_raw = nullptr;
-  uint8_t *bits_raw = nullptr, *values_raw = nullptr;
-  int ret = gen_hufftable_wsq(&codes_raw, &bits_raw, &values_raw, coeffs, sizes, nblocks);
-  if (ret) return ret;
-  Owned<HuffCode> codes(codes_raw);
-  {
-    Owned<uint8_t> bits(bits_raw), values(values_raw);
-    ret = putc_huffman_table(DHT_WSQ, static_cast<uint8_t>(table_id), bits.get(), values.get(),
-                             wsq_data, wsq_alloc, wsq_len);
-    if (ret) return ret;
-  }
-  for (int b = 0; b < nblocks; ++b) {
-    int hsize = 0;
-    ret = compress_block(huff_buf, huff_alloc, &hsize, coeffs, sizes[b], MAX_HUFFCOEFF,
-                         MAX_HUFFZRUN, codes.get());
-    if (ret) return ret;
-    if ((ret = putc_block_header(table_id, wsq_data, wsq_alloc, wsq_len))) return ret;
-    if ((ret = putc_bytes(huff_buf, hsize, wsq_data, wsq_alloc, wsq_len))) return ret;
-    coeffs += sizes[b];
-  }
-  return 0;
-}
-
 // The bytes written and the pixels decoded depend on every float rounding:
 // both run in the default floating-point environment (round to nearest, no
 // flush-to-zero) whatever the caller set, and give the caller's back.
@@ -89,6 +62,32 @@ struct PixelRows {
 };
 
 }  // namespace
+
+int put_blocks(int table_id, const int16_t *coeffs, const int *sizes, int nblocks,
+               uint8_t *huff_buf, int huff_alloc, uint8_t *wsq_data, int wsq_alloc, int *wsq_len) {
+  HuffCode *codes_raw = nullptr;
+  uint8_t *bits_raw = nullptr, *values_raw = nullptr;
+  int ret = gen_hufftable_wsq(&codes_raw, &bits_raw, &values_raw, coeffs, sizes, nblocks);
+  if (ret) return ret;
+  Owned<HuffCode> codes(codes_raw);
+  {
+    Owned<uint8_t> bits(bits_raw), values(values_raw);
+    ret = putc_huffman_table(DHT_WSQ, static_cast<uint8_t>(table_id), bits.get(), values.get(),
+                             wsq_data, wsq_alloc, wsq_len);
+    if (ret) return ret;
+  }
+  for (int b = 0; b < nblocks; ++b) {
+    int hsize = 0;
+    ret = compress_block(huff_buf, huff_alloc, &hsize, coeffs, sizes[b], MAX_HUFFCOEFF,
+                         MAX_HUFFZRUN, codes.get());
+    if (ret) return ret;
+    if ((ret = putc_block_header(table_id, wsq_data, wsq_alloc, wsq_len))) return ret;
+    if ((ret = putc_bytes(huff_buf, hsize, wsq_data, wsq_alloc, wsq_len))) return ret;
+    coeffs += sizes[b];
+  }
+  return 0;
+}
+
 
 int wsq_encode_mem(uint8_t **odata, int *olen, float r_bitrate, const uint8_t *idata, int w,
                    int h, int /*d*/, int ppi, const char *comment_text) {

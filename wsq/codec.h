@@ -24,6 +24,13 @@ constexpr int kWsqShortData = -23;
 int wsq_encode_mem(uint8_t **odata, int *olen, float r_bitrate, const uint8_t *idata, int w,
                    int h, int d, int ppi, const char *comment_text);
 
+// Codes one or two consecutive blocks of quantized coefficients with one
+// Huffman table: its DHT segment (id table_id), then per block its header
+// and coded bytes, appended to wsq_data. huff_buf is scratch of huff_alloc
+// bytes for one block's code. Shared by the encoder and the crop.
+int put_blocks(int table_id, const int16_t *coeffs, const int *sizes, int nblocks,
+               uint8_t *huff_buf, int huff_alloc, uint8_t *wsq_data, int wsq_alloc, int *wsq_len);
+
 // On success *odata is a new malloc'ed w x h grey image and the other outputs
 // are filled; on failure none is written.
 int wsq_decode_mem(uint8_t **odata, int *ow, int *oh, int *od, int *oppi, int *lossyflag,

@@ -7,15 +7,13 @@
 #include <memory>
 
 #include "common/checked.h"
+#include "wsq/codec.h"
 #include "wsq/huffman.h"
 #include "wsq/huffman_blocks.h"
 #include "wsq/quantize.h"
 #include "wsq/stream_io.h"
 
 namespace tsl {
-
-QTreeEntry q_tree2[Q_TREELEN];
-QTreeEntry q_tree3[Q_TREELEN];
 
 namespace {
 
@@ -33,31 +31,6 @@ struct FilterRelease {
     if (!keep) free_wsq_decoder_resources();
   }
 };
-
-// One Huffman table from one or two consecutive blocks, its DHT segment,
-// then per block its header and coded bytes: the encoder's block layout.
-int PutBlocks(int table_id, const int16_t *coeffs, const int *sizes, int nblocks,
-              uint8_t *huff_buf, int huff_alloc, uint8_t *odata, int oalloc, int *olen) {
-  HuffCode *codes_raw = nullptr;
-  uint8_t *bits_raw = nullptr, *values_raw = nullptr;
-  int ret = gen_hufftable_wsq(&codes_raw, &bits_raw, &values_raw, coeffs, sizes, nblocks);
-  if (ret) return ret;
-  Owned<HuffCode> codes(codes_raw);
-  Owned<uint8_t> bits(bits_raw), values(values_raw);
-  if ((ret = putc_huffman_table(DHT_WSQ, static_cast<uint8_t>(table_id), bits.get(),
-                                values.get(), odata, oalloc, olen)))
-    return ret;
-  for (int b = 0; b < nblocks; ++b) {
-    int hsize = 0;
-    if ((ret = compress_block(huff_buf, huff_alloc, &hsize, coeffs, sizes[b], MAX_HUFFCOEFF,
-                              MAX_HUFFZRUN, codes.get())))
-      return ret;
-    if ((ret = putc_block_header(table_id, odata, oalloc, olen))) return ret;
-    if ((ret = putc_bytes(huff_buf, hsize, odata, oalloc, olen))) return ret;
-    coeffs += sizes[b];
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -195,9 +168,9 @@ int wsq_huffcode_mem(uint8_t *odata, int *olen, const int16_t *qdata, int cropw,
   }
   const int huff_alloc = static_cast<int>(crop_pix);
   // Table 0 codes block 1; table 1 codes blocks 2 and 3 together.
-  if ((ret = PutBlocks(0, qdata, &sizes[0], 1, huff_buf.get(), huff_alloc, odata, oalloc, &len)))
+  if ((ret = put_blocks(0, qdata, &sizes[0], 1, huff_buf.get(), huff_alloc, odata, oalloc, &len)))
     return ret;
-  if ((ret = PutBlocks(1, qdata + sizes[0], &sizes[1], 2, huff_buf.get(), huff_alloc, odata,
+  if ((ret = put_blocks(1, qdata + sizes[0], &sizes[1], 2, huff_buf.get(), huff_alloc, odata,
                        oalloc, &len)))
     return ret;
   if ((ret = putc_ushort(EOI_WSQ, odata, oalloc, &len))) return ret;

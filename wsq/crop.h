@@ -13,12 +13,6 @@
 
 namespace tsl {
 
-// Subband rectangles of an image of the crop's size (q_tree2) and of an
-// image whose size is the crop's upper-left corner, that is the crop's
-// offsets inside every subband (q_tree3). Zero at load, used by the crop.
-extern QTreeEntry q_tree2[Q_TREELEN];
-extern QTreeEntry q_tree3[Q_TREELEN];
-
 // Codes of the crop's own refusals.
 constexpr int kCropBadFrameSize = -22;     // frame width x height 0 or above INT_MAX
 constexpr int kCropTablesMissing = -23;    // no DTT and DQT before the first DHT or SOB

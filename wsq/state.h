@@ -100,6 +100,11 @@ struct WsqState {
   // decode.
   WTreeNode w_tree[W_TREELEN];
   QTreeEntry q_tree[Q_TREELEN];
+  // Subband rectangles of an image of a crop's size (q_tree2) and of an
+  // image whose size is the crop's upper-left corner, that is the crop's
+  // offsets inside every subband (q_tree3); rebuilt by every crop.
+  QTreeEntry q_tree2[Q_TREELEN];
+  QTreeEntry q_tree3[Q_TREELEN];
   // Rewritten by every encode; the quantization table writer reads it.
   QuantVals quant_vals;
   WsqBitReader bit_reader;
@@ -114,6 +119,8 @@ inline constexpr DhtTable (&dht_table)[MAX_DHT_TABLES] = g_wsq.dht_table;
 inline constexpr FrameHeaderWsq &frm_header_wsq = g_wsq.frm_header_wsq;
 inline constexpr WTreeNode (&w_tree)[W_TREELEN] = g_wsq.w_tree;
 inline constexpr QTreeEntry (&q_tree)[Q_TREELEN] = g_wsq.q_tree;
+inline constexpr QTreeEntry (&q_tree2)[Q_TREELEN] = g_wsq.q_tree2;
+inline constexpr QTreeEntry (&q_tree3)[Q_TREELEN] = g_wsq.q_tree3;
 inline constexpr QuantVals &quant_vals = g_wsq.quant_vals;
 inline constexpr WsqBitReader &wsq_bit_reader = g_wsq.bit_reader;
 
