@@ -106,18 +106,6 @@ inline int RunTool(std::string command, const std::string &in, const std::string
   return Run(command + " 2>/dev/null");
 }
 
-// Interleaved RGB of a w x h picture of `colours` colours (black and white
-// for 2), each of them used.
-inline Bytes ColourPicture(int w, int h, uint32_t colours) {
-  Rng rng(colours + w);
-  Bytes px;
-  for (uint32_t k = 0; k < uint32_t(w * h); ++k) {
-    const uint32_t v = (k < colours ? k : rng.Below(colours)) * (colours == 2 ? ~0u : 2654435761u);
-    px.insert(px.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8)});
-  }
-  return px;
-}
-
 // Files a command makes from a PGM (`colours` 0) or PPM (of that many
 // colours, black and white for 2) %i into %o read at depth `bpp`, in both
 // row layouts, with the pixels they were made from; for a `lossy` command
