@@ -81,8 +81,7 @@ TEST(JpegWrite, BytesOfCjpegForEachRecordAndQuality) {
       {"32 bits, alpha dropped", 32, kColours, 100, "-quality 100"},
       {"16 bits", 16, kColours, 100, "-quality 100"},
       {"quality 5, baseline tables", 24, kColours, 5, "-quality 5 -baseline"},
-      {"quality 0 as 1", 24, kColours, 0, "-quality 1 -baseline"},
-      {"quality 1000 as 100", 24, kColours, 1000, "-quality 100"}};
+      {"quality 0 as 1", 24, kColours, 0, "-quality 1 -baseline"}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     Record r(0);
