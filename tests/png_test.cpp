@@ -18,23 +18,19 @@ namespace {
 
 using namespace tsltest;
 
-void PutBe32(uint8_t *p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
 // One chunk: length, type, data and CRC.
 Bytes Chunk(const char *type, const Bytes &data) {
-  Bytes c(data.size() + 12);
-  PutBe32(&c[0], static_cast<uint32_t>(data.size()));
-  std::memcpy(&c[4], type, 4);
-  std::copy(data.begin(), data.end(), c.begin() + 8);
-  PutBe32(&c[8 + data.size()], static_cast<uint32_t>(crc32(0, &c[4], static_cast<uInt>(data.size() + 4))));
+  Bytes c;
+  PutBe(c, uint32_t(data.size()), 4);
+  c.insert(c.end(), type, type + 4);
+  c.insert(c.end(), data.begin(), data.end());
+  PutBe(c, uint32_t(crc32(0, &c[4], uInt(data.size() + 4))), 4);
   return c;
 }
 
 Bytes Be16s(std::initializer_list<unsigned> values) {
   Bytes b;
-  for (unsigned v : values) b.insert(b.end(), {uint8_t(v >> 8), uint8_t(v)});
+  for (unsigned v : values) PutBe(b, v, 2);
   return b;
 }
 
@@ -42,52 +38,32 @@ Bytes Be16s(std::initializer_list<unsigned> values) {
 // filter byte 0), IEND.
 Bytes Png(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, const std::vector<Bytes> &rows,
           const Bytes &chunks = {}) {
-  Bytes ihdr{0, 0, 0, 0, 0, 0, 0, 0, depth, colour, 0, 0, 0}, raw, packed(compressBound(1 << 16));
-  PutBe32(&ihdr[0], w);
-  PutBe32(&ihdr[4], h);
-  for (const Bytes &r : rows) {
-    raw.push_back(0);
-    raw.insert(raw.end(), r.begin(), r.end());
-  }
+  Bytes ihdr, raw, packed(compressBound(1 << 16));
+  PutBe(ihdr, w, 4), PutBe(ihdr, h, 4);
+  ihdr.insert(ihdr.end(), {depth, colour, 0, 0, 0});
+  for (const Bytes &r : rows) raw = Cat({raw, {0}, r});
   uLongf n = packed.size();
   EXPECT_EQ(compress(packed.data(), &n, raw.data(), raw.size()), Z_OK);
   packed.resize(n);
-  Bytes f{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (const Bytes &part : {Chunk("IHDR", ihdr), chunks, Chunk("IDAT", packed), Chunk("IEND", {})})
-    f.insert(f.end(), part.begin(), part.end());
-  return f;
+  return Cat({{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, Chunk("IHDR", ihdr), chunks,
+              Chunk("IDAT", packed), Chunk("IEND", {})});
 }
 
-enum : uint8_t { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4 };
+enum : uint8_t { kGrey = 0, kRgb = 2, kPalette = 3 };
 
 TEST(PngRead, FilesOfPillowAndImageMagick) {
-  const std::string png = ".save(%o, 'PNG'", im = std::string(kConvert) + " %i ",
-                    deep = "-depth 16 -define png:bit-depth=16 png:%o";
-  // Palettes of 2, 4 and 16 colours go out at 1, 2 and 4 bits; a one-entry
-  // tRNS of alpha 0 keeps the depth, a longer one expands to 32 bits.
+  const std::string png = ".save(%o, 'PNG'", im = std::string(kConvert) + " %i ";
+  // A palette of 4 colours goes out at 2 bits; a one-entry tRNS of alpha 0
+  // keeps the depth, a longer one expands to 32 bits. ImageMagick's grey of
+  // 2 bits is compared with Pillow's decoding, as it quantizes the levels.
   ExpectToolFilesRead(
       ReadPNG, {{Pillow(".convert('1', dither=0)" + png + ")"), 2, 1},
-                {Pillow(png + ")"), 0, 8},
-                {Pillow(png + ")"), 1u << 24, 24},
                 {Pillow(".convert('LA')" + png + ")"), 0, 32},
-                {Pillow(".convert('RGBA')" + png + ")"), 1u << 24, 32},
-                {Pillow(".quantize(2)" + png + ")"), 2, 1},
-                {Pillow(".quantize(4)" + png + ")"), 4, 4},
-                {Pillow(".quantize(16)" + png + ")"), 16, 4},
-                {Pillow(".quantize(256)" + png + ")"), 40, 8},
                 {Pillow(".quantize(4)" + png + ", transparency=0)"), 4, 4},
                 {Pillow(".quantize(16)" + png + ", transparency=bytes([255, 0, 128]))"), 16, 32},
-                {Pillow(".convert('I').point(lambda v: v * 257).convert('I;16')" + png + ")"), 0, 8},
-                {im + deep, 1u << 24, 24},
-                {im + "-define png:exclude-chunk=bKGD png:%o", 0, 8},
-                {im + "-interlace PNG png:%o", 2, 1},  // grey of 1 bit
-                {im + "-interlace PNG PNG24:%o", 1u << 24, 24}});
-}
-
-TEST(PngRead, GreyOfTwoBitsFromImageMagickAsPillowDecodesIt) {
-  const std::string im = std::string(kConvert) + " %i -depth 2 -define png:bit-depth=2 ";
-  ExpectToolFilesReadAsPillow(ReadPNG, {{im + "png:%o", true, 4},
-                                        {im + "-interlace PNG png:%o", true, 4}});
+                {im + "-depth 16 -define png:bit-depth=16 png:%o", 1u << 24, 24},
+                {im + "-interlace PNG PNG24:%o", 1u << 24, 24},
+                {im + "-depth 2 -define png:bit-depth=2 png:%o", 0, 4, true}});
 }
 
 // Hand-made chunk combinations: the depth, top-first RGB (RGBA for 32 bits
@@ -96,7 +72,6 @@ TEST(PngRead, TransparencyBackgroundAndDepthMapping) {
   const Bytes plte = Chunk("PLTE", {10, 20, 30, 40, 50, 60}),
               plte4 = Chunk("PLTE", {10, 20, 30, 40, 50, 60, 70, 80, 90, 1, 2, 3}),
               bkgd_rgb = Chunk("bKGD", Be16s({200, 100, 50}));
-  auto join = [](Bytes a, const Bytes &b) { return a.insert(a.end(), b.begin(), b.end()), a; };
   const struct {
     const char *what;
     Bytes file;
@@ -108,37 +83,37 @@ TEST(PngRead, TransparencyBackgroundAndDepthMapping) {
        GreyToRgb({0x12, 0xAB})},
       {"grey 2 of width 5 widened", Png(5, 2, 2, kGrey, {{0x1B, 0xC0}, {0xE4, 0x40}}), 4,
        GreyToRgb({0, 85, 170, 255, 255, 255, 170, 85, 0, 85})},
-      {"palette, one tRNS alpha 0", Png(2, 1, 8, kPalette, {{0, 1}}, join(plte, Chunk("tRNS", {0}))),
-       8, {10, 20, 30, 0, 40, 50, 60, 255}, 0},
+      {"palette, one tRNS alpha 0",
+       Png(2, 1, 8, kPalette, {{0, 1}}, Cat({plte, Chunk("tRNS", {0})})), 8,
+       {10, 20, 30, 0, 40, 50, 60, 255}, 0},
       {"palette, one tRNS alpha 128",
-       Png(2, 1, 8, kPalette, {{0, 1}}, join(plte, Chunk("tRNS", {128}))), 32,
+       Png(2, 1, 8, kPalette, {{0, 1}}, Cat({plte, Chunk("tRNS", {128})})), 32,
        {10, 20, 30, 128, 40, 50, 60, 255}},
       {"palette, one tRNS and bKGD: entry 0 blended",
-       Png(2, 1, 8, kPalette, {{0, 1}}, join(join(plte, Chunk("tRNS", {128})), Chunk("bKGD", {1}))),
+       Png(2, 1, 8, kPalette, {{0, 1}}, Cat({plte, Chunk("tRNS", {128}), Chunk("bKGD", {1})})),
        8, {25, 35, 45, 40, 50, 60}},
       {"palette of 2 bits, three tRNS entries",
-       Png(4, 1, 2, kPalette, {{0x1B}}, join(plte4, Chunk("tRNS", {0, 64, 128}))), 32,
+       Png(4, 1, 2, kPalette, {{0x1B}}, Cat({plte4, Chunk("tRNS", {0, 64, 128})})), 32,
        {10, 20, 30, 0, 40, 50, 60, 64, 70, 80, 90, 128, 1, 2, 3, 255}},
       {"RGB tRNS colour shown as bKGD",
-       Png(2, 1, 8, kRgb, {{1, 2, 3, 4, 5, 6}}, join(Chunk("tRNS", Be16s({1, 2, 3})), bkgd_rgb)), 24,
-       {200, 100, 50, 4, 5, 6}},
+       Png(2, 1, 8, kRgb, {{1, 2, 3, 4, 5, 6}}, Cat({Chunk("tRNS", Be16s({1, 2, 3})), bkgd_rgb})),
+       24, {200, 100, 50, 4, 5, 6}},
       {"RGB 16 tRNS matched by high bytes, bKGD by high bytes",
        Png(2, 1, 16, kRgb, {Be16s({0x102, 0x203, 0x304, 0x1FF, 0x200, 0x3FF})},
-           join(Chunk("tRNS", Be16s({0x1AA, 0x2BB, 0x3CC})),
-                Chunk("bKGD", Be16s({0xC8FF, 0x6400, 0x3201})))),
+           Cat({Chunk("tRNS", Be16s({0x1AA, 0x2BB, 0x3CC})),
+                Chunk("bKGD", Be16s({0xC8FF, 0x6400, 0x3201}))})),
        24, {200, 100, 50, 200, 100, 50}},
       {"grey 4 bKGD scaled at the tRNS level",
-       Png(2, 1, 4, kGrey, {{0x56}}, join(Chunk("tRNS", Be16s({5})), Chunk("bKGD", Be16s({3})))), 4,
-       GreyToRgb({51, 102})},
+       Png(2, 1, 4, kGrey, {{0x56}}, Cat({Chunk("tRNS", Be16s({5})), Chunk("bKGD", Be16s({3}))})),
+       4, GreyToRgb({51, 102})},
       {"grey 16 tRNS level and bKGD by high bytes",
        Png(2, 1, 16, kGrey, {Be16s({0x5FF, 0x600})},
-           join(Chunk("tRNS", Be16s({0x500})), Chunk("bKGD", Be16s({0x33AA})))),
+           Cat({Chunk("tRNS", Be16s({0x500})), Chunk("bKGD", Be16s({0x33AA}))})),
        8, GreyToRgb({0x33, 6})},
       {"grey tRNS without bKGD opaque", Png(1, 1, 8, kGrey, {{7}}, Chunk("tRNS", Be16s({7}))), 8,
        GreyToRgb({7})},
-      {"bKGD without tRNS changes nothing", Png(1, 1, 8, kRgb, {{1, 2, 3}}, bkgd_rgb), 24, {1, 2, 3}},
-      {"grey with alpha", Png(2, 1, 8, kGreyAlpha, {{200, 128, 10, 255}}), 32,
-       {200, 200, 200, 128, 10, 10, 10, 255}},
+      {"bKGD without tRNS changes nothing", Png(1, 1, 8, kRgb, {{1, 2, 3}}, bkgd_rgb), 24,
+       {1, 2, 3}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -155,33 +130,15 @@ TEST(PngRead, TransparencyBackgroundAndDepthMapping) {
   }
 }
 
-TEST(PngRead, TruncationsCorruptChunksAndAbsurdSizes) {
+TEST(PngRead, TruncationsForeignFilesAndAbsurdSizes) {
   const Bytes good = Png(3, 2, 8, kRgb, {Bytes(9, 7), Bytes(9, 8)}, Chunk("tEXt", {'a', 0, 'b'}));
   ExpectEveryTruncationFails(good, ReadPNGMemory);
-  auto patched = [&good](size_t at, uint8_t v) {
-    Bytes b(good);
-    b[at] = v;
-    return b;
-  };
   const int kFormat = RASTER_ERR_INVALID_FORMAT;
-  const struct { const char *what; Bytes file; int code; } cases[] = {
-      {"not a PNG", patched(1, 'Q'), RASTER_ERR_UNSUPPORTED_OPTION},
-      {"IHDR CRC", patched(29, 0), kFormat},
-      {"depth 3", Png(1, 1, 3, kGrey, {{0}}), kFormat},
-      {"palette without PLTE", Png(1, 1, 8, kPalette, {{0}}), kFormat},
-      {"width 0", Png(0, 1, 8, kGrey, {{}}), kFormat},
-      {"too little image data", Png(2, 3, 8, kGrey, {{1, 2}}), kFormat},
-      {"more rows than the data can hold", Png(100000, 100000, 8, kGrey, {Bytes(100)}), kFormat},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    Record r;
-    ExpectRefused(ReadPNGMemory(c.file.data(), c.file.size(), &r), r, c.code);
-  }
-  TempDir dir;
-  Record none;
-  ExpectRefused(ReadPNG(dir.File("missing.png").c_str(), &none), none, RASTER_ERR_OPEN_FILE);
-  ExpectRefused(ReadPNGMemory(good.data(), good.size(), nullptr), none, RASTER_ERR_INVALID_IMAGE);
+  ExpectHandMadeFiles(ReadPNGMemory,
+                      {{"not a PNG", Patched(good, 1, {'Q'}), {}, RASTER_ERR_UNSUPPORTED_OPTION},
+                       {"depth 3, refused by libpng", Png(1, 1, 3, kGrey, {{0}}), {}, kFormat},
+                       {"more rows than the data can hold",
+                        Png(100000, 100000, 8, kGrey, {Bytes(100)}), {}, kFormat}});
 }
 
 TEST(PngWrite, ReadBackByPillowNetpbmAndOurselves) {
@@ -193,25 +150,23 @@ TEST(PngWrite, ReadBackByPillowNetpbmAndOurselves) {
 TEST(PngWrite, GreyOnlyForTheRampOfTheDepth) {
   TempDir dir;
   const std::string path = dir.File("g.png");
-  const struct { const char *what; unsigned bpp; std::vector<uint8_t> levels; uint8_t colour; } cases[] = {
-      {"8-bit identity", 8, {}, kGrey},
-      {"1-bit black, white", 1, {0, 255}, kGrey},
+  // No levels: the rising ramp of the depth.
+  const struct { const char *what; unsigned bpp; Bytes levels; uint8_t colour; } cases[] = {
+      {"8-bit ramp", 8, {}, kGrey},
+      {"1-bit ramp", 1, {}, kGrey},
       {"1-bit white, black", 1, {255, 0}, kPalette},
-      {"1-bit identity", 1, {0, 1}, kPalette},
-      {"4-bit steps of 17", 4, {0, 17, 34, 51, 68, 85, 102, 119, 136, 153, 170, 187, 204, 221, 238, 255}, kGrey},
-      {"8-bit descending", 8, {255, 254}, kPalette},
-  };
+      {"1-bit identity", 1, {0, 1}, kPalette}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     Record r;
     RandomRecord(r, 9, 2, c.bpp);
-    r->palette_size = static_cast<uint16_t>(c.levels.empty() ? 256 : c.levels.size());
-    for (unsigned i = 0; i < r->palette_size; ++i)
-      std::memset(r->palette + 4 * i, c.levels.empty() ? i : c.levels[i], 3);
-    for (uint8_t *p = r->bits; c.bpp == 8 && p < r->bits + r->scan_width * 2; ++p) *p %= r->palette_size;
+    for (unsigned i = 0; i < r->palette_size; ++i) {
+      const unsigned level = c.levels.empty() ? i * 255 / (r->palette_size - 1) : c.levels[i];
+      std::memset(r->palette + 4 * i, int(level), 3);
+    }
     ASSERT_EQ(WritePNG(path.c_str(), r.img), RASTER_OK);
     const Bytes file = ReadFile(path);
-    EXPECT_EQ(file[24], std::min(c.bpp, 8u)) << "bit depth";
+    EXPECT_EQ(file[24], c.bpp) << "bit depth";
     EXPECT_EQ(file[25], c.colour) << "colour type";
     EXPECT_EQ(PillowPixels(path), TopFirstRgb(r.img));
   }
@@ -220,17 +175,14 @@ TEST(PngWrite, GreyOnlyForTheRampOfTheDepth) {
 TEST(PngWrite, LeavesTheCallersRecordAndWritesPalettesItCanIndex) {
   TempDir dir;
   const std::string path = dir.File("w.png");
-  for (unsigned bpp : {16u, 32u}) {
-    Record r;
-    RandomRecord(r, 5, 3, bpp);
-    const Bytes before(r->bits, r->bits + r->scan_width * 3);
-    const uint8_t *bits = r->bits;
-    ASSERT_EQ(WritePNG(path.c_str(), r.img), RASTER_OK);
-    EXPECT_EQ(r->bits_per_pixel, bpp);
-    EXPECT_EQ(r->bits, bits);
-    EXPECT_EQ(Bytes(r->bits, r->bits + r->scan_width * 3), before);
-    EXPECT_EQ(ReadFile(path)[25], bpp == 16 ? kRgb : 6) << "colour type";
-  }
+  Record r;  // 5-5-5 words go out through a copy
+  RandomRecord(r, 5, 3, 16);
+  const Bytes before(r->bits, r->bits + r->scan_width * 3);
+  const uint8_t *bits = r->bits;
+  ASSERT_EQ(WritePNG(path.c_str(), r.img), RASTER_OK);
+  EXPECT_EQ(r->bits_per_pixel, 16);
+  EXPECT_EQ(r->bits, bits);
+  EXPECT_EQ(Bytes(r->bits, r->bits + r->scan_width * 3), before);
   // A 1-bit record carrying more entries than its pixels can index.
   Record wide(0);
   RandomRecord(wide, 10, 2, 1);

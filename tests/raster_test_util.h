@@ -1,9 +1,11 @@
 // Helpers shared by the raster format tests: records, records as top-first
-// RGB for comparison, and outside tools writing and decoding files.
+// RGB for comparison, hand-made files, and outside tools writing and
+// decoding files.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -56,8 +58,8 @@ inline Bytes TopFirstRgb(const RasterImage &src, bool alpha = false) {
   return pixels;
 }
 
-// Byte strings joined; integers of `bytes` bytes appended in either order,
-// for hand-made files.
+// Byte strings joined; integers of `bytes` bytes appended in either order;
+// a copy with `bytes` written over it from `at`: for hand-made files.
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
@@ -68,6 +70,10 @@ inline void PutBe(Bytes &b, uint32_t v, int bytes) {
 }
 inline void PutLe(Bytes &b, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+inline Bytes Patched(Bytes f, size_t at, const Bytes &bytes) {
+  std::copy(bytes.begin(), bytes.end(), f.begin() + at);
+  return f;
 }
 
 inline Bytes GreyToRgb(const Bytes &grey) {
@@ -90,31 +96,31 @@ inline std::string Pillow(const std::string &rest) {
   return std::string(kPython) + " -c \"from PIL import Image; Image.open(%i)" + rest + "\"";
 }
 
-// Interleaved RGB of a w x h picture of `colours` colours (black and white
-// for 2), each of them used.
-inline Bytes ColourPicture(int w, int h, uint32_t colours) {
-  Rng rng(colours + w);
-  Bytes px;
-  for (uint32_t k = 0; k < uint32_t(w * h); ++k) {
-    const uint32_t v = (k < colours ? k : rng.Below(colours)) * (colours == 2 ? ~0u : 2654435761u);
-    px.insert(px.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8)});
-  }
-  return px;
+// Runs a tool's command with %i and %o standing for the two files; its
+// messages are dropped.
+inline int RunTool(std::string command, const std::string &in, const std::string &out) {
+  for (size_t at; (at = command.find("%i")) != std::string::npos;)
+    command.replace(at, 2, Quote(in));
+  for (size_t at; (at = command.find("%o")) != std::string::npos;)
+    command.replace(at, 2, Quote(out));
+  return Run(command + " 2>/dev/null");
 }
 
 // Files a command makes from a PGM (`colours` 0) or PPM (of that many
-// colours, black and white for 2) %i into %o read with those pixels at depth
-// `bpp`, in both row layouts.
-struct ToolCase { std::string command; uint32_t colours; unsigned bpp; };
+// colours, black and white for 2) %i into %o read at depth `bpp`, in both
+// row layouts, with the pixels they were made from; for a `lossy` command
+// (one that changes pixels), with the pixels Pillow decodes.
+struct ToolCase { std::string command; uint32_t colours; unsigned bpp; bool lossy = false; };
 template <typename Read>
 void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
   TempDir dir;
   const std::string in = dir.File("in.pnm"), out = dir.File("out");
   for (const ToolCase &c : cases)
-    for (uint32_t w : {1u, 19u}) {
+    for (uint32_t w : {1u, 19u}) {  // 19: odd row bytes, partial blocks
       SCOPED_TRACE(c.command + " width " + std::to_string(w));
       const std::string prog = c.command.substr(0, c.command.find(' '));
       if (!(prog == kPython ? NeedPillow() : NeedTool(prog))) GTEST_SKIP() << prog << " missing";
+      if (c.lossy && !NeedPillow()) GTEST_SKIP() << "Pillow missing";
       // Runs of 8 in the first half, so both packet kinds occur; noise after.
       const uint32_t h = 6, n = c.colours ? c.colours : 256;
       Rng rng(c.bpp + w);
@@ -125,14 +131,13 @@ void ExpectToolFilesRead(Read read, std::initializer_list<ToolCase> cases) {
         else px.push_back(static_cast<uint8_t>(v >> 24));
       }
       (c.colours ? WritePpmInterleaved : WritePgm)(in, px.data(), w, h);
-      std::string command = c.command;
-      command.replace(command.find("%i"), 2, Quote(in)).replace(command.find("%o"), 2, Quote(out));
-      ASSERT_EQ(Run(command + " 2>/dev/null"), 0) << command;
+      ASSERT_EQ(RunTool(c.command, in, out), 0) << c.command;
+      const Bytes expect = c.lossy ? PillowPixels(out) : c.colours ? px : GreyToRgb(px);
       for (int layout : {0, 1}) {
         Record r(layout);
         ASSERT_EQ(read(out.c_str(), &r), RASTER_OK);
         EXPECT_EQ(r->bits_per_pixel, c.bpp);
-        EXPECT_EQ(TopFirstRgb(r.img), c.colours ? px : GreyToRgb(px));
+        EXPECT_EQ(TopFirstRgb(r.img), expect);
       }
     }
 }
@@ -147,35 +152,6 @@ inline Bytes RidgePicture(uint32_t w, uint32_t h, bool grey) {
     for (size_t i = 0; i < plane.size(); ++i) rgb[3 * i + c] = plane[i];
   }
   return rgb;
-}
-
-// Files a command makes from a PGM (`grey`) or PPM %i of a ridge picture
-// into %o read at depth `bpp` with the pixels Pillow decodes, in both row
-// layouts: for lossy files and those a tool quantizes.
-struct PillowCase { std::string command; bool grey; unsigned bpp; };
-template <typename Read>
-void ExpectToolFilesReadAsPillow(Read read, std::initializer_list<PillowCase> cases) {
-  if (!NeedTool(kPython)) GTEST_SKIP() << "Pillow missing";
-  TempDir dir;
-  const std::string out = dir.File("out");
-  const uint32_t w = 35, h = 21;  // partial blocks in both directions
-  for (const PillowCase &c : cases) {
-    SCOPED_TRACE(c.command);
-    if (!NeedTool(c.command.substr(0, c.command.find(' ')))) GTEST_SKIP() << "tool missing";
-    const std::string in = dir.File(c.grey ? "in.pgm" : "in.ppm");
-    (c.grey ? WritePgm : WritePpmInterleaved)(in, RidgePicture(w, h, c.grey).data(), w, h);
-    std::string command = c.command;
-    command.replace(command.find("%i"), 2, Quote(in)).replace(command.find("%o"), 2, Quote(out));
-    ASSERT_EQ(Run(command + " 2>/dev/null"), 0) << command;
-    const Bytes expect = PillowPixels(out);
-    ASSERT_EQ(expect.size(), size_t{w} * h * 3) << "Pillow cannot read it";
-    for (int layout : {0, 1}) {
-      Record r(layout);
-      ASSERT_EQ(read(out.c_str(), &r), RASTER_OK);
-      EXPECT_EQ(r->bits_per_pixel, c.bpp);
-      EXPECT_EQ(TopFirstRgb(r.img), expect);
-    }
-  }
 }
 
 // Random records of each depth written by `write` (packed and padded rows,
@@ -224,7 +200,29 @@ void ExpectSidesLimitedTo16Bits(Write write) {
 inline void ExpectRefused(int code, const Record &r, int expected) {
   EXPECT_EQ(code, expected);
   EXPECT_EQ(GetLastRasterError(), code);
-  EXPECT_TRUE(r.img.bits == nullptr && r.img.palette == nullptr);
+  EXPECT_EQ(r.img.bits, nullptr);
+  EXPECT_EQ(r.img.palette, nullptr);
+}
+
+// Hand-made files read from memory in both row layouts: with the top-first
+// RGB (RGBA at 32 bits) they hold, or refused with `code`.
+struct HandCase { const char *what; Bytes file; Bytes rgb; int code = RASTER_OK; };
+template <typename Read>
+void ExpectHandMadeFiles(Read read, std::initializer_list<HandCase> cases) {
+  for (const HandCase &c : cases)
+    for (int layout : {0, 1}) {
+      SCOPED_TRACE(std::string(c.what) + (layout ? ", padded rows" : ", packed rows"));
+      Record r(layout);
+      const int code = read(c.file.data(), c.file.size(), &r);
+      if (c.code != RASTER_OK) {
+        ExpectRefused(code, r, c.code);
+      } else {
+        EXPECT_EQ(code, RASTER_OK);
+        if (code == RASTER_OK) {
+          EXPECT_EQ(TopFirstRgb(r.img, true), c.rgb);
+        }
+      }
+    }
 }
 
 // Every prefix of a valid file must fail cleanly with an empty record.
