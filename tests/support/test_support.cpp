@@ -79,6 +79,7 @@ bool InCi() {
 }  // namespace
 
 bool NeedTool(const std::string &program) {
+  if (program == kPython) return NeedPillow();
   if (program[0] == '/' ? access(program.c_str(), X_OK) == 0
                         : Run("command -v '" + program + "' >/dev/null 2>&1") == 0)
     return true;

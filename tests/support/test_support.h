@@ -54,8 +54,13 @@ bool NeedTools(std::initializer_list<const char *> programs);
 extern const char *const kConvert;  // "convert-im6.q16"
 extern const char *const kPython;   // "/usr/bin/python3"
 
-// As NeedTool, for Pillow: true when kPython imports it.
+// As NeedTool, for Pillow: true when kPython imports it. NeedTool(kPython)
+// checks the same.
 bool NeedPillow();
+#define TSL_NEED_PILLOW()                                         \
+  do {                                                            \
+    if (!::tsltest::NeedPillow()) GTEST_SKIP() << "Pillow missing"; \
+  } while (0)
 
 // Runs a Python snippet with Pillow's interpreter; returns the exit status.
 int RunPython(const std::string &script, std::string *out = nullptr);
