@@ -46,13 +46,6 @@ Bytes WsqPixels(const std::string &path) {
   return GreyToRgb(px);
 }
 
-// A command with %i and %o replaced, its error output dropped.
-std::string Command(std::string c, const std::string &in, const std::string &out) {
-  for (size_t at; (at = c.find("%i")) != std::string::npos;) c.replace(at, 2, Quote(in));
-  for (size_t at; (at = c.find("%o")) != std::string::npos;) c.replace(at, 2, Quote(out));
-  return "(" + c + ") 2>/dev/null";
-}
-
 TEST(SaveImageToFile, EveryFormatAsOutsideToolsDecodeIt) {
   if (!NeedTools({kPython, "ppmtoppm", "opj_decompress"})) GTEST_SKIP() << "tools missing";
   TempDir dir;
@@ -82,7 +75,7 @@ TEST(SaveImageToFile, EveryFormatAsOutsideToolsDecodeIt) {
     Bytes tool;
     if (decoder == "wsq") tool = WsqPixels(path);
     else if (decoder.empty()) tool = PillowPixels(path);
-    else if (tsltest::Run(Command(decoder, path, pnm)) == 0) tool = PnmPixels(pnm);
+    else if (RunTool(decoder, path, pnm) == 0) tool = PnmPixels(pnm);
     const Bytes expect = c.expect.size() == rgb.size() ? c.expect : GreyToRgb(c.expect);
     ASSERT_EQ(tool.size(), expect.size()) << "the tool cannot read it";
     if (c.floor == 0) EXPECT_EQ(tool, expect);
@@ -137,10 +130,10 @@ TEST(ReadImageFromFile, FilesOfOutsideToolsAsTheToolsDecodeThem) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = dir.File(c.name);
-    ASSERT_EQ(tsltest::Run(Command(c.make, in, path)), 0) << c.make;
+    ASSERT_EQ(RunTool(c.make, in, path), 0) << c.make;
     Bytes tool;
     if (c.decode.empty()) tool = PillowPixels(path);
-    else if (tsltest::Run(Command(c.decode, path, ref)) == 0) tool = PnmPixels(ref);
+    else if (RunTool(c.decode, path, ref) == 0) tool = PnmPixels(ref);
     ASSERT_FALSE(tool.empty()) << "the tool cannot read it";
     EXPECT_EQ(ReadImage(path).rgb, tool);
   }

@@ -21,6 +21,7 @@ using namespace tsltest;
 // One chunk: length, type, data and CRC.
 Bytes Chunk(const char *type, const Bytes &data) {
   Bytes c;
+  c.reserve(12 + data.size());
   PutBe(c, uint32_t(data.size()), 4);
   c.insert(c.end(), type, type + 4);
   c.insert(c.end(), data.begin(), data.end());

@@ -103,7 +103,7 @@ inline int RunTool(std::string command, const std::string &in, const std::string
     command.replace(at, 2, Quote(in));
   for (size_t at; (at = command.find("%o")) != std::string::npos;)
     command.replace(at, 2, Quote(out));
-  return Run(command + " 2>/dev/null");
+  return Run("(" + command + ") 2>/dev/null");
 }
 
 // Files a command makes from a PGM (`colours` 0) or PPM (of that many
