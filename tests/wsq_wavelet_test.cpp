@@ -211,25 +211,6 @@ std::vector<std::pair<int, int>> SynthesisSizes() {
 const tsl::SynthesisLanes kLanes[] = {tsl::SynthesisLanes::kWidest, tsl::SynthesisLanes::kEight,
                                       tsl::SynthesisLanes::kFour};
 
-// In place, as wsq_reconstruct works, the synthesis matches the plain walk
-// bit for bit at every vector width the processor has.
-TEST(WsqTransform, SynthesisInPlaceMatchesThePlainWalk) {
-  Synthesis syn;
-  for (auto [width, height] : SynthesisSizes()) {
-    Trees t(width, height);
-    Floats walk = Random(static_cast<size_t>(width) * height, width * 7 + height);
-    const Floats coeffs = walk;
-    reference::Transform(walk.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
-    for (tsl::SynthesisLanes lanes : kLanes) {
-      Floats f = coeffs;
-      ASSERT_EQ(tsl::synthesize(f.data(), width, width, height, t.w, &syn.dtt, t.q, nullptr,
-                                nullptr, nullptr, lanes),
-                0);
-      ASSERT_TRUE(SameBits(f, walk)) << width << "x" << height << " lanes " << int(lanes);
-    }
-  }
-}
-
 // Zeros whole subbands (always 60 to 63) and single rows at random, and
 // flags them as the decoder's dequantization would.
 void ZeroSomeRows(Floats *coeffs, int width, const Trees &t, uint64_t seed,
@@ -275,8 +256,10 @@ Floats DecoderRows(const Floats &coeffs, int width, int height, const Trees &t,
   return rows.out;
 }
 
-// The decoder's way gives the walk's values (zeros may differ in sign).
-TEST(WsqTransform, DecoderSynthesisMatchesThePlainWalk) {
+// In place (as wsq_reconstruct works) the synthesis matches the plain walk
+// bit for bit; the decoder's way gives the walk's values (zeros may differ
+// in sign). Both at every vector width the processor has.
+TEST(WsqTransform, SynthesisMatchesThePlainWalk) {
   Synthesis syn;
   for (auto [width, height] : SynthesisSizes()) {
     SCOPED_TRACE(testing::Message() << width << "x" << height);
@@ -286,9 +269,15 @@ TEST(WsqTransform, DecoderSynthesisMatchesThePlainWalk) {
     ZeroSomeRows(&coeffs, width, t, width * 3 + height, &zeros);
     Floats walk = coeffs;
     reference::Transform(walk.data(), width, height, t.w, true, syn.hi.data(), syn.lo.data());
-    for (tsl::SynthesisLanes lanes : kLanes)
+    for (tsl::SynthesisLanes lanes : kLanes) {
+      Floats in_place = coeffs;
+      ASSERT_EQ(tsl::synthesize(in_place.data(), width, width, height, t.w, &syn.dtt, t.q,
+                                nullptr, nullptr, nullptr, lanes),
+                0);
+      ASSERT_TRUE(SameBits(in_place, walk)) << "in place, lanes " << int(lanes);
       ASSERT_TRUE(DecoderRows(coeffs, width, height, t, syn.dtt, zeros, lanes) == walk)
-          << "lanes " << int(lanes);
+          << "the decoder's way, lanes " << int(lanes);
+    }
   }
 }
 
@@ -395,7 +384,9 @@ TEST(WsqQuantize, BinEdgesAndClamp) {
   ASSERT_EQ(tsl::quantize_wsq(&sip, &n, &qv, t.q, 64, f.data(), w, h), 0);
   const std::vector<short> q(sip, sip + n);
   free(sip);
-  EXPECT_TRUE(qv.q_widths[0] == 1.0f && qv.z_widths[0] == 1.2f && qv.q_widths[4] == 0.0f);
+  EXPECT_EQ(qv.q_widths[0], 1.0f);
+  EXPECT_EQ(qv.z_widths[0], 1.2f);
+  EXPECT_EQ(qv.q_widths[4], 0.0f);
   ASSERT_EQ(q.size(), 4u * 16 * 16);
   EXPECT_EQ(std::vector<short>(q.begin(), q.begin() + 10),
             (std::vector<short>{0, 0, 1, 3, -3, 32767, -32768, 32767, -32768, 32767}));
