@@ -1,5 +1,6 @@
-// WSQ encoder and decoder through the exported stream functions: quality,
-// stream layout, byte stability, the decoder's state rules and hostile input.
+// WSQ encoder, decoder and header-only reader through the exported stream
+// functions: quality, stream layout, byte stability, the decoder's state
+// rules and hostile input.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -105,9 +106,10 @@ std::vector<uint16_t> Markers(const std::vector<Segment> &segs) {
 Bytes Without(const Bytes &s, uint16_t marker) {
   Bytes out = s;
   const std::vector<Segment> segs = Walk(s);
-  for (size_t k = segs.size() - 1; k-- > 0;)
-    if (segs[k].marker == marker)
-      out.erase(out.begin() + segs[k].offset, out.begin() + segs[k + 1].offset);
+  for (size_t k = segs.size() - 1; k > 0; --k) {
+    if (segs[k - 1].marker == marker)
+      out.erase(out.begin() + segs[k - 1].offset, out.begin() + segs[k].offset);
+  }
   return out;
 }
 
@@ -422,19 +424,32 @@ TEST(WsqDecoder, TablesAndFrameSizes) {
   EXPECT_LT(Decode(resized(30, 30)).code, 0) << "too small for the synthesis";
 }
 
-// Pixels per inch and the comment are optional outputs; the image, width
-// and height are not.
+// Pixels per inch and the comment are optional outputs of both decoders;
+// the image, width and height are not, and a call without one writes
+// nothing.
 TEST(WsqDecoder, NullOutputs) {
   const Bytes s = Encode(RidgeImage(90, 90), 90, 90, 0.75, 500, "c");
   const int n = static_cast<int>(s.size());
   unsigned char *out = nullptr;
-  int w = 0, h = 0, ppi = 0;
+  int w = 11, h = 22, ppi = 33;
   ASSERT_EQ(WSQ_decode_stream(s.data(), n, &out, &w, &h, nullptr, nullptr), 1);
   EXPECT_EQ(w, 90);
   free(out);
   EXPECT_EQ(WSQ_decode_stream(s.data(), n, nullptr, &w, &h, &ppi, nullptr), -17);
   EXPECT_EQ(WSQ_decode_stream(s.data(), n, &out, nullptr, &h, &ppi, nullptr), -17);
   EXPECT_EQ(WSQ_decode_stream(s.data(), n, &out, &w, nullptr, &ppi, nullptr), -17);
+  w = 0;
+  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, &w, &h, nullptr, nullptr), 1);
+  EXPECT_EQ(w, 90);
+  w = 11;
+  h = 22;
+  char *comment = nullptr;
+  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, nullptr, &h, &ppi, &comment), -17);
+  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, &w, nullptr, &ppi, &comment), -17);
+  EXPECT_EQ(w, 11);
+  EXPECT_EQ(h, 22);
+  EXPECT_EQ(ppi, 33);
+  EXPECT_EQ(comment, nullptr);
 }
 
 // A frame header raised far beyond what the blocks carry and a stream cut
@@ -463,6 +478,61 @@ TEST(WsqDecoder, EveryCutIsRefused) {
     ASSERT_LT(Decode(t).code, 0) << n << " closed with an end marker";
   }
   ASSERT_LT(Decode(Bytes(s.begin(), s.end() - 1)).code, 0) << "half an end marker";
+}
+
+// The header-only reader hands back the sizes and the last comment, and
+// changes none of the decoder's tables (the frame record it reads is reset).
+TEST(WsqHeaderReader, SizesAndLastCommentOnly) {
+  const Bytes s = Encode(RidgeImage(300, 200), 300, 200, 0.75, 500, "caller text");
+  tsl::dqt_table.qtable_defined = 0;
+  for (tsl::DhtTable &t : tsl::dht_table) t.table_defined = 0;
+  tsl::dtt_table.losize = 3;
+  int w = 0, h = 0, ppi = 0;
+  char *comment = static_cast<char *>(malloc(8));  // released by the call
+  ASSERT_EQ(Fast_WSQ_decode_stream(s.data(), int(s.size()), &w, &h, &ppi, &comment), 1);
+  EXPECT_EQ(w, 300);
+  EXPECT_EQ(h, 200);
+  EXPECT_EQ(ppi, -1);
+  ASSERT_NE(comment, nullptr);
+  EXPECT_STREQ(comment, "caller text");
+  free(comment);
+  EXPECT_EQ(tsl::frm_header_wsq.width, 0);
+  EXPECT_EQ(tsl::frm_header_wsq.height, 0);
+  EXPECT_EQ(tsl::frm_header_wsq.m_shift, 1.0f);
+  EXPECT_EQ(tsl::frm_header_wsq.r_scale, 1.0f);
+  EXPECT_EQ(tsl::dqt_table.qtable_defined, 0);
+  for (const tsl::DhtTable &t : tsl::dht_table) EXPECT_EQ(t.table_defined, 0);
+  EXPECT_EQ(tsl::dtt_table.losize, 3);
+  EXPECT_EQ(tsl::dtt_table.lofilt, nullptr);
+}
+
+// A table the decoder refuses (a transform filter without taps) is passed
+// over by its length: the frame header after it is still found.
+TEST(WsqHeaderReader, PassesOverARefusedTable) {
+  Bytes s = Encode(RidgeImage(300, 200), 300, 200, 0.75);
+  s[Walk(s)[2].offset + 4] = 0;  // no analysis low-pass taps
+  int w = 0, h = 0;
+  ASSERT_EQ(Fast_WSQ_decode_stream(s.data(), int(s.size()), &w, &h, nullptr, nullptr), 1);
+  EXPECT_EQ(w, 300);
+  EXPECT_EQ(h, 200);
+}
+
+// Every cut before the end of the frame header is refused and writes none
+// of the outputs.
+TEST(WsqHeaderReader, CutStreamsLeaveOutputsAlone) {
+  const Bytes s = Encode(RidgeImage(300, 200), 300, 200, 0.75);
+  const size_t frame_end = Walk(s)[4].offset + 19;  // after SOI COM DTT DQT
+  for (size_t n = 0; n < frame_end; ++n) {
+    const Bytes cut(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n));
+    int w = 11, h = 22, ppi = 33;
+    char *comment = nullptr;
+    EXPECT_LT(Fast_WSQ_decode_stream(cut.data(), static_cast<int>(n), &w, &h, &ppi, &comment), 0)
+        << n;
+    EXPECT_EQ(w, 11) << n;
+    EXPECT_EQ(h, 22) << n;
+    EXPECT_EQ(ppi, 33) << n;
+    EXPECT_EQ(comment, nullptr) << n;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// WSQ byte cursor, output buffer, marker classes, the segment writers and
-// the header-only reader.
+// WSQ output buffer, segment writers and the Huffman segment reader.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +10,6 @@
 #include <vector>
 
 #include "support/test_support.h"
-#include "tessaly.h"
 #include "wsq/stream_io.h"
 #include "wsq/tables.h"
 #include "wsq/wavelet.h"
@@ -40,7 +38,6 @@ struct In {
   std::vector<uint8_t> data;
   const uint8_t *cur;
   const uint8_t *end;
-  size_t consumed() const { return static_cast<size_t>(cur - data.data()); }
 };
 
 QuantVals SampleQuantVals() {
@@ -50,41 +47,6 @@ QuantVals SampleQuantVals() {
     q.z_widths[i] = 1.2f * q.q_widths[i];
   }
   return q;
-}
-
-// A stream of our encoder, with the caller's comment when given.
-Bytes Encoded(int width, int height, const char *comment) {
-  const Bytes px = tsltest::RidgeImage(width, height);
-  unsigned char *out = nullptr;
-  int len = 0;
-  EXPECT_EQ(WSQ_encode_stream(px.data(), width, height, 0.75, 500, comment, &out, &len), 1);
-  Bytes s(out, out + len);
-  std::free(out);
-  return s;
-}
-
-struct MarkerCase {
-  uint8_t hi, lo;
-  int type;
-  int code;
-};
-
-// Valid streams take every class's markers; these are the refusals and the
-// ends of the range any marker may take.
-TEST(WsqCursor, MarkerClasses) {
-  const MarkerCase cases[] = {
-      {0xFF, 0xA1, SOI_WSQ, -88},   {0xFF, 0xA3, TBLS_N_SOF, -89}, {0xFF, 0xA2, TBLS_N_SOB, -90},
-      {0x12, 0x34, ANY_WSQ, -91},   {0xFF, 0xA0, ANY_WSQ, 0},      {0xFF, 0xA8, ANY_WSQ, 0},
-      {0xFF, 0xA9, ANY_WSQ, -92},   {0xFF, 0xA0, 3, -93},
-  };
-  for (const auto &c : cases) {
-    In in(Bytes{c.hi, c.lo, 0x00});
-    uint16_t marker = 0x5555;
-    EXPECT_EQ(getc_marker_wsq(&marker, c.type, &in.cur, in.end), c.code)
-        << std::hex << int(c.hi) << int(c.lo) << " class " << c.type;
-    EXPECT_EQ(in.consumed(), 2u) << "the marker is consumed whatever the class says";
-    EXPECT_EQ(marker, c.code ? 0x5555 : ((c.hi << 8) | c.lo));
-  }
 }
 
 TEST(WsqOutput, WritesFitOrWriteNothing) {
@@ -168,9 +130,11 @@ TEST(WsqTables, QuantizationWidthsOutOfRange) {
 Bytes DhtSegment(std::vector<std::pair<uint8_t, int>> tables) {
   Bytes seg(2);
   for (auto [id, n] : tables) {
+    Bytes counts(16, 0);
+    counts[7] = static_cast<uint8_t>(std::min(n, 255));
+    counts[8] = static_cast<uint8_t>(n - counts[7]);
     seg.push_back(id);
-    for (int i = 0; i < 16; ++i)
-      seg.push_back(static_cast<uint8_t>(i == 7 ? std::min(n, 255) : i == 8 ? n - std::min(n, 255) : 0));
+    seg.insert(seg.end(), counts.begin(), counts.end());
     for (int v = 0; v < n; ++v) seg.push_back(static_cast<uint8_t>(v));
   }
   seg[0] = static_cast<uint8_t>(seg.size() >> 8);
@@ -189,12 +153,8 @@ TEST(WsqTables, HuffmanSegments) {
   EXPECT_EQ(dht[1].huffbits[7], 5);
   EXPECT_EQ(dht[1].huffvalues[4], 4);
 
-  DhtTable fresh[MAX_DHT_TABLES] = {};
-  In repeat(DhtSegment({{2, 3}, {2, 4}}));
-  EXPECT_EQ(getc_huffman_table_wsq(fresh, &repeat.cur, repeat.end), -2);
-  EXPECT_EQ(fresh[2].huffbits[7], 3) << "the first table stays";
-
   // A table's counts may sum to at most 257.
+  DhtTable fresh[MAX_DHT_TABLES] = {};
   In most(DhtSegment({{3, 257}}));
   ASSERT_EQ(getc_huffman_table_wsq(fresh, &most.cur, most.end), 0);
   EXPECT_EQ(fresh[3].huffvalues[256], 0);
@@ -216,94 +176,6 @@ TEST(WsqTables, FrameHeaderBytesAndRefusals) {
   EXPECT_EQ(putc_frame_header_wsq(10, 10, -0.5f, 1.0f, o.buf.data(), o.alloc, &o.len), -84);
   EXPECT_EQ(putc_frame_header_wsq(10, 10, 1.0f, -INFINITY, o.buf.data(), o.alloc, &o.len), -85);
   EXPECT_EQ(o.len, 0);
-}
-
-class FastHeaderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::memset(dht_table, 0, sizeof dht_table);
-    dqt_table = DqtTable{};
-  }
-};
-
-// The peek hands back the sizes and the last comment, and changes none of
-// the decoder's tables (the frame record it reads is reset).
-TEST_F(FastHeaderTest, SizesAndLastCommentOnly) {
-  const Bytes s = Encoded(300, 200, "caller text");
-  int w = 0, h = 0, ppi = 0;
-  char *comment = static_cast<char *>(std::malloc(8));  // released by the call
-  dtt_table.losize = 3;
-  ASSERT_EQ(Fast_WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &w, &h, &ppi, &comment),
-            1);
-  EXPECT_EQ(w, 300);
-  EXPECT_EQ(h, 200);
-  EXPECT_EQ(ppi, -1);
-  ASSERT_NE(comment, nullptr);
-  EXPECT_STREQ(comment, "caller text");
-  std::free(comment);
-  EXPECT_EQ(frm_header_wsq.width, 0);
-  EXPECT_EQ(frm_header_wsq.height, 0);
-  EXPECT_EQ(frm_header_wsq.m_shift, 1.0f);
-  EXPECT_EQ(frm_header_wsq.r_scale, 1.0f);
-  EXPECT_EQ(dqt_table.qtable_defined, 0);
-  for (const auto &t : dht_table) EXPECT_EQ(t.table_defined, 0);
-  EXPECT_EQ(dtt_table.losize, 3);
-  EXPECT_EQ(dtt_table.lofilt, nullptr);
-}
-
-// A table the decoder refuses (a transform filter without taps) is passed
-// over by its length: the frame header after it is still found.
-TEST_F(FastHeaderTest, PassesOverARefusedTable) {
-  Bytes s = Encoded(300, 200, nullptr);
-  const uint8_t kDtt[2] = {0xFF, 0xA4};
-  const auto dtt = std::search(s.begin(), s.end(), kDtt, kDtt + 2);
-  ASSERT_NE(dtt, s.end());
-  dtt[4] = 0;  // no analysis low-pass taps
-  int w = 0, h = 0, ppi;
-  char *comment = nullptr;
-  ASSERT_EQ(Fast_WSQ_decode_stream(s.data(), static_cast<int>(s.size()), &w, &h, &ppi, &comment),
-            1);
-  std::free(comment);
-  EXPECT_EQ(w, 300);
-  EXPECT_EQ(h, 200);
-}
-
-// Pixels per inch and the comment are optional outputs; width and height
-// are not: without either the call is refused and writes nothing.
-TEST_F(FastHeaderTest, NullOutputs) {
-  const Bytes s = Encoded(300, 200, nullptr);
-  const int n = static_cast<int>(s.size());
-  int w = 11, h = 22, ppi = 33;
-  char *comment = nullptr;
-  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, &w, &h, nullptr, nullptr), 1);
-  EXPECT_EQ(w, 300);
-  w = 11, h = 22;
-  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, nullptr, &h, &ppi, &comment), -17);
-  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, &w, nullptr, &ppi, &comment), -17);
-  EXPECT_EQ(w, 11);
-  EXPECT_EQ(h, 22);
-  EXPECT_EQ(ppi, 33);
-  EXPECT_EQ(comment, nullptr);
-}
-
-// Every cut before the end of the frame header is refused and writes none
-// of the outputs.
-TEST_F(FastHeaderTest, CutStreamsLeaveOutputsAlone) {
-  const Bytes s = Encoded(300, 200, "abc");
-  const uint8_t kSof[2] = {0xFF, 0xA2};
-  const size_t frame_end = std::search(s.begin(), s.end(), kSof, kSof + 2) - s.begin() + 19;
-  ASSERT_LT(frame_end, s.size());
-  for (size_t n = 0; n < frame_end; ++n) {
-    const Bytes cut(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n));
-    int w = 11, h = 22, ppi = 33;
-    char *comment = nullptr;
-    EXPECT_LT(Fast_WSQ_decode_stream(cut.data(), static_cast<int>(n), &w, &h, &ppi, &comment), 0)
-        << n;
-    EXPECT_EQ(w, 11) << n;
-    EXPECT_EQ(h, 22) << n;
-    EXPECT_EQ(ppi, 33) << n;
-    EXPECT_EQ(comment, nullptr) << n;
-  }
 }
 
 }  // namespace
