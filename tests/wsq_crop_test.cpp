@@ -262,8 +262,11 @@ TEST(WsqComments, DeletingRemovesEveryCommentAndKeepsThePixels) {
   ASSERT_EQ(delete_comments_wsq(&out, &len, s.data(), static_cast<int>(s.size())), 0);
   const Bytes bare(out, out + len);
   std::free(out);
-  size_t at = 2;
-  for (int k = 0; k < 2; ++k) at += 4 + ((s[at + 2] << 8) | s[at + 3]) - 2;
+  size_t at = 2;  // past SOI, then the NISTCOM and the caller's comment
+  for (int k = 0; k < 2; ++k) {
+    const size_t length = (s[at + 2] << 8) | s[at + 3];
+    at += 2 + length;
+  }
   Bytes expected = {0xFF, 0xA0};
   expected.insert(expected.end(), s.begin() + at, s.end());
   EXPECT_EQ(bare, expected);

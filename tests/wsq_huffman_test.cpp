@@ -79,13 +79,15 @@ Bytes EncodeBlocks(const Coeffs &c, int n1, int n2, const Bytes &after1 = {}) {
   const int n[3] = {n1, n2, static_cast<int>(c.size()) - n1 - n2};
   Bytes s;
   Table t[2] = {Gen(c, {n1}), Gen(Coeffs(c.begin() + n1, c.end()), {n[1], n[2]})};
-  for (int b = 0, at = 0; b < 3; at += n[b++]) {
-    const Table &k = t[b ? 1 : 0];
-    if (b < 2) PutDht(&s, b, k.bits.get(), k.values.get());
-    PutSob(&s, b ? 1 : 0);
-    const Bytes d = Compress(c.data() + at, n[b], k.codes.get());
+  int at = 0;
+  for (int b = 0; b < 3; ++b) {
+    const int id = b ? 1 : 0;
+    if (b < 2) PutDht(&s, id, t[id].bits.get(), t[id].values.get());
+    PutSob(&s, id);
+    const Bytes d = Compress(c.data() + at, n[b], t[id].codes.get());
     s.insert(s.end(), d.begin(), d.end());
     if (b == 0) s.insert(s.end(), after1.begin(), after1.end());
+    at += n[b];
   }
   Put16(&s, 0xFFA1);
   return s;
@@ -155,10 +157,17 @@ void ExpectRoundTrip(const Coeffs &c, int n1, int n2, int width, int height) {
 Coeffs RandomCoeffs(uint64_t seed, int n, bool wide) {
   tsltest::Rng r(seed);
   Coeffs c;
-  for (uint32_t k; static_cast<int>(c.size()) < n;) {
-    if ((k = r.Below(100)) < 30) c.insert(c.end(), 1 + r.Below(k < 10 ? 300 : 20), 0);
-    else c.push_back(int16_t((r.Below(2) ? -1 : 1) *
-                             (1 + r.Below(k < 90 ? 3 : k < 96 ? 80 : wide ? 32767 : 600))));
+  while (static_cast<int>(c.size()) < n) {
+    const uint32_t k = r.Below(100);
+    if (k < 30) {
+      c.insert(c.end(), 1 + r.Below(k < 10 ? 300 : 20), 0);
+      continue;
+    }
+    uint32_t largest = wide ? 32767 : 600;
+    if (k < 96) largest = 80;
+    if (k < 90) largest = 3;
+    const int sign = r.Below(2) ? -1 : 1;
+    c.push_back(static_cast<int16_t>(sign * static_cast<int>(1 + r.Below(largest))));
   }
   c.resize(static_cast<size_t>(n));
   return c;
@@ -224,8 +233,13 @@ TEST(HuffmanCodes, HandWorkedTablesAndBytes) {
 // Counts 2, 3, 5, 8, ... chain every merge: 19 symbols would reach ~19 bits.
 TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   Coeffs c;
-  for (int k = 0, a = 2, b = 3; k < 19; k++, b += a, a = b - a)
-    c.insert(c.end(), a, int16_t(k + 1));
+  int a = 2, b = 3;
+  for (int16_t value = 1; value <= 19; value++) {
+    c.insert(c.end(), a, value);
+    const int next = a + b;
+    a = b;
+    b = next;
+  }
   Table t = Gen(c, {static_cast<int>(c.size())});
   EXPECT_GT(t.bits.get()[15], 0) << "limited to exactly 16 bits";
   for (int i = 16; i < tsl::kHuffbitsSlots; i++) EXPECT_EQ(t.bits.get()[i], 0);
