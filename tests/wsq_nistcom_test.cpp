@@ -1,5 +1,5 @@
-// NISTCOM comment text: parsing and joining, merging a caller's comment,
-// and finding the pixels per inch of a stream.
+// NISTCOM comment text: parsing and joining, and finding the pixels per
+// inch of a stream.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -15,7 +15,7 @@ namespace {
 
 using tsl::FET;
 using tsltest::Bytes;
-using Entries = std::vector<std::pair<std::string, std::string>>;
+using tsltest::Entries;
 
 struct FetHolder {  // owns a list for the duration of a test
   FET *fet = nullptr;
@@ -38,10 +38,7 @@ TEST(FetText, ParsesJoinsAndRefuses) {
     FetHolder h;
     char *text = nullptr;
     ASSERT_EQ(tsl::string2fet(&h.fet, k.text.c_str()), 0) << k.text;
-    Entries got;
-    for (int i = 0; i < h.fet->count; i++)
-      got.emplace_back(h.fet->names[i], h.fet->values[i] ? h.fet->values[i] : "<none>");
-    EXPECT_EQ(got, k.entries);
+    EXPECT_EQ(tsltest::FetEntries(h.fet), k.entries);
     ASSERT_EQ(tsl::fet2string(&text, h.fet), 0);
     EXPECT_EQ(std::string(text), k.joined);
     std::free(text);
@@ -68,11 +65,11 @@ Bytes Stream(const std::vector<std::pair<uint16_t, std::string>> &segments) {
   return s;
 }
 
-// The PPI found, or the failure code times a million.
+// The PPI of a stream whose search succeeds (-1 for none).
 int Ppi(const Bytes &s) {
   int ppi = -12345;
-  int ret = tsl::getc_ppi_wsq(&ppi, s.data(), static_cast<int>(s.size()));
-  return ret ? ret * 1000000 : ppi;
+  EXPECT_EQ(tsl::getc_ppi_wsq(&ppi, s.data(), static_cast<int>(s.size())), 0);
+  return ppi;
 }
 
 TEST(NistcomRead, FirstNistcomBeforeTheFirstBlockGivesThePpi) {
@@ -86,10 +83,13 @@ TEST(NistcomRead, FirstNistcomBeforeTheFirstBlockGivesThePpi) {
   Bytes after = Stream({{0xFFA8, "plain"}});
   for (char ch : std::string("\xFF\xA8\x00\x0CNIST_COM 1", 14)) after.push_back(uint8_t(ch));
   EXPECT_EQ(Ppi(after), -1) << "a NISTCOM after the first block is not looked at";
+  const Bytes no_ppi = Stream({{0xFFA8, "NIST_COM 1"}});
+  int ppi = -12345;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(Ppi(Stream({{0xFFA8, "NIST_COM 1"}})), -2 * 1000000);
+  EXPECT_EQ(tsl::getc_ppi_wsq(&ppi, no_ppi.data(), static_cast<int>(no_ppi.size())), -2);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "ERROR : extractfet_ret : feature PPI not found\n");
+  EXPECT_EQ(ppi, -12345);
 }
 
 }  // namespace
