@@ -16,6 +16,7 @@
 
 #include <jpeglib.h>
 
+#include "bench_support.h"
 #include "image/jpeg.h"
 #include "image/png.h"
 #include "image/raster_image.h"
@@ -44,28 +45,13 @@ std::vector<uint8_t> Picture() {
 
 // The same picture as a 24-bit record (rows bottom first, blue first).
 RasterImage Record(const std::vector<uint8_t> &rgb) {
-  RasterImage r;
-  InitRasterImage(&r);
-  r.width = r.height = kSide;
-  r.bits_per_pixel = 24;
-  r.bmp_layout = 1;
-  AllocateRasterImage(&r);
+  RasterImage r = tslbench::NewRecord(kSide, kSide, 24);
   for (uint32_t y = 0; y < kSide; ++y) {
     const uint8_t *s = &rgb[(kSide - 1 - y) * kRowBytes];
     uint8_t *d = r.bits + size_t{y} * r.scan_width;
     for (uint32_t x = 0; x < kSide; ++x) d[3 * x] = s[3 * x + 2], d[3 * x + 1] = s[3 * x + 1], d[3 * x + 2] = s[3 * x];
   }
   return r;
-}
-
-std::vector<uint8_t> Slurp(const std::string &path) {
-  std::vector<uint8_t> bytes;
-  if (FILE *f = std::fopen(path.c_str(), "rb")) {
-    uint8_t block[65536];
-    for (size_t n; (n = std::fread(block, 1, sizeof block, f)) > 0;) bytes.insert(bytes.end(), block, block + n);
-    std::fclose(f);
-  }
-  return bytes;
 }
 
 // ------------------------------------------------------------- bare libpng
@@ -186,9 +172,9 @@ struct Inputs {
   std::string path = "/tmp/tessaly_png_jpeg_bench";
   Inputs() {
     WritePNG(path.c_str(), record);
-    png = Slurp(path);
+    png = tslbench::ReadWholeFile(path);
     WriteJPEG(path.c_str(), record, kQuality);
-    jpeg = Slurp(path);
+    jpeg = tslbench::ReadWholeFile(path);
     std::remove(path.c_str());
   }
 };
@@ -201,16 +187,9 @@ void Pixels(benchmark::State &state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kRowBytes * kSide);
 }
 
-using MemoryReader = RasterError (*)(const uint8_t *, size_t, RasterImage *);
-
-void ReadThroughLayer(benchmark::State &state, MemoryReader read, const std::vector<uint8_t> &file) {
-  for (auto _ : state) {
-    RasterImage r;
-    InitRasterImage(&r);
-    r.bmp_layout = 1;
-    if (read(file.data(), file.size(), &r) != RASTER_OK) state.SkipWithError("read");
-    FreeRasterImage(&r);
-  }
+void ReadThroughLayer(benchmark::State &state, tslbench::MemoryReader read,
+                      const std::vector<uint8_t> &file) {
+  tslbench::TimeMemoryRead(state, read, file);
   Pixels(state);
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench_support.h"
 #include "image/bmp.h"
 #include "image/raster_image.h"
 #include "image/sgi.h"
@@ -22,13 +23,7 @@ constexpr uint32_t kWidth = 800, kHeight = 750;
 // An 8-bit grey record of a ridge picture, rows padded as the interface
 // builds them.
 RasterImage GreyRecord() {
-  RasterImage r;
-  InitRasterImage(&r);
-  r.width = kWidth;
-  r.height = kHeight;
-  r.bits_per_pixel = 8;
-  r.bmp_layout = 1;
-  AllocateRasterImage(&r);
+  RasterImage r = tslbench::NewRecord(kWidth, kHeight, 8);
   // Ridges with the odd equal neighbour, as in a fingerprint scan.
   for (uint32_t y = 0; y < kHeight; ++y)
     for (uint32_t x = 0; x < kWidth; ++x)
@@ -39,27 +34,14 @@ RasterImage GreyRecord() {
 }
 
 using Writer = RasterError (*)(const char *, RasterImage);
-using MemoryReader = RasterError (*)(const uint8_t *, size_t, RasterImage *);
-
-void ReadFromMemory(benchmark::State &state, Writer write, MemoryReader read) {
+void ReadFromMemory(benchmark::State &state, Writer write, tslbench::MemoryReader read) {
   RasterImage src = GreyRecord();
   std::string path = "/tmp/tessaly_raster_bench_" + std::to_string(state.range(0));
   write(path.c_str(), src);
-  std::vector<uint8_t> file;
-  if (FILE *f = std::fopen(path.c_str(), "rb")) {
-    int c;
-    while ((c = std::fgetc(f)) != EOF) file.push_back(static_cast<uint8_t>(c));
-    std::fclose(f);
-  }
+  const std::vector<uint8_t> file = tslbench::ReadWholeFile(path);
   std::remove(path.c_str());
   FreeRasterImage(&src);
-  for (auto _ : state) {
-    RasterImage r;
-    InitRasterImage(&r);
-    r.bmp_layout = 1;
-    benchmark::DoNotOptimize(read(file.data(), file.size(), &r));
-    FreeRasterImage(&r);
-  }
+  tslbench::TimeMemoryRead(state, read, file);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kWidth * kHeight);
 }
 

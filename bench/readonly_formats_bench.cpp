@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_support.h"
 #include "image/cel.h"
 #include "image/gif.h"
 #include "image/iff.h"
@@ -194,16 +195,8 @@ Bytes Flc() {
   return f;
 }
 
-using MemoryReader = RasterError (*)(const uint8_t *, size_t, RasterImage *);
-
-void Read(benchmark::State &state, const Bytes &file, MemoryReader read) {
-  for (auto _ : state) {
-    RasterImage r;
-    InitRasterImage(&r);
-    r.bmp_layout = 1;
-    if (read(file.data(), file.size(), &r) != RASTER_OK) state.SkipWithError("read failed");
-    FreeRasterImage(&r);
-  }
+void Read(benchmark::State &state, const Bytes &file, tslbench::MemoryReader read) {
+  tslbench::TimeMemoryRead(state, read, file);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSide * kSide);
 }
 

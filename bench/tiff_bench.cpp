@@ -8,12 +8,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "image/raster_image.h"
 #include "image/tiff.h"
 
@@ -27,12 +26,7 @@ constexpr int64_t kPixels = int64_t{kSide} * kSide;
 // A 24-bit record of smooth colour ramps with some texture, rows padded as
 // the interface builds them.
 RasterImage ColourRecord() {
-  RasterImage r;
-  InitRasterImage(&r);
-  r.width = r.height = kSide;
-  r.bits_per_pixel = 24;
-  r.bmp_layout = 1;
-  AllocateRasterImage(&r);
+  RasterImage r = tslbench::NewRecord(kSide, kSide, 24);
   for (uint32_t y = 0; y < kSide; ++y)
     for (uint32_t x = 0; x < kSide; ++x) {
       uint8_t *p = r.bits + static_cast<size_t>(y) * r.scan_width + 3 * x;
@@ -93,8 +87,7 @@ struct MemoryFile {
 std::vector<uint8_t> OurFile(const RasterImage &r) {
   const std::string path = "/tmp/tessaly_tiff_bench_" + std::to_string(::getpid()) + ".tif";
   WriteTIFF(path.c_str(), r, nullptr);
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), {}};
+  const std::vector<uint8_t> file = tslbench::ReadWholeFile(path);
   std::remove(path.c_str());
   return file;
 }
@@ -103,13 +96,9 @@ void BM_ReadTIFF(benchmark::State &state) {
   RasterImage src = ColourRecord();
   const std::vector<uint8_t> file = OurFile(src);
   FreeRasterImage(&src);
-  for (auto _ : state) {
-    RasterImage r;
-    InitRasterImage(&r);
-    r.bmp_layout = 1;
-    benchmark::DoNotOptimize(ReadTIFFMemory(file.data(), file.size(), &r, nullptr));
-    FreeRasterImage(&r);
-  }
+  tslbench::TimeMemoryRead(
+      state, [](const uint8_t *d, size_t n, RasterImage *r) { return ReadTIFFMemory(d, n, r, nullptr); },
+      file);
   state.SetItemsProcessed(state.iterations() * kPixels);
 }
 
