@@ -154,6 +154,51 @@ TEST(Group4Vectors, HandCodedStreams) {
   }
 }
 
+// A run may fill the whole row: a make-up code alone reaching the width is
+// no damage, one passing it is, even when the input ends right after it.
+TEST(Group4Vectors, MakeUpRunAsLongAsTheRow) {
+  const Bytes white(8, 0x00), black(8, 0xFF);
+  ExpectDecoded(Decode(FromBits("001 11011 00110101 0000110111" + kEofb), 64, 1, 0x5A), white,
+                tsl::kG4Ok, 1);
+  // An all-black row is coded so: white 0, black make-up 64, black 0.
+  const std::string black_row = "001 00110101 0000001111 0000110111" + kEofb;
+  EXPECT_EQ(Encode(Make(64, 1, [](int, int) { return true; })), FromBits(black_row));
+  ExpectDecoded(Decode(FromBits(black_row), 64, 1, 0x5A), black, tsl::kG4Ok, 1);
+  ExpectDecoded(Decode(FromBits("001 11011"), 63, 1, 0x5A), Bytes(8, 0x5A), tsl::kG4Damaged, 0);
+  ExpectDecoded(Decode(FromBits("001 00110101 0000001111"), 63, 1, 0x5A), Bytes(8, 0x5A),
+                tsl::kG4Damaged, 0);
+}
+
+// The end code ends the image wherever it stands: the rows decoded before
+// it, and the decoded start of a row it interrupts, are kept, and what its
+// last 18 bits hold does not matter.
+TEST(Group4Vectors, EndCodeBeforeTheLastRowEndsCleanly) {
+  ExpectDecoded(Decode(FromBits("1 1" + kEofb), 8, 4, 0x5A), (Bytes{0, 0, 0x5A, 0x5A}),
+                tsl::kG4Ok, 2);
+  ExpectDecoded(Decode(FromBits("1 000000 111111111111111111"), 8, 3, 0x5A),
+                (Bytes{0, 0x5A, 0x5A}), tsl::kG4Ok, 1);
+  // White 4, black 4, then the end code half way along a 16-pixel row.
+  ExpectDecoded(Decode(FromBits("001 1011 011" + kEofb), 16, 2, 0x5A),
+                (Bytes{0x0F, 0x5A, 0x5A, 0x5A}), tsl::kG4Ok, 0);
+}
+
+// Bits past the width in a row's last byte are no pixels: a change among
+// them is not listed, so the row below is coded against the true row.
+TEST(Group4Vectors, PaddingBitsListNoChange) {
+  // Width 9: pixels 5 to 8 black in both rows; each row's padding starts
+  // black (continuing pixel 8) and turns white at bit 10.
+  const Bytes rows{0x07, 0xC0, 0x07, 0xC0};
+  // Row 0: white 5, black 4; row 1 lies under row 0: V0, V0.
+  const Bytes want = FromBits("001 1100 011 1 1" + kEofb);
+  Bytes out(64);
+  size_t len = 0;
+  ASSERT_EQ(tsl::grp4comp_grp4comp(rows.data(), rows.size(), 9, 2, out.data(), out.size(), &len),
+            tsl::kG4Ok);
+  out.resize(len);
+  EXPECT_EQ(out, want);
+  ExpectDecoded(Decode(want, 9, 2), (Bytes{0x07, 0x83, 0xC0}), tsl::kG4Ok, 2);
+}
+
 TEST(Group4Capacity, WorstCaseBoundFullOutputAndSmallAreas) {
   // A checkerboard of single pixels is the costliest picture; an all-white
   // 8 x 1 row is nearly all overhead.

@@ -147,6 +147,19 @@ TEST(Type8Writers, OtherSwitchesPackNothingAndTallImagesReadBack) {
   EXPECT_EQ(Read(kRead6G4, s, 12, 100), want);
 }
 
+TEST(Type8Writers, CompressionTypeReadsZeroAfterEveryCall) {
+  SetNISTType8ImageColorInversion(0, 0, 0, 1);
+  // The compression of ".BIN" reads is a setting of its own.
+  WriteType8CompressionWidthHeight(8, 8, 1);
+  const Bytes white(64, 255), stream{0xFF, 0x00, 0x10, 0x01};
+  EXPECT_EQ(Write(kG4, white, 8, 8), stream);
+  EXPECT_EQ(ReadType8DataCompressionType(), 0) << "after a Group 4 write";
+  EXPECT_EQ(Read(kRead8G4, stream, 8, 8), white);
+  EXPECT_EQ(ReadType8DataCompressionType(), 0) << "after a Group 4 read";
+  EXPECT_EQ(Write(kRaw, white, 8, 8), Bytes(8, 0xFF));
+  EXPECT_EQ(ReadType8DataCompressionType(), 0) << "after an uncompressed write";
+}
+
 TEST(Type8, OwnershipAndRefusedArguments) {
   const std::pair<int, int> refused[] = {{0, 8}, {8, -1}, {65536, 65536}, {0x7FFFFFFF, 2}};
   Bytes grey(64, 255);

@@ -128,6 +128,35 @@ TEST(UnpackedArrays, CreateRGBAArrayPalettesWordsAndTheBufferItReplaces) {
   EXPECT_EQ(out, nullptr) << "a failure releases the incoming buffer";
 }
 
+// The palette holds 4 entries but counts 3: index 3 has no entry and must
+// not take the colour stored after the counted ones. Index 0 is a
+// transparent index like any other.
+TEST(UnpackedArrays, IndexEqualToThePaletteSizeIsBlackAndIndexZeroCanBeTransparent) {
+  Record pal(0);
+  MakeRecord(pal, 3, 1, 8, 4);
+  for (unsigned i = 0; i < 4; ++i) SetPaletteEntry(&pal, i, uint8_t(10 + i), 1, 2);
+  pal->palette_size = 3;
+  const uint8_t index[3] = {0, 2, 3};
+  std::memcpy(pal->bits, index, 3);
+  pal->transparency_index = 0;
+  uint32_t w, h;
+  unsigned char *out = nullptr;
+  ASSERT_EQ(CreateRGBAArray(pal.img, &w, &h, &out, 0), RASTER_OK);
+  EXPECT_EQ(Bytes(out, out + 12), (Bytes{10, 1, 2, 0, 12, 1, 2, 255, 0, 0, 0, 255}));
+  std::free(out);
+}
+
+TEST(InfoHeader, CreateBmiHandsOutTheBuiltHeader) {
+  const BitmapInfoHeader h = CreateBMI(3, 2, 3, 1);
+  EXPECT_EQ(h.header_size, 40u);
+  EXPECT_EQ(h.width, 3);
+  EXPECT_EQ(h.height, 2);
+  EXPECT_EQ(h.bit_count, 4);
+  EXPECT_EQ(h.compression, 1u);
+  EXPECT_EQ(h.image_size, 8u);
+  EXPECT_EQ(h.colors_used, 16u);
+}
+
 // PCX rows are stored with an even byte count: wider than the unpadded
 // rows of GetUnpackedArray's record at odd widths.
 TEST(UnpackedArrays, PcxLinesWiderThanTheRecordRow) {

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <tuple>
 
+#include "support/test_support.h"
 #include "tessaly.h"
 
 namespace {
@@ -47,6 +50,34 @@ TEST(SettingsTest, CommentIsCopiedAndReplaced) {
   EXPECT_STREQ(ReadWSQ_comment(), "ond");
   WriteWSQ_comment(nullptr);  // must not crash; clears the comment
   EXPECT_EQ(ReadWSQ_comment(), nullptr);
+}
+
+TEST(SettingsTest, DialogAndConverterCallsChangeNothing) {
+  tsltest::TempDir dir;
+  const tsltest::Bytes grey = tsltest::RidgeImage(65, 65);
+  tsltest::Bytes planar;
+  for (int plane = 0; plane < 3; ++plane) planar.insert(planar.end(), grey.begin(), grey.end());
+  tsltest::WriteFile(dir.File("t.bin"), tsltest::Bytes{0xF0, 0x0F, 0xFF, 0x00});
+  WriteType8CompressionWidthHeight(16, 2, 0);
+  // What later calls see: the settings after a WSQ save, the saved bytes,
+  // and the planes of a ".BIN" read.
+  const auto observed = [&](const char *name) {
+    const std::string wsq = dir.File(name);
+    EXPECT_EQ(SaveImageToFile(wsq.c_str(), 1, 65, 65, planar.data()), 1);
+    int w = 0, h = 0;
+    unsigned char *data = nullptr;
+    EXPECT_EQ(ReadImageFromFile(dir.File("t.bin").c_str(), &w, &h, &data), 1);
+    const tsltest::Bytes read(data, data + (data ? 3 * w * h : 0));  // the library's buffer
+    const char *comment = ReadWSQ_comment();
+    return std::make_tuple(ReadWSQ_bitrate(), ReadWSQ_ppi(),
+                           std::string(comment ? comment : "(none)"),
+                           ReadTIFFcompression_internal(), ReadTIFFpredictor(),
+                           ReadWSQ_implementation_number(), tsltest::ReadFile(wsq), read);
+  };
+  const auto before = observed("before.wsq");
+  SetShowFilePropertiesDialog(1);
+  ShowFileConverter();
+  EXPECT_EQ(observed("after.wsq"), before);
 }
 
 }  // namespace
