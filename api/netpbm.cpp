@@ -57,7 +57,8 @@ bool TokenValue(const unsigned char *data, size_t start, size_t end, long *value
 }
 
 // Magic check and header scan shared by the three decoders: false when the
-// stream is not of this form or its sizes are negative or overflow an int.
+// stream is not of this form, its sizes are negative or overflow an int, or
+// its maximum value calls for two-byte samples.
 bool ScanHeader(const unsigned char *data, int length, char digit, bool has_maxval,
                 NetpbmHeader *header) {
   if (!data || length < 3) return false;
@@ -77,13 +78,18 @@ bool ScanHeader(const unsigned char *data, int length, char digit, bool has_maxv
   }
   *header = NetpbmHeader{};
   if (pos >= len) return true;  // no size at all: an empty image
-  size_t ws, we, hs, he, ms, me;
+  size_t ws, we, hs, he, ms = 0, me = 0;
   TakeToken(data, len, kMaxWidthToken, &pos, &ws, &we);
   TakeToken(data, len, kMaxWidthToken, &pos, &hs, &he);
   if (has_maxval) TakeToken(data, len, SIZE_MAX, &pos, &ms, &me);
   header->offset = pos;
   if (!TokenValue(data, ws, we, &header->width) || !TokenValue(data, hs, he, &header->height))
     return false;
+  // Up to 255 a sample is one byte, taken as it stands whatever the maximum
+  // value; above, every sample takes two bytes, which read as one-byte
+  // samples would make a garbled picture.
+  long maxval = 0;
+  if (has_maxval && (!TokenValue(data, ms, me, &maxval) || maxval > 255)) return false;
   return header->width >= 0 && header->height >= 0;
 }
 

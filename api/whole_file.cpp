@@ -1,5 +1,6 @@
 #include "api/whole_file.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <climits>
@@ -25,6 +26,13 @@ int filesize(const char *path) {
     return -2;
   }
   FileCloser closer{f};
+  // A directory opens for reading on this platform, and seeking to its end
+  // gives a position that is no size at all.
+  struct stat info;
+  if (fstat(fileno(f), &info) == 0 && S_ISDIR(info.st_mode)) {
+    std::fprintf(stderr, "ERROR : filesize : %s is a directory, not a regular file\n", path);
+    return -4;
+  }
   if (fseeko(f, 0, SEEK_END) != 0) {
     std::fprintf(stderr, "ERROR : filesize : seeking to EOF of file %s failed\n", path);
     return -3;
@@ -82,12 +90,17 @@ int write_raw_from_memsize(const char *path, const unsigned char *data, int coun
   size_t done = (asked && data) ? std::fwrite(data, 1, asked, f) : 0;
   // A negative count or missing data cannot be written: reported as a short
   // write so the caller never takes the file for complete.
-  bool ok = done == asked && count >= 0 && (data || count == 0);
-  if (std::fflush(f) != 0) ok = false;
-  if (!ok) {
+  if (done != asked || count < 0 || (!data && count != 0)) {
     std::fprintf(stderr,
                  "ERROR: write_raw_from_memsize : fwrite : only %d of %d bytes written from file %s\n",
                  static_cast<int>(done), count, path);
+    return -3;
+  }
+  // Bytes the stream buffered are refused (a full device) only here.
+  if (std::fflush(f) != 0) {
+    std::fprintf(stderr,
+                 "ERROR: write_raw_from_memsize : fflush : flushing %d bytes to file %s failed\n",
+                 count, path);
     return -3;
   }
   return 0;

@@ -7,8 +7,8 @@
 namespace tsl {
 
 // Size of the file in bytes (0 or more), or -2 it cannot be opened, -3 it
-// cannot be positioned at its end, -4 its size cannot be told or is larger
-// than INT_MAX. Each failure writes one line to stderr.
+// cannot be positioned at its end, -4 it is a directory or its size cannot
+// be told or is larger than INT_MAX. Each failure writes one line to stderr.
 int filesize(const char *path);
 
 // Reads the whole file into a new malloc'ed buffer (no terminating zero; a
@@ -19,8 +19,8 @@ int filesize(const char *path);
 int read_raw_from_filesize(const char *path, unsigned char **data, int *length);
 
 // Creates or empties the file and writes count bytes to it. 0 done; -2 it
-// cannot be opened for writing, -3 fewer bytes were written (the partial
-// file stays).
+// cannot be opened for writing, -3 fewer bytes were written or flushing them
+// failed (the partial file stays).
 int write_raw_from_memsize(const char *path, const unsigned char *data, int count);
 
 }  // namespace tsl

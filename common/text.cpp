@@ -1,5 +1,6 @@
 #include "common/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -26,6 +27,40 @@ bool FormatNonFinite(double v, std::string *out) {
     return true;
   }
   return false;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// from_chars reports a value too large and one too small alike as out of
+// range. The number's order of magnitude tells them apart: its digits from
+// the first significant one, and its exponent, place it in [10^(e-1), 10^e),
+// and out of range e lies hundreds away from 0 on one side or the other.
+// [p, end) is the number as from_chars matched it.
+bool TooSmall(const char *p, const char *end) {
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  long long e = 0;
+  bool significant = false;
+  for (; p < end && IsDigit(*p); ++p) {
+    significant = significant || *p != '0';
+    if (significant) ++e;
+  }
+  if (p < end && *p == '.') {
+    for (++p; p < end && IsDigit(*p); ++p) {
+      significant = significant || *p != '0';
+      if (!significant) --e;
+    }
+  }
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    const bool negative = p < end && *p == '-';
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    // Held at a billion: any exponent that far out decides alone.
+    long long exponent = 0;
+    for (; p < end && IsDigit(*p); ++p)
+      exponent = std::min(exponent * 10 + (*p - '0'), 1000000000LL);
+    e += negative ? -exponent : exponent;
+  }
+  return e < 0;
 }
 
 }  // namespace
@@ -68,8 +103,13 @@ bool ParseDouble(const char *text, double *value, const char **end) {
     return false;
   }
   if (r.ec == std::errc::result_out_of_range) {
-    // strtod saturates; keep that behaviour for callers that compare ranges.
-    v = (*q == '-') ? -HUGE_VAL : HUGE_VAL;
+    // As strtod: too large saturates to the infinity of its sign (callers
+    // compare ranges), too small becomes a zero of its sign.
+    const bool negative = *q == '-';
+    if (TooSmall(q, r.ptr))
+      v = negative ? -0.0 : 0.0;
+    else
+      v = negative ? -HUGE_VAL : HUGE_VAL;
   }
   *value = v;
   if (end) *end = r.ptr;

@@ -84,6 +84,31 @@ TEST(SaveImageToFile, EveryFormatAsOutsideToolsDecodeIt) {
   }
 }
 
+// The WSQ save codes at the stored bit rate: each file is the stream the
+// encoder makes at that rate, and the higher rate makes the larger file.
+TEST(SaveImageToFile, WsqCodesAtTheStoredBitRate) {
+  TempDir dir;
+  const Bytes grey = RidgeImage(W, H), planar = ToPlanar(GreyToRgb(grey));
+  WriteWSQ_comment("");
+  WriteWSQ_ppi(500);
+  Bytes files[2];
+  const double rates[2] = {0.75, 2.25};
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(rates[k]);
+    WriteWSQ_bitrate(rates[k]);
+    const std::string path = dir.File("rate.wsq");
+    ASSERT_EQ(SaveImageToFile(path.c_str(), 1, W, H, planar.data()), 1);
+    files[k] = ReadFile(path);
+    unsigned char *stream = nullptr;
+    int length = 0;
+    ASSERT_EQ(WSQ_encode_stream(grey.data(), W, H, rates[k], 500, "", &stream, &length), 1);
+    EXPECT_EQ(files[k], Bytes(stream, stream + length));
+    std::free(stream);
+  }
+  EXPECT_GT(files[1].size(), files[0].size());
+  WriteWSQ_bitrate(0.75);
+}
+
 // The WSQ save's grey, sixteen pixels at a time and one by one.
 TEST(SaveImageToFile, GreyIsTheTruncatedMeanOfThePlanes) {
   Rng rng(3);

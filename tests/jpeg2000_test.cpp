@@ -53,7 +53,88 @@ std::string Opj(const tsltest::TempDir &dir, const std::string &args) {
   return log;
 }
 
+void Put16(Bytes *b, uint32_t v) {
+  b->push_back(static_cast<uint8_t>(v >> 8));
+  b->push_back(static_cast<uint8_t>(v));
+}
+void Put32(Bytes *b, uint32_t v) {
+  Put16(b, v >> 16);
+  Put16(b, v & 0xFFFF);
+}
+
+// A bare code stream as its markers show it: SOC; a SIZ segment for one
+// 8-bit component with the image and tile grids given (tile grid offset 0);
+// one empty tile-part (SOT with its 14 bytes, SOD) for each tile number
+// listed; EOC.
+Bytes CodeStream(uint32_t xsiz, uint32_t ysiz, uint32_t xosiz, uint32_t yosiz, uint32_t xtsiz,
+                 uint32_t ytsiz, const std::vector<uint32_t> &parts) {
+  Bytes b;
+  Put16(&b, 0xFF4F);
+  Put16(&b, 0xFF51);
+  Put16(&b, 41);
+  Put16(&b, 0);
+  for (uint32_t v : {xsiz, ysiz, xosiz, yosiz, xtsiz, ytsiz, 0u, 0u}) Put32(&b, v);
+  Put16(&b, 1);
+  for (uint8_t v : {7, 1, 1}) b.push_back(v);
+  for (uint32_t tile : parts) {
+    Put16(&b, 0xFF90);
+    Put16(&b, 10);
+    Put16(&b, tile);
+    Put32(&b, 14);
+    Put16(&b, 0x0001);  // part 0 of 1
+    Put16(&b, 0xFF93);
+  }
+  Put16(&b, 0xFFD9);
+  return b;
+}
+
+tsl::Jpeg2000Layout Scan(const Bytes &stream, bool *ok) {
+  tsl::Jpeg2000Layout layout;
+  *ok = tsl::ScanJpeg2000(stream.data(), stream.size(), false, &layout);
+  return layout;
+}
+
 }  // namespace
+
+TEST(Jpeg2000Scan, AnImageOfNoColumnsOrRowsIsRefused) {
+  bool ok = false;
+  // The image area starts at the offset: an offset equal to the size
+  // leaves nothing, one less leaves one column or row.
+  Scan(CodeStream(5, 4, 5, 0, 8, 8, {0}), &ok);
+  EXPECT_FALSE(ok);
+  const tsl::Jpeg2000Layout one_column = Scan(CodeStream(6, 4, 5, 0, 8, 8, {0}), &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(one_column.width, 1u);
+  Scan(CodeStream(4, 3, 0, 3, 8, 8, {0}), &ok);
+  EXPECT_FALSE(ok);
+  const tsl::Jpeg2000Layout one_row = Scan(CodeStream(4, 4, 0, 3, 8, 8, {0}), &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(one_row.height, 1u);
+}
+
+TEST(Jpeg2000Scan, TilesCountOnceAndOnlyWithANumberBelowTheTileCount) {
+  // Three columns of one-pixel tiles: tiles 0, 1 and 2.
+  const struct { std::vector<uint32_t> parts; uint32_t present; } cases[] = {
+      {{0, 1, 2}, 3},
+      {{0, 3, 1, 2}, 1},  // no tile 3: the walk ends there
+      {{2, 2, 2}, 1},     // one tile in three parts
+      {{0, 0, 1}, 2},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.parts));
+    bool ok = false;
+    const tsl::Jpeg2000Layout layout = Scan(CodeStream(3, 1, 0, 0, 1, 1, c.parts), &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(layout.tiles, 3u);
+    EXPECT_EQ(layout.tiles_present, c.present);
+  }
+}
+
+TEST(Jpeg2000Encode, RateOptionIsOneUpTo2500Pixels) {
+  EXPECT_EQ(tsl::Jpeg2000RateOption(50, 50), "rate=1");
+  EXPECT_EQ(tsl::Jpeg2000RateOption(41, 61), "rate=0.481496");  // 2501 pixels
+  EXPECT_EQ(tsl::Jpeg2000RateOption(51, 50), "rate=0.480784");
+}
 
 TEST(Jpeg2000Tools, OpenJpegStreamsDecodeExactlyOrAreRefused) {
   TSL_NEED_TOOL("opj_compress");
@@ -158,6 +239,27 @@ TEST(Jpeg2000Api, BadArgumentsAndBufferOwnership) {
   EXPECT_EQ(JPEG2000_decode_stream(s, n / 2, &held, &w, &h, "jp2"), -1);
   EXPECT_EQ(held, kept);
   std::free(held);
+}
+
+// A box the codec does not know is skipped over; one longer than the
+// codec's read-ahead (1 MiB) is skipped in the source itself, past bytes
+// never read.
+TEST(Jpeg2000Api, AJp2FileWithABoxLongerThanTheReadAheadDecodes) {
+  const Bytes planar = Planar(16, 9), plain = Encode(planar, 16, 9, "jp2");
+  // Signature box (12 bytes), then the file type box; the new box follows.
+  ASSERT_GT(plain.size(), 20u);
+  const size_t at = 12 + (size_t{plain[12]} << 24 | plain[13] << 16 | plain[14] << 8 | plain[15]);
+  const uint32_t box = 8 + 3 * (1u << 19);  // 1.5 MiB of contents
+  Bytes stream(plain.begin(), plain.begin() + static_cast<long>(at));
+  Put32(&stream, box);
+  for (char c : std::string("free")) stream.push_back(static_cast<uint8_t>(c));
+  stream.resize(stream.size() + box - 8, 0xA5);
+  stream.insert(stream.end(), plain.begin() + static_cast<long>(at), plain.end());
+  const Decoded d = Decode(stream, "jp2");
+  ASSERT_EQ(d.rc, 0);
+  EXPECT_EQ(d.width, 16);
+  EXPECT_EQ(d.height, 9);
+  EXPECT_EQ(d.planar, planar);
 }
 
 // Streams whose data cannot fill what their header declares are refused,

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 #include "tessaly.h"
@@ -105,6 +106,18 @@ TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndTruncation) {
       {"P5\n3 -2\n255\nabcdef", -1, -7, -7, ""},
       {"P5\n99999999999 1\n255\nx", -1, -7, -7, ""},
       {"P6\n65535 65535\n255\nabc", -1, -7, -7, ""},
+      // Sizes up to INT_MAX are taken; one more overflows an int.
+      {"P4\n2147483647 0\n", 0, 2147483647, 0, ""},
+      {"P4\n2147483648 0\n", -1, -7, -7, ""},
+      {"P5\n0 2147483647\n255\n", 0, 0, 2147483647, ""},
+      {"P5\n0 2147483648\n255\n", -1, -7, -7, ""},
+      // Samples are single bytes up to a maximum value of 255, not scaled by
+      // it; above, each would take two bytes, which are not read.
+      {"P5\n2 1\n255\nab", 0, 2, 1, "ab"},
+      {"P5\n2 1\n1\nab", 0, 2, 1, "ab"},
+      {"P6\n1 1\n255\nzzz", 0, 1, 1, "z"},
+      {"P5\n2 1\n256\nabcd", -1, -7, -7, ""},
+      {"P6\n1 1\n256\nabcdef", -1, -7, -7, ""},
   };
   for (const auto &c : cases)
     for (int k = 0; k < 3; ++k) {
@@ -142,4 +155,42 @@ TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndTruncation) {
       }
     }
   }
+}
+
+// Files with two-byte samples, as netpbm and ImageMagick write them: their
+// bytes cannot be read as one-byte samples, so the decoders refuse them and
+// leave their outputs as they were.
+TEST(NetpbmTools, TwoByteSamplesOfNetpbmAndImageMagickAreRefused) {
+  if (!tsltest::NeedTools({"pamdepth", "pgmmake", "ppmmake", tsltest::kConvert}))
+    GTEST_SKIP() << "tools missing";
+  tsltest::TempDir dir;
+  const std::string convert = tsltest::kConvert;
+  for (const std::string &command : std::vector<std::string>{
+           "pgmmake 0.3 7 4 | pamdepth 65535", "pgmmake 0.3 7 4 | pamdepth 1023",
+        "ppmmake rgb:10/20/30 5 3 | pamdepth 65535", "ppmmake rgb:10/20/30 5 3 | pamdepth 1023",
+        "pgmmake 0.3 7 4 | " + convert + " - -depth 16 pgm:-",
+        "ppmmake rgb:10/20/30 5 3 | " + convert + " - -depth 16 ppm:-"}) {
+    SCOPED_TRACE(command);
+    const std::string path = dir.File("made.pnm");
+    ASSERT_EQ(tsltest::Run("(" + command + ") > '" + path + "'"), 0);
+    const Bytes stream = tsltest::ReadFile(path);
+    ASSERT_GT(stream.size(), 2u);
+    unsigned char *held = static_cast<unsigned char *>(std::malloc(1)), *out = held;
+    int width = -7, height = -7;
+    EXPECT_EQ(kDecoders[stream[1] - '4'](stream.data(), static_cast<int>(stream.size()), &out,
+                                         &width, &height),
+              -1);
+    EXPECT_EQ(out, held);
+    EXPECT_EQ(width, -7);
+    EXPECT_EQ(height, -7);
+    std::free(out);
+  }
+  // The file read takes the decoder's code and hands out no picture.
+  const std::string pgm = dir.File("deep.pgm");
+  ASSERT_EQ(tsltest::Run("pgmmake 0.3 7 4 | pamdepth 65535 > '" + pgm + "'"), 0);
+  unsigned char *data = nullptr;
+  int width = -7, height = -7;
+  EXPECT_EQ(ReadImageFromFile(pgm.c_str(), &width, &height, &data), -1);
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(width, 0);  EXPECT_EQ(height, 0);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <tuple>
 
+#include "api/settings.h"
 #include "support/test_support.h"
 #include "tessaly.h"
 
@@ -32,6 +33,33 @@ TEST(SettingsTest, TiffCompressionMapsSmallNumbers) {
   WriteTIFFcompression(7);
   EXPECT_EQ(ReadTIFFcompression(), 0);
   EXPECT_EQ(ReadTIFFcompression_internal(), 0);
+}
+
+// The private pair stores what it is given (a compression code as it
+// stands, the predictor's low 16 bits) in the values the exported getters
+// read, and reads the predictor back.
+TEST(SettingsTest, InternalTiffAccessorsStoreWhatTheExportedOnesRead) {
+  tsl::WriteTIFFcompression_internal(5);  // LZW: no small number of its own
+  EXPECT_EQ(ReadTIFFcompression_internal(), 5);
+  EXPECT_EQ(ReadTIFFcompression(), 0);
+  tsl::WriteTIFFcompression_internal(32946);
+  EXPECT_EQ(ReadTIFFcompression_internal(), 32946);
+  tsl::WriteTIFFcompression_internal(9);
+  EXPECT_EQ(ReadTIFFcompression(), 2);
+  tsl::WriteTIFFpredictor_internal(65539);
+  EXPECT_EQ(ReadTIFFpredictor(), 3);
+  EXPECT_EQ(tsl::ReadTIFFpredictor_internal(), 3);
+  WriteTIFFpredictor(1);
+  EXPECT_EQ(tsl::ReadTIFFpredictor_internal(), 1);
+  tsl::WriteTIFFpredictor_internal(2);
+  EXPECT_EQ(ReadTIFFpredictor(), 2);
+}
+
+TEST(SettingsTest, BitRateIsStoredAsGiven) {
+  WriteWSQ_bitrate(2.25);
+  EXPECT_EQ(ReadWSQ_bitrate(), 2.25);
+  WriteWSQ_bitrate(0.1);
+  EXPECT_EQ(ReadWSQ_bitrate(), 0.1);
 }
 
 TEST(SettingsTest, CommentIsCopiedAndReplaced) {

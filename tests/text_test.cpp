@@ -1,10 +1,16 @@
 // Number/text conversions must not follow the host application's locale:
 // stream contents written under a comma-decimal locale must still read
-// "0.750000", as printf writes it in the C locale.
+// "0.750000", as printf writes it in the C locale. Also their sign and
+// range rules, and the checked allocation helper.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
 
+#include "common/checked.h"
 #include "common/text.h"
 #include "support/test_support.h"
 
@@ -36,6 +42,63 @@ TEST(TextTest, ConvertsAsPrintfDoesInTheCLocaleUnderACommaDecimalLocale) {
   EXPECT_EQ(l, 500);
   EXPECT_FALSE(tsl::ParseLong("99999999999999999999", &l));
   tsltest::RestoreCLocale();
+}
+
+TEST(TextTest, ParseLongTakesOneSignOnly) {
+  long l = 7;
+  EXPECT_FALSE(tsl::ParseLong("+-5", &l));
+  EXPECT_EQ(l, 7) << "nothing stored";
+  ASSERT_TRUE(tsl::ParseLong("+5", &l));
+  EXPECT_EQ(l, 5);
+  ASSERT_TRUE(tsl::ParseLong("-5", &l));
+  EXPECT_EQ(l, -5);
+}
+
+// As strtod: a value too large becomes the infinity of its sign, one too
+// small (below half the smallest subnormal) a zero of its sign.
+TEST(TextTest, ParseDoubleSaturatesLargeValuesAndUnderflowsToSignedZero) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::string zeros(500, '0');
+  const struct { std::string text; double value; bool negative; } cases[] = {
+      {"1e400", inf, false},
+      {"-1e400", -inf, true},
+      {"0.00000000000000000001e420", inf, false},  // 1e400
+      {"1e-400", 0.0, false},
+      {"-1e-400", 0.0, true},
+      {"100000000000000000000000e-400", 0.0, false},  // 1e-377
+      {zeros + "1e-400", 0.0, false},                 // leading zeros weigh nothing
+      {"0." + zeros + "1e100", 0.0, false},           // 1e-401
+      {"-1e-99999999999999999999", 0.0, true},
+      {"2.4703282292062328e-324", std::numeric_limits<double>::denorm_min(), false},
+      {"2.4703282292062327e-324", 0.0, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    double v = 42;
+    const char *end = nullptr;
+    ASSERT_TRUE(tsl::ParseDouble(c.text.c_str(), &v, &end));
+    EXPECT_EQ(v, c.value);
+    EXPECT_EQ(std::signbit(v), c.negative);
+    EXPECT_EQ(*end, '\0');
+  }
+}
+
+TEST(TextTest, InfinitiesFormatWithTheirSign) {
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(tsl::FormatGeneral(-inf), "-inf");
+  EXPECT_EQ(tsl::FormatGeneral(inf), "inf");
+  EXPECT_EQ(tsl::FormatFixed(-inf), "-inf");
+  EXPECT_EQ(tsl::FormatFixed(inf, 2), "inf");
+}
+
+// A request for no bytes gets no buffer (malloc(0) may hand out one that
+// cannot be used); one byte does.
+TEST(CheckedTest, SafeMallocOfZeroBytesIsNull) {
+  EXPECT_EQ(tsl::SafeMalloc(0, 16), nullptr);
+  EXPECT_EQ(tsl::SafeMalloc(16, 0), nullptr);
+  void *one = tsl::SafeMalloc(1, 1);
+  EXPECT_NE(one, nullptr);
+  std::free(one);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "api/whole_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -52,4 +53,28 @@ TEST(WholeFile, ReadAndWriteWithTheirFailureCodesAndMessages) {
   const std::string err = GetCapturedStderr();
   EXPECT_EQ(err.rfind("ERROR: write_raw_from_memsize : fwrite : only ", 0), 0u) << err;
   EXPECT_NE(err.find(" of 65536 bytes written from file /dev/full\n"), std::string::npos) << err;
+}
+
+// Failures whose messages must say what went wrong, not another failure's
+// words: a directory has no size to tell, and a full device takes the bytes
+// into the stream's buffer and refuses them only when they are flushed.
+TEST(WholeFile, DirectoryAndFailedFlushAreReportedAsWhatHappened) {
+  tsltest::TempDir dir;
+  const std::string folder = dir.File("folder");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  unsigned char *data = nullptr;
+  int length = 77;
+  CaptureStderr();
+  EXPECT_EQ(tsl::read_raw_from_filesize(folder.c_str(), &data, &length), -4);
+  EXPECT_EQ(GetCapturedStderr(),
+            "ERROR : filesize : " + folder + " is a directory, not a regular file\n");
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(length, 77);
+
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  const unsigned char two[] = {1, 2};
+  CaptureStderr();
+  EXPECT_EQ(tsl::write_raw_from_memsize("/dev/full", two, 2), -3);
+  EXPECT_EQ(GetCapturedStderr(),
+            "ERROR: write_raw_from_memsize : fflush : flushing 2 bytes to file /dev/full failed\n");
 }
