@@ -95,6 +95,63 @@ TEST(FlicRead, HandMadeAnimationsAsPillowReadsThem) {
   }
 }
 
+// One frame of a palette and an odd-sized pixel sub-chunk laid out as GIMP
+// writes it: the pad byte after the odd sub-chunk is counted in the frame's
+// and the file's sizes, but the file ends before it.
+Bytes GimpFlic(uint16_t magic, uint16_t w, uint16_t h, const Bytes &palette,
+               const Bytes &pixels) {
+  Bytes f = Flic(magic, w, h, {Frame({palette, pixels})});
+  EXPECT_EQ(pixels.size() % 2, 1u) << "the pixels must leave a pad byte";
+  f[0] += 1;    // file size
+  f[128] += 1;  // frame size
+  return f;
+}
+
+TEST(FlicRead, LastPadByteMissingAsGimpWritesIt) {
+  TSL_NEED_PILLOW();
+  TempDir dir;
+  const std::string path = dir.File("gimp.flc");
+  const Bytes files[] = {
+      GimpFlic(0xAF12, 6, 3, Colours(4, 0, Levels(256)), ByteRun(6, 3)),
+      GimpFlic(0xAF11, 8, 5, Colours(11, 0, Levels(64)), ByteRun(8, 5)),
+      GimpFlic(0xAF12, 7, 3, Colours(4, 0, Levels(256)), Sub(16, Pixels(7, 3)))};
+  for (const Bytes &file : files) {
+    SCOPED_TRACE("file " + std::to_string(&file - files));
+    WriteFile(path, file);
+    const Bytes pillow = PillowPixels(path);
+    ASSERT_FALSE(pillow.empty());
+    for (int layout : {0, 1}) {
+      Record r(layout);
+      ASSERT_EQ(ReadCELMemory(file.data(), file.size(), &r), RASTER_OK);
+      EXPECT_EQ(TopFirstRgb(r.img), pillow);
+    }
+    ExpectEveryTruncationFails(file, ReadCELMemory);
+  }
+}
+
+// Frames that run past the end of the file are read as far as their
+// sub-chunks are whole; a sub-chunk the file cuts is a short read, one that
+// passes the end of a whole frame a damaged file.
+TEST(FlicRead, CutFramesReadUpToTheirLastWholeSubChunk) {
+  const Bytes palette = Colours(4, 0, Levels(256)), run = ByteRun(6, 3);
+  const Bytes gimp = GimpFlic(0xAF12, 6, 3, palette, run);
+  Bytes palette_only = Flic(0xAF12, 6, 3, {Frame({palette})});
+  palette_only[128] += 1;  // the frame declares a byte the file lacks
+  Bytes header_cut = Flic(0xAF12, 6, 3, {Frame({palette, run})});
+  header_cut[128] += 1;
+  header_cut.resize(128 + 16 + palette.size() + 5);  // 5 of the run's 6 header bytes
+  Bytes past_frame = Cat({Flic(0xAF12, 6, 3, {Frame({palette, run})}), {0}});
+  past_frame[128] -= 1;  // the run's last byte lies past its frame
+  Bytes black;
+  for (int i = 0; i < 6 * 3; ++i) black.insert(black.end(), {0, 255, 0});  // entry 0
+  ExpectHandMadeFiles(
+      ReadCELMemory,
+      {{"palette whole, frame one byte past the file", palette_only, black},
+       {"pixels cut by one byte", Bytes(gimp.begin(), gimp.end() - 1), {}, RASTER_ERR_READ},
+       {"pixels' header cut by one byte", header_cut, {}, RASTER_ERR_READ},
+       {"pixels one byte past their whole frame", past_frame, {}, RASTER_ERR_CORRUPT_FILE}});
+}
+
 TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
   const Bytes palette = Colours(4, 0, Levels(256)), run = ByteRun(4, 2);
   auto Small = [](std::initializer_list<Bytes> chunks) { return Flic(0xAF12, 4, 2, chunks); };
