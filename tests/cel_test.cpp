@@ -135,19 +135,26 @@ TEST(FlicRead, LastPadByteMissingAsGimpWritesIt) {
 TEST(FlicRead, CutFramesReadUpToTheirLastWholeSubChunk) {
   const Bytes palette = Colours(4, 0, Levels(256)), run = ByteRun(6, 3);
   const Bytes gimp = GimpFlic(0xAF12, 6, 3, palette, run);
+  const Bytes whole = Flic(0xAF12, 6, 3, {Frame({palette, run})});
   Bytes palette_only = Flic(0xAF12, 6, 3, {Frame({palette})});
   palette_only[128] += 1;  // the frame declares a byte the file lacks
-  Bytes header_cut = Flic(0xAF12, 6, 3, {Frame({palette, run})});
-  header_cut[128] += 1;
+  Bytes header_cut = whole;
   header_cut.resize(128 + 16 + palette.size() + 5);  // 5 of the run's 6 header bytes
-  Bytes past_frame = Cat({Flic(0xAF12, 6, 3, {Frame({palette, run})}), {0}});
+  Bytes third_absent = whole;
+  third_absent[128] += 6, third_absent[128 + 6] = 3;  // a third sub-chunk the file lacks
+  Bytes past_frame = Cat({whole, {0}});
   past_frame[128] -= 1;  // the run's last byte lies past its frame
-  Bytes black;
+  Bytes black, picture;
   for (int i = 0; i < 6 * 3; ++i) black.insert(black.end(), {0, 255, 0});  // entry 0
+  for (uint8_t p : Pixels(6, 3))
+    picture.insert(picture.end(), {p, uint8_t(255 - p), uint8_t(p / 2)});
   ExpectHandMadeFiles(
       ReadCELMemory,
       {{"palette whole, frame one byte past the file", palette_only, black},
+       {"palette and pixels whole, a third sub-chunk past the file", third_absent, picture},
        {"pixels cut by one byte", Bytes(gimp.begin(), gimp.end() - 1), {}, RASTER_ERR_READ},
+       {"pixels ending the frame cut by one byte", Bytes(whole.begin(), whole.end() - 1), {},
+        RASTER_ERR_READ},
        {"pixels' header cut by one byte", header_cut, {}, RASTER_ERR_READ},
        {"pixels one byte past their whole frame", past_frame, {}, RASTER_ERR_CORRUPT_FILE}});
 }
@@ -182,6 +189,56 @@ TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
        {"no frame", Small({Chunk(0xF100, {})}), {}, RASTER_ERR_READ},
        {"black frame of 900 million pixels", Flic(0xAF12, 30000, 30000, {Frame({Sub(13, {})})}),
         {}, RASTER_ERR_INVALID_SIZE}});
+}
+
+// A palette sub-chunk of 256 greys, entry i = i.
+Bytes Greys() {
+  Bytes t;
+  for (int i = 0; i < 256; ++i) t.insert(t.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
+  return Colours(4, 0, t);
+}
+
+// Runs that fill a row of 4 to its end are read, one more pixel is refused.
+TEST(FlicRead, ByteRunsPassingTheRowByOneRefused) {
+  auto Row = [](const Bytes &runs) {
+    return Flic(0xAF12, 4, 1, {Frame({Greys(), Sub(15, runs)})});
+  };
+  const int kCorrupt = RASTER_ERR_CORRUPT_FILE;
+  ExpectHandMadeFiles(
+      ReadCELMemory,
+      {{"repeat of 4", Row({1, 4, 9}), GreyToRgb({9, 9, 9, 9})},
+       {"repeat of 5", Row({1, 5, 9}), {}, kCorrupt},
+       {"copy of 4", Row({1, 0xFC, 1, 2, 3, 4}), GreyToRgb({1, 2, 3, 4})},
+       {"copy of 5", Row({1, 0xFB, 1, 2, 3, 4, 5}), {}, kCorrupt},
+       {"repeat of 3 after 1", Row({2, 1, 9, 3, 8}), GreyToRgb({9, 8, 8, 8})},
+       {"repeat of 4 after 1", Row({2, 1, 9, 4, 8}), {}, kCorrupt},
+       {"copy of 3 after 1", Row({2, 1, 9, 0xFD, 1, 2, 3}), GreyToRgb({9, 1, 2, 3})},
+       {"copy of 4 after 1", Row({2, 1, 9, 0xFC, 1, 2, 3, 4}), {}, kCorrupt}});
+}
+
+// A one-pixel row takes three bytes; one byte may follow the rows (the
+// pad of an odd-sized chunk), two may not.
+TEST(FlicRead, ByteRunDataLengths) {
+  auto Pixel = [](const Bytes &runs) {
+    return Flic(0xAF12, 1, 1, {Frame({Greys(), Sub(15, runs)})});
+  };
+  const int kCorrupt = RASTER_ERR_CORRUPT_FILE;
+  ExpectHandMadeFiles(ReadCELMemory, {{"3 bytes", Pixel({1, 1, 7}), {7, 7, 7}},
+                                      {"2 bytes", Pixel({1, 1}), {}, kCorrupt},
+                                      {"1 byte left over", Pixel({1, 1, 7, 0}), {7, 7, 7}},
+                                      {"2 bytes left over", Pixel({1, 1, 7, 0, 0}), {}, kCorrupt}});
+}
+
+// An uncompressed frame holds exactly the picture's pixels.
+TEST(FlicRead, CopyLongerThanThePictureRefused) {
+  const Bytes pixels{1, 2, 3, 4, 5, 6, 7, 8, 9};
+  auto Copy = [&](size_t n) {
+    const Bytes copy(pixels.begin(), pixels.begin() + n);
+    return Flic(0xAF12, 4, 2, {Frame({Greys(), Sub(16, copy)})});
+  };
+  ExpectHandMadeFiles(ReadCELMemory,
+                      {{"8 bytes", Copy(8), GreyToRgb({1, 2, 3, 4, 5, 6, 7, 8})},
+                       {"9 bytes", Copy(9), {}, RASTER_ERR_CORRUPT_FILE}});
 }
 
 // A CEL header of w x h pixels of `bpp` bits and `compression`, a palette
