@@ -97,11 +97,11 @@ TEST(IffRead, BodiesOfOtherCodingsRefusedHoldingRawRows) {
   Bytes raw_rows(16);  // one row of 3 pixels: 8 planes of one 16-bit word
   raw_rows[0] = 0x80;  // pixel 0 is index 1
   const Bytes map{0, 0, 0, 9, 9, 9};
+  const int kUnsupported = RASTER_ERR_UNSUPPORTED_OPTION;
   ExpectHandMadeFiles(
       ReadIFFMemory,
-      {{"compression 2", File(Bmhd(3, 1, 8, 0, 2), map, raw_rows), {}, RASTER_ERR_UNSUPPORTED_OPTION},
-       {"compression 255", File(Bmhd(3, 1, 8, 0, 255), map, raw_rows), {},
-        RASTER_ERR_UNSUPPORTED_OPTION}});
+      {{"compression 2", File(Bmhd(3, 1, 8, 0, 2), map, raw_rows), {}, kUnsupported},
+       {"compression 255", File(Bmhd(3, 1, 8, 0, 255), map, raw_rows), {}, kUnsupported}});
 }
 
 // A transparent colour is kept while a palette index can name it.
