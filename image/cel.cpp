@@ -44,30 +44,33 @@ void SetEntry(RasterImage *image, unsigned i, const uint8_t *rgb, bool levels64)
     SetPaletteEntry(image, i, rgb[0], rgb[1], rgb[2]);
 }
 
-RasterError DecodeSimpleCel(ByteReader in, RasterImage *image) {
+// A CEL picture: header, 64-level palette, rows. `file` holds the whole
+// file.
+RasterError ReadSimpleCEL(ByteReader file, RasterImage *image) {
   const uint8_t *h, *palette;
-  if (!in.Take(kCelHeaderSize, &h)) return RASTER_ERR_READ;
+  if (!file.Take(kCelHeaderSize, &h)) return RASTER_ERR_READ;
   const uint32_t width = static_cast<uint32_t>(h[2] | h[3] << 8);
   const uint32_t height = static_cast<uint32_t>(h[4] | h[5] << 8);
   if ((h[0] | h[1] << 8) != kCelMagic || h[10] != 8 || h[11] != 0)
     return RASTER_ERR_UNSUPPORTED_OPTION;
   size_t pixels;
   if (!RasterBlockBytes(width, height, &pixels)) return RASTER_ERR_INVALID_SIZE;
-  if (!in.Take(3 * kColours, &palette) || in.Left() < pixels) return RASTER_ERR_READ;
+  if (!file.Take(3 * kColours, &palette) || file.Left() < pixels) return RASTER_ERR_READ;
   RasterError code = AllocateForRead(image, width, height, 8, kColours, 0);
   if (code != RASTER_OK) return code;
   for (unsigned i = 0; i < kColours; ++i) SetEntry(image, i, palette + 3 * i, true);
   for (uint32_t r = 0; r < height; ++r) {
     const uint8_t *row = nullptr;
-    in.Take(width, &row);  // present: checked above
+    file.Take(width, &row);  // present: checked above
     std::memcpy(RasterRow(*image, RecordRow(height, r, true)), row, width);
   }
   return RASTER_OK;
 }
 
-// Packets of a skip count (entries passed over) and a colour count (0 for
-// 256) followed by that many red, green, blue triples.
-RasterError ReadPalette(ByteReader data, bool levels64, RasterImage *image) {
+// A palette sub-chunk's `data`: packets of a skip count (entries passed
+// over) and a colour count (0 for 256) followed by that many red, green,
+// blue triples.
+RasterError ReadFLICPalette(RasterImage *image, ByteReader data, bool levels64) {
   uint16_t packets;
   if (!data.LE16(&packets)) return RASTER_ERR_CORRUPT_FILE;
   unsigned index = 0;
@@ -85,10 +88,11 @@ RasterError ReadPalette(ByteReader data, bool levels64, RasterImage *image) {
   return data.Left() == 0 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
 }
 
-// Each row: a packet count (not trusted, as wide rows overflow it), then
-// runs until the row is full: a positive count repeats the next byte, a
-// negative one copies that many bytes. Runs that pass the row are refused.
-RasterError ReadByteRun(ByteReader data, RasterImage *image) {
+// A byte-run sub-chunk's `data`, each row: a packet count (not trusted, as
+// wide rows overflow it), then runs until the row is full: a positive count
+// repeats the next byte, a negative one copies that many bytes. Runs that
+// pass the row are refused.
+RasterError ReadFLICBRUN(RasterImage *image, ByteReader data) {
   for (uint32_t y = 0; y < image->height; ++y) {
     uint8_t *row = RasterRow(*image, RecordRow(image->height, y, true));
     if (!data.Skip(1)) return RASTER_ERR_CORRUPT_FILE;
@@ -124,27 +128,31 @@ RasterError ReadCopy(ByteReader data, RasterImage *image) {
   return RASTER_OK;
 }
 
-struct FrameState {
-  bool pixels = false, palette = false;
-};
-
 // Reads a frame's sub-chunks until both a palette and pixels have come or
-// the frame ends. Sub-chunks lie inside their frame.
-RasterError ReadFrame(ByteReader frame, unsigned sub_chunks, RasterImage *image,
-                      FrameState *state) {
-  for (unsigned i = 0; i < sub_chunks && !(state->pixels && state->palette); ++i) {
-    uint32_t size;
-    uint16_t type;
+// the frame's `sub_chunks` run out, setting the flags as they come. `frame`
+// holds the bytes of the frame that the file holds, of the `length` its
+// header declares: a file may end before the pad byte its last frame counts,
+// so the frame is read one sub-chunk at a time and only a sub-chunk the
+// file cuts is a short read. Sub-chunks lie inside their frame.
+RasterError ReadFLICDataChunks(unsigned sub_chunks, ByteReader frame, size_t length,
+                               RasterImage *image, int *pixels_read, int *palette_read) {
+  const auto missing = [&](size_t n) {
+    return n > length - frame.Offset() ? RASTER_ERR_CORRUPT_FILE : RASTER_ERR_READ;
+  };
+  for (unsigned i = 0; i < sub_chunks && !(*pixels_read && *palette_read); ++i) {
+    uint32_t size = 0;
+    uint16_t type = 0;
     ByteReader data{nullptr, nullptr};
-    if (!frame.LE32(&size) || !frame.LE16(&type)) return RASTER_ERR_CORRUPT_FILE;
-    if (size < kSubChunkHeaderSize || !frame.Sub(size - kSubChunkHeaderSize, &data))
-      return RASTER_ERR_CORRUPT_FILE;
+    if (frame.Left() < kSubChunkHeaderSize) return missing(kSubChunkHeaderSize);
+    frame.LE32(&size), frame.LE16(&type);
+    if (size < kSubChunkHeaderSize) return RASTER_ERR_CORRUPT_FILE;
+    if (!frame.Sub(size - kSubChunkHeaderSize, &data)) return missing(size - kSubChunkHeaderSize);
     RasterError code = RASTER_OK;
     switch (type) {
       case kColour256:
       case kColour64:
-        code = ReadPalette(data, type == kColour64, image);
-        state->palette = true;
+        code = ReadFLICPalette(image, data, type == kColour64);
+        *palette_read = 1;
         break;
       case kDelta:
       case kLineCompressed:
@@ -152,17 +160,17 @@ RasterError ReadFrame(ByteReader frame, unsigned sub_chunks, RasterImage *image,
         break;
       case kBlack:
         // The record starts black; only pixels already read need clearing.
-        if (state->pixels)
+        if (*pixels_read)
           std::memset(image->bits, 0, static_cast<size_t>(image->scan_width) * image->height);
-        state->pixels = true;
+        *pixels_read = 1;
         break;
       case kByteRun:
-        code = ReadByteRun(data, image);
-        state->pixels = true;
+        code = ReadFLICBRUN(image, data);
+        *pixels_read = 1;
         break;
       case kCopy:
         code = ReadCopy(data, image);
-        state->pixels = true;
+        *pixels_read = 1;
         break;
       default:
         return RASTER_ERR_UNSUPPORTED_OPTION;
@@ -172,35 +180,42 @@ RasterError ReadFrame(ByteReader frame, unsigned sub_chunks, RasterImage *image,
   return RASTER_OK;
 }
 
-RasterError DecodeFlic(ByteReader in, RasterImage *image) {
+// An FLI or FLC animation's first frame that brings a palette or pixels.
+// `file` holds the whole file.
+RasterError ReadFLIC(ByteReader file, RasterImage *image) {
   const uint8_t *h;
-  if (!in.Take(kFlicHeaderSize, &h)) return RASTER_ERR_READ;
+  if (!file.Take(kFlicHeaderSize, &h)) return RASTER_ERR_READ;
   const unsigned magic = h[4] | h[5] << 8, depth = h[12] | h[13] << 8;
   if ((magic != kFliMagic && magic != kFlcMagic) || depth != 8)
     return RASTER_ERR_UNSUPPORTED_OPTION;
   const uint32_t width = static_cast<uint32_t>(h[8] | h[9] << 8);
   const uint32_t height = static_cast<uint32_t>(h[10] | h[11] << 8);
   // A black frame fills any picture from six bytes.
-  if (!PictureFitsFile(width, height, in.Size())) return RASTER_ERR_INVALID_SIZE;
+  if (!PictureFitsFile(width, height, file.Size())) return RASTER_ERR_INVALID_SIZE;
   RasterError code = AllocateForRead(image, width, height, 8, kColours, 0);
   if (code != RASTER_OK) return code;
-  FrameState state;
-  while (!state.pixels && !state.palette) {
+  int pixels_read = 0, palette_read = 0;
+  while (!pixels_read && !palette_read) {
     uint32_t size;
     uint16_t type, sub_chunks;
-    ByteReader body{nullptr, nullptr};
-    if (!in.LE32(&size) || !in.LE16(&type) || !in.LE16(&sub_chunks) || !in.Skip(8))
+    if (!file.LE32(&size) || !file.LE16(&type) || !file.LE16(&sub_chunks) || !file.Skip(8))
       return RASTER_ERR_READ;
     // A size below the header would step backwards or stand still.
     if (size < kChunkHeaderSize) return RASTER_ERR_CORRUPT_FILE;
-    if (!in.Sub(size - kChunkHeaderSize, &body)) return RASTER_ERR_READ;
-    if (type != kFrame) continue;  // prefix and unknown chunks: skipped
-    code = ReadFrame(body, sub_chunks, image, &state);
+    const size_t length = size - kChunkHeaderSize;
+    if (type != kFrame) {  // prefix and unknown chunks: skipped
+      if (!file.Skip(length)) return RASTER_ERR_READ;
+      continue;
+    }
+    ByteReader frame{nullptr, nullptr};
+    file.Sub(length < file.Left() ? length : file.Left(), &frame);
+    code = ReadFLICDataChunks(sub_chunks, frame, length, image, &pixels_read, &palette_read);
     if (code != RASTER_OK) return code;
   }
   return RASTER_OK;
 }
 
+// Hands the file to the CEL or the FLIC reader by its magic.
 RasterError DecodeCel(ByteReader in, RasterImage *image) {
   uint16_t magic;
   if (!in.LE16(&magic)) return RASTER_ERR_READ;
@@ -209,7 +224,7 @@ RasterError DecodeCel(ByteReader in, RasterImage *image) {
     if (magic != kFliMagic && magic != kFlcMagic) return RASTER_ERR_UNSUPPORTED_OPTION;
   }
   in.Seek(0);
-  return magic == kCelMagic ? DecodeSimpleCel(in, image) : DecodeFlic(in, image);
+  return magic == kCelMagic ? ReadSimpleCEL(in, image) : ReadFLIC(in, image);
 }
 
 }  // namespace

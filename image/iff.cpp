@@ -46,9 +46,9 @@ size_t RowBytes(const BitmapHeader &bmhd) {
   return PlaneBytes(bmhd) * (kPlanes + (bmhd.masking == kMaskPlane ? 1 : 0));
 }
 
-// Decodes the BODY into the record: each row's planes are gathered into
-// one palette index per pixel.
-RasterError DecodeBody(ByteReader body, const BitmapHeader &bmhd, RasterImage *image) {
+// Decodes a ByteRun1 `body` into the record: each row's planes are
+// gathered into one palette index per pixel.
+RasterError ReadCompressedIFFData(RasterImage *image, ByteReader body, const BitmapHeader &bmhd) {
   const size_t plane_bytes = PlaneBytes(bmhd), row_bytes = RowBytes(bmhd);
   std::vector<uint8_t> row(row_bytes);
   for (uint32_t r = 0; r < image->height; ++r) {
@@ -65,6 +65,11 @@ RasterError DecodeBody(ByteReader body, const BitmapHeader &bmhd, RasterImage *i
   }
   // The BODY's length must be exactly what its rows took.
   return body.Left() == 0 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
+}
+
+// Bodies in any coding but ByteRun1 are not read.
+RasterError ReadUncompressedIFFData(RasterImage *, ByteReader, const BitmapHeader &) {
+  return RASTER_ERR_UNSUPPORTED_OPTION;
 }
 
 RasterError DecodeIff(ByteReader in, RasterImage *image) {
@@ -105,7 +110,8 @@ RasterError DecodeIff(ByteReader in, RasterImage *image) {
     } else if (IdIs(id, "BODY")) {
       // Without a header and a colour map the body cannot be read.
       if (!have_header || !colours) return RASTER_ERR_CORRUPT_FILE;
-      if (bmhd.compression != kByteRun1 || ham) return RASTER_ERR_UNSUPPORTED_OPTION;
+      if (ham) return RASTER_ERR_UNSUPPORTED_OPTION;
+      if (bmhd.compression != kByteRun1) return ReadUncompressedIFFData(image, chunk, bmhd);
       // Rows the body could not fill are refused before the record is
       // allocated: two bytes decode to at most 128.
       if (bmhd.width == 0 || bmhd.height == 0) return RASTER_ERR_INVALID_SIZE;
@@ -118,7 +124,7 @@ RasterError DecodeIff(ByteReader in, RasterImage *image) {
         SetPaletteEntry(image, i, colours[3 * i], colours[3 * i + 1], colours[3 * i + 2]);
       if (bmhd.masking == kTransparentColour && bmhd.transparent < kMaxColours)
         image->transparency_index = static_cast<int16_t>(bmhd.transparent);
-      code = DecodeBody(chunk, bmhd, image);
+      code = ReadCompressedIFFData(image, chunk, bmhd);
       if (code != RASTER_OK) return code;
       have_body = true;
     } else if (!IdIs(id, "CRNG")) {

@@ -4,7 +4,6 @@
 #include "image/psd.h"
 
 #include <cstring>
-#include <vector>
 
 #include "image/raster_io.h"
 
@@ -30,6 +29,40 @@ unsigned RgbByte(unsigned c) { return c < 3 ? 2 - c : 3; }
 bool SkipSection(ByteReader *in) {
   uint32_t length;
   return in->BE32(&length) && in->Skip(length);
+}
+
+// Fills byte `offset` of every pixel, pixels `step` bytes apart, from one
+// raw plane in `file`: a row of one byte per pixel for each record row,
+// the top row of the picture first.
+RasterError ReadUncompressedChannel(RasterImage *image, size_t offset, unsigned step,
+                                    ByteReader *file) {
+  for (uint32_t r = 0; r < image->height; ++r) {
+    const uint8_t *src;
+    if (!file->Take(image->width, &src)) return RASTER_ERR_READ;
+    uint8_t *dst = RasterRow(*image, RecordRow(image->height, r, true)) + offset;
+    for (uint32_t x = 0; x < image->width; ++x) dst[static_cast<size_t>(x) * step] = src[x];
+  }
+  return RASTER_OK;
+}
+
+// Decodes the next `count` bytes of `file`, one PackBits row of one
+// channel, into record row `row`: byte `offset` of every pixel, pixels
+// `step` bytes apart, as far as the row's pixel bytes go. A channel the
+// record does not keep is given the end of the pixel bytes as its offset:
+// decoded and checked, stored nowhere.
+RasterError ReadCompressedChannel(RasterImage *image, size_t offset, unsigned step,
+                                  ByteReader *file, uint16_t count, uint32_t row) {
+  ByteBlock decoded(static_cast<uint8_t *>(SafeCalloc(image->width, 1)));
+  if (!decoded) return RASTER_ERR_MEMORY;
+  ByteReader encoded{nullptr, nullptr};
+  if (!file->Sub(count, &encoded)) return RASTER_ERR_READ;
+  RasterError code = UnpackBits(&encoded, decoded.get(), image->width, true);
+  if (code != RASTER_OK) return code;
+  const size_t pixel_bytes = (size_t{image->bits_per_pixel} * image->width + 7) / 8;
+  uint8_t *dst = RasterRow(*image, row);
+  for (size_t x = 0, at = offset; x < image->width && at < pixel_bytes; ++x, at += step)
+    dst[at] = decoded.get()[x];
+  return RASTER_OK;
 }
 
 RasterError DecodePsd(ByteReader in, RasterImage *image) {
@@ -69,10 +102,9 @@ RasterError DecodePsd(ByteReader in, RasterImage *image) {
   if (!RasterBlockBytes(width, height, &plane)) return RASTER_ERR_INVALID_SIZE;
   // Every channel's encoded rows lie in the file before the record is
   // allocated; a row of n bytes cannot hold more than 64n pixels.
-  ByteReader counts{nullptr, nullptr}, planes{nullptr, nullptr};
+  ByteReader counts{nullptr, nullptr};
   if (compression == kRaw) {
     if (in.Left() / plane < kept) return RASTER_ERR_READ;
-    in.Sub(plane * kept, &planes);
   } else {
     if (in.Left() / 2 / height < channels) return RASTER_ERR_READ;
     in.Sub(size_t{2} * height * channels, &counts);
@@ -98,26 +130,22 @@ RasterError DecodePsd(ByteReader in, RasterImage *image) {
   }
 
   const unsigned step = rgb ? channels : 1;
-  std::vector<uint8_t> row(width);
-  for (unsigned c = 0; c < channels; ++c) {
-    if (compression == kRaw && c >= kept) break;  // not read
-    for (uint32_t r = 0; r < height; ++r) {
-      const uint8_t *src = row.data();
-      if (compression == kRaw) {
-        planes.Take(width, &src);  // inside the planes taken above
-      } else {
-        uint16_t count = 0;
-        ByteReader encoded{nullptr, nullptr};
-        counts.BE16(&count);
-        in.Sub(count, &encoded);  // inside the total checked above
-        code = UnpackBits(&encoded, row.data(), width, true);
-        if (code != RASTER_OK) return code;
-      }
-      if (c >= kept) continue;
-      uint8_t *dst = RasterRow(*image, RecordRow(height, r, true)) + (rgb ? RgbByte(c) : 0);
-      for (uint32_t x = 0; x < width; ++x) dst[static_cast<size_t>(x) * step] = src[x];
+  if (compression == kRaw) {
+    for (unsigned c = 0; c < kept; ++c) {
+      code = ReadUncompressedChannel(image, rgb ? RgbByte(c) : 0, step, &in);
+      if (code != RASTER_OK) return code;
     }
+    return RASTER_OK;
   }
+  const size_t pixel_bytes = size_t{width} * step;
+  for (unsigned c = 0; c < channels; ++c)
+    for (uint32_t r = 0; r < height; ++r) {
+      uint16_t count = 0;
+      counts.BE16(&count);  // inside the table taken above
+      const size_t offset = c >= kept ? pixel_bytes : rgb ? RgbByte(c) : 0;
+      code = ReadCompressedChannel(image, offset, step, &in, count, RecordRow(height, r, true));
+      if (code != RASTER_OK) return code;
+    }
   return RASTER_OK;
 }
 

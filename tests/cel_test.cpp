@@ -95,6 +95,70 @@ TEST(FlicRead, HandMadeAnimationsAsPillowReadsThem) {
   }
 }
 
+// One frame of a palette and an odd-sized pixel sub-chunk laid out as GIMP
+// writes it: the pad byte after the odd sub-chunk is counted in the frame's
+// and the file's sizes, but the file ends before it.
+Bytes GimpFlic(uint16_t magic, uint16_t w, uint16_t h, const Bytes &palette,
+               const Bytes &pixels) {
+  Bytes f = Flic(magic, w, h, {Frame({palette, pixels})});
+  EXPECT_EQ(pixels.size() % 2, 1u) << "the pixels must leave a pad byte";
+  f[0] += 1;    // file size
+  f[128] += 1;  // frame size
+  return f;
+}
+
+TEST(FlicRead, LastPadByteMissingAsGimpWritesIt) {
+  TSL_NEED_PILLOW();
+  TempDir dir;
+  const std::string path = dir.File("gimp.flc");
+  const Bytes files[] = {
+      GimpFlic(0xAF12, 6, 3, Colours(4, 0, Levels(256)), ByteRun(6, 3)),
+      GimpFlic(0xAF11, 8, 5, Colours(11, 0, Levels(64)), ByteRun(8, 5)),
+      GimpFlic(0xAF12, 7, 3, Colours(4, 0, Levels(256)), Sub(16, Pixels(7, 3)))};
+  for (const Bytes &file : files) {
+    SCOPED_TRACE("file " + std::to_string(&file - files));
+    WriteFile(path, file);
+    const Bytes pillow = PillowPixels(path);
+    ASSERT_FALSE(pillow.empty());
+    for (int layout : {0, 1}) {
+      Record r(layout);
+      ASSERT_EQ(ReadCELMemory(file.data(), file.size(), &r), RASTER_OK);
+      EXPECT_EQ(TopFirstRgb(r.img), pillow);
+    }
+    ExpectEveryTruncationFails(file, ReadCELMemory);
+  }
+}
+
+// Frames that run past the end of the file are read as far as their
+// sub-chunks are whole; a sub-chunk the file cuts is a short read, one that
+// passes the end of a whole frame a damaged file.
+TEST(FlicRead, CutFramesReadUpToTheirLastWholeSubChunk) {
+  const Bytes palette = Colours(4, 0, Levels(256)), run = ByteRun(6, 3);
+  const Bytes gimp = GimpFlic(0xAF12, 6, 3, palette, run);
+  const Bytes whole = Flic(0xAF12, 6, 3, {Frame({palette, run})});
+  Bytes palette_only = Flic(0xAF12, 6, 3, {Frame({palette})});
+  palette_only[128] += 1;  // the frame declares a byte the file lacks
+  Bytes header_cut = whole;
+  header_cut.resize(128 + 16 + palette.size() + 5);  // 5 of the run's 6 header bytes
+  Bytes third_absent = whole;
+  third_absent[128] += 6, third_absent[128 + 6] = 3;  // a third sub-chunk the file lacks
+  Bytes past_frame = Cat({whole, {0}});
+  past_frame[128] -= 1;  // the run's last byte lies past its frame
+  Bytes black, picture;
+  for (int i = 0; i < 6 * 3; ++i) black.insert(black.end(), {0, 255, 0});  // entry 0
+  for (uint8_t p : Pixels(6, 3))
+    picture.insert(picture.end(), {p, uint8_t(255 - p), uint8_t(p / 2)});
+  ExpectHandMadeFiles(
+      ReadCELMemory,
+      {{"palette whole, frame one byte past the file", palette_only, black},
+       {"palette and pixels whole, a third sub-chunk past the file", third_absent, picture},
+       {"pixels cut by one byte", Bytes(gimp.begin(), gimp.end() - 1), {}, RASTER_ERR_READ},
+       {"pixels ending the frame cut by one byte", Bytes(whole.begin(), whole.end() - 1), {},
+        RASTER_ERR_READ},
+       {"pixels' header cut by one byte", header_cut, {}, RASTER_ERR_READ},
+       {"pixels one byte past their whole frame", past_frame, {}, RASTER_ERR_CORRUPT_FILE}});
+}
+
 TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
   const Bytes palette = Colours(4, 0, Levels(256)), run = ByteRun(4, 2);
   auto Small = [](std::initializer_list<Bytes> chunks) { return Flic(0xAF12, 4, 2, chunks); };
@@ -125,6 +189,56 @@ TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
        {"no frame", Small({Chunk(0xF100, {})}), {}, RASTER_ERR_READ},
        {"black frame of 900 million pixels", Flic(0xAF12, 30000, 30000, {Frame({Sub(13, {})})}),
         {}, RASTER_ERR_INVALID_SIZE}});
+}
+
+// A palette sub-chunk of 256 greys, entry i = i.
+Bytes Greys() {
+  Bytes t;
+  for (int i = 0; i < 256; ++i) t.insert(t.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
+  return Colours(4, 0, t);
+}
+
+// Runs that fill a row of 4 to its end are read, one more pixel is refused.
+TEST(FlicRead, ByteRunsPassingTheRowByOneRefused) {
+  auto Row = [](const Bytes &runs) {
+    return Flic(0xAF12, 4, 1, {Frame({Greys(), Sub(15, runs)})});
+  };
+  const int kCorrupt = RASTER_ERR_CORRUPT_FILE;
+  ExpectHandMadeFiles(
+      ReadCELMemory,
+      {{"repeat of 4", Row({1, 4, 9}), GreyToRgb({9, 9, 9, 9})},
+       {"repeat of 5", Row({1, 5, 9}), {}, kCorrupt},
+       {"copy of 4", Row({1, 0xFC, 1, 2, 3, 4}), GreyToRgb({1, 2, 3, 4})},
+       {"copy of 5", Row({1, 0xFB, 1, 2, 3, 4, 5}), {}, kCorrupt},
+       {"repeat of 3 after 1", Row({2, 1, 9, 3, 8}), GreyToRgb({9, 8, 8, 8})},
+       {"repeat of 4 after 1", Row({2, 1, 9, 4, 8}), {}, kCorrupt},
+       {"copy of 3 after 1", Row({2, 1, 9, 0xFD, 1, 2, 3}), GreyToRgb({9, 1, 2, 3})},
+       {"copy of 4 after 1", Row({2, 1, 9, 0xFC, 1, 2, 3, 4}), {}, kCorrupt}});
+}
+
+// A one-pixel row takes three bytes; one byte may follow the rows (the
+// pad of an odd-sized chunk), two may not.
+TEST(FlicRead, ByteRunDataLengths) {
+  auto Pixel = [](const Bytes &runs) {
+    return Flic(0xAF12, 1, 1, {Frame({Greys(), Sub(15, runs)})});
+  };
+  const int kCorrupt = RASTER_ERR_CORRUPT_FILE;
+  ExpectHandMadeFiles(ReadCELMemory, {{"3 bytes", Pixel({1, 1, 7}), {7, 7, 7}},
+                                      {"2 bytes", Pixel({1, 1}), {}, kCorrupt},
+                                      {"1 byte left over", Pixel({1, 1, 7, 0}), {7, 7, 7}},
+                                      {"2 bytes left over", Pixel({1, 1, 7, 0, 0}), {}, kCorrupt}});
+}
+
+// An uncompressed frame holds exactly the picture's pixels.
+TEST(FlicRead, CopyLongerThanThePictureRefused) {
+  const Bytes pixels{1, 2, 3, 4, 5, 6, 7, 8, 9};
+  auto Copy = [&](size_t n) {
+    const Bytes copy(pixels.begin(), pixels.begin() + n);
+    return Flic(0xAF12, 4, 2, {Frame({Greys(), Sub(16, copy)})});
+  };
+  ExpectHandMadeFiles(ReadCELMemory,
+                      {{"8 bytes", Copy(8), GreyToRgb({1, 2, 3, 4, 5, 6, 7, 8})},
+                       {"9 bytes", Copy(9), {}, RASTER_ERR_CORRUPT_FILE}});
 }
 
 // A CEL header of w x h pixels of `bpp` bits and `compression`, a palette

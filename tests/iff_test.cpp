@@ -34,6 +34,17 @@ Bytes Bmhd(uint16_t w, uint16_t h, uint8_t planes, uint8_t masking, uint8_t comp
   return b;
 }
 
+// A FORM of a header, an `extra` chunk when given, a colour map and a body.
+Bytes File(const Bytes &bmhd, const Bytes &cmap, const Bytes &pixels, const char *extra = nullptr,
+           const Bytes &extra_data = {1, 2, 3, 4}) {
+  Bytes chunks;
+  AddChunk(chunks, "BMHD", bmhd);
+  if (extra) AddChunk(chunks, extra, extra_data);
+  AddChunk(chunks, "CMAP", cmap);
+  AddChunk(chunks, "BODY", pixels);
+  return Form(chunks);
+}
+
 TEST(IffRead, FilesOfNetpbm) {
   ExpectToolFilesRead(ReadIFF, {{"ppmtoilbm -fixplanes 8 %i > %o", 1u << 24, 8},
                                 {"ppmtoilbm -fixplanes 8 %i > %o", 0, 8}});
@@ -49,15 +60,6 @@ TEST(IffRead, HandMadeChunksMapsAndRuns) {
     map.insert(map.end(), {uint8_t(10 * i), uint8_t(20 * i), uint8_t(30 * i)});
   std::copy(map.begin(), map.end(), big_map.begin());
   const Bytes rgb{10, 20, 30, 20, 40, 60, 30, 60, 90};
-  auto File = [&](const Bytes &bmhd, const Bytes &cmap, const Bytes &pixels,
-                  const char *extra = nullptr, const Bytes &extra_data = {1, 2, 3, 4}) {
-    Bytes chunks;
-    AddChunk(chunks, "BMHD", bmhd);
-    if (extra) AddChunk(chunks, extra, extra_data);
-    AddChunk(chunks, "CMAP", cmap);
-    AddChunk(chunks, "BODY", pixels);
-    return Form(chunks);
-  };
   const Bytes plain = Bmhd(3, 1, 8, 0, 1), good = File(plain, map, body);
   Bytes no_body, body_first;
   AddChunk(no_body, "BMHD", plain);
@@ -87,6 +89,54 @@ TEST(IffRead, HandMadeChunksMapsAndRuns) {
        {"no body", Form(no_body), {}, kCorrupt},
        {"65535 squared", File(Bmhd(65535, 65535, 8, 0, 1), map, body), {}, kCorrupt},
        {"not ILBM", Patched(good, 8, {'P', 'B', 'M', ' '}), {}, kCorrupt}});
+}
+
+// Raw planes are not read under any compression but ByteRun1, even when the
+// body holds exactly the rows they would make.
+TEST(IffRead, BodiesOfOtherCodingsRefusedHoldingRawRows) {
+  Bytes raw_rows(16);  // one row of 3 pixels: 8 planes of one 16-bit word
+  raw_rows[0] = 0x80;  // pixel 0 is index 1
+  const Bytes map{0, 0, 0, 9, 9, 9};
+  const int kUnsupported = RASTER_ERR_UNSUPPORTED_OPTION;
+  ExpectHandMadeFiles(
+      ReadIFFMemory,
+      {{"compression 2", File(Bmhd(3, 1, 8, 0, 2), map, raw_rows), {}, kUnsupported},
+       {"compression 255", File(Bmhd(3, 1, 8, 0, 255), map, raw_rows), {}, kUnsupported}});
+}
+
+// A transparent colour is kept while a palette index can name it.
+TEST(IffRead, TransparentColourKeptUpTo255) {
+  // Pixels 1, 2 and 255: every plane holds pixel 2's bit, planes 0 and 1
+  // pixel 0's and 1's.
+  const Bytes body{15, 0xA0, 0, 0x60, 0, 0x20, 0, 0x20, 0, 0x20, 0, 0x20, 0, 0x20, 0, 0x20, 0};
+  Bytes map(3 * 256);
+  for (int i = 1; i < 3; ++i) map[3 * i] = uint8_t(10 * i), map[3 * i + 1] = uint8_t(20 * i);
+  map[3 * 255 + 2] = 99;
+  ExpectHandMadeFiles(ReadIFFMemory,
+                      {{"index 255", File(Bmhd(3, 1, 8, 2, 1, 255), map, body),
+                        {10, 20, 0, 255, 20, 40, 0, 255, 0, 0, 99, 0}},
+                       {"index 256", File(Bmhd(3, 1, 8, 2, 1, 256), map, body),
+                        {10, 20, 0, 20, 40, 0, 0, 0, 99}}});
+}
+
+// A body shorter than its rows could ever be (two bytes decode to at most
+// 128) is refused before the record is allocated; one that could fill them
+// reaches the allocation, which refuses a picture above 2 GiB.
+TEST(IffRead, BodyTooShortForItsRowsRefusedBeforeAllocation) {
+  // 65535 pixels: 8 planes of 8192 bytes, at least 1024 body bytes a row.
+  const uint16_t width = 65535, height = 32769;
+  const uint32_t least = 1024u * height;
+  Bytes file = File(Bmhd(width, height, 8, 0, 1), {0, 0, 0}, Bytes(least));
+  const size_t body_length_at = file.size() - least - 4;
+  Record at_least, one_short;
+  ExpectRefused(ReadIFFMemory(file.data(), file.size(), &at_least), at_least,
+                RASTER_ERR_INVALID_SIZE);
+  // One byte less, the body's last byte becoming its pad byte.
+  Bytes shorter;
+  PutBe(shorter, least - 1, 4);
+  file = Patched(std::move(file), body_length_at, shorter);
+  ExpectRefused(ReadIFFMemory(file.data(), file.size(), &one_short), one_short,
+                RASTER_ERR_CORRUPT_FILE);
 }
 
 }  // namespace

@@ -65,4 +65,40 @@ TEST(PsdRead, HandMadeRunsAndRefusals) {
        {"width 0", Psd(1, 1, 0, 1, {}, 0, {}), {}, RASTER_ERR_INVALID_SIZE}});
 }
 
+// Grey documents keep their first channel of up to four.
+TEST(PsdRead, ChannelCountFrom1To4) {
+  const Bytes planes{5, 6, 1, 1, 2, 2, 3, 3, 4, 4};  // 1 x 2, up to 5 raw planes
+  const int kUnsupported = RASTER_ERR_UNSUPPORTED_OPTION;
+  ExpectHandMadeFiles(ReadPSDMemory,
+                      {{"1 channel", Psd(1, 1, 2, 1, {}, 0, planes), GreyToRgb({5, 6})},
+                       {"4 channels", Psd(4, 1, 2, 1, {}, 0, planes), GreyToRgb({5, 6})},
+                       {"0 channels", Psd(0, 1, 2, 1, {}, 0, planes), {}, kUnsupported},
+                       {"5 channels", Psd(5, 1, 2, 1, {}, 0, planes), {}, kUnsupported}});
+}
+
+// Colour mode data belongs to indexed and duotone documents alone.
+TEST(PsdRead, ColourModeDataOnGreyOrRgbRefused) {
+  const int kUnsupported = RASTER_ERR_UNSUPPORTED_OPTION;
+  ExpectHandMadeFiles(
+      ReadPSDMemory,
+      {{"grey, none", Psd(1, 1, 1, 1, {}, 0, {7}), {7, 7, 7}},
+       {"grey, 1 byte", Psd(1, 1, 1, 1, {0}, 0, {7}), {}, kUnsupported},
+       {"RGB, none", Psd(3, 1, 1, 3, {}, 0, {1, 2, 3}), {1, 2, 3}},
+       {"RGB, 1 byte", Psd(3, 1, 1, 3, {0}, 0, {1, 2, 3}), {}, kUnsupported},
+       {"duotone, 1 byte", Psd(1, 1, 1, 8, {0}, 0, {7}), {7, 7, 7}}});
+}
+
+// Rows whose data would end one byte past the end of the file.
+TEST(PsdRead, RowDataPastTheFileRefused) {
+  const Bytes raw = Psd(1, 2, 2, 1, {}, 0, {1, 2, 3, 4});
+  // Two rows of 2 bytes each: repeats of 7 and of 8.
+  const Bytes runs = Psd(1, 2, 2, 1, {}, 1, {0, 2, 0, 2, 0xFF, 7, 0xFF, 8});
+  ExpectHandMadeFiles(
+      ReadPSDMemory,
+      {{"raw rows ending at the file's end", raw, GreyToRgb({1, 2, 3, 4})},
+       {"raw rows one byte past", Bytes(raw.begin(), raw.end() - 1), {}, RASTER_ERR_READ},
+       {"coded rows ending at the file's end", runs, GreyToRgb({7, 7, 8, 8})},
+       {"coded rows one byte past", Bytes(runs.begin(), runs.end() - 1), {}, RASTER_ERR_READ}});
+}
+
 }  // namespace
