@@ -219,7 +219,38 @@ struct Layout {
   unsigned shift = 0;       // 16-bit samples: right shift to 8 bits
 };
 
-RasterError GetFields(TIFF *tif, Fields *f) {
+// Whether the current directory of `file` stores the palette
+// interpretation. libtiff drops a colour map it cannot read whole (cut
+// short, or not the size the samples call for) with no more than a
+// warning, and turns an 8-bit palette file into grey; the entry as the
+// file stores it is all that is left of what the file declared. Read as
+// libtiff reads it: the first entry of the tag, one integer.
+bool StoresPalette(TIFF *tif, ByteReader file) {
+  const bool big = TIFFIsBigTIFF(tif) != 0, motorola = file.Size() > 0 && file.start[0] == 'M';
+  const auto get = [motorola](const uint8_t *p, size_t bytes) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < bytes; ++i) v |= uint64_t{p[motorola ? bytes - 1 - i : i]} << (8 * i);
+    return v;
+  };
+  const size_t count_bytes = big ? 8 : 2, entry_bytes = big ? 20 : 12;
+  const uint64_t at = TIFFCurrentDirOffset(tif);
+  const uint8_t *p;
+  if (at > file.Size() || !file.Seek(static_cast<size_t>(at)) || !file.Take(count_bytes, &p))
+    return false;
+  for (uint64_t n = get(p, count_bytes); n > 0 && file.Take(entry_bytes, &p); --n) {
+    if (get(p, 2) != TIFFTAG_PHOTOMETRIC) continue;
+    const uint64_t type = get(p + 2, 2), count = get(p + 4, big ? 8 : 4);
+    size_t bytes = 0;
+    if (type == TIFF_BYTE || type == TIFF_SBYTE) bytes = 1;
+    if (type == TIFF_SHORT || type == TIFF_SSHORT) bytes = 2;
+    if (type == TIFF_LONG || type == TIFF_SLONG) bytes = 4;
+    if (big && (type == TIFF_LONG8 || type == TIFF_SLONG8)) bytes = 8;
+    return count == 1 && bytes && get(p + (big ? 12 : 8), bytes) == PHOTOMETRIC_PALETTE;
+  }
+  return false;
+}
+
+RasterError GetFields(TIFF *tif, ByteReader file, Fields *f) {
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f->width);
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f->height);
   TIFFGetField(tif, TIFFTAG_COMPRESSION, &f->compression);
@@ -227,6 +258,8 @@ RasterError GetFields(TIFF *tif, Fields *f) {
   // of a bilevel file default to 1 (fax files often leave them out).
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f->photometric))
     return RASTER_ERR_UNSUPPORTED_OPTION;
+  // A palette file whose map was lost is cut or damaged, not grey.
+  if (f->photometric != PHOTOMETRIC_PALETTE && StoresPalette(tif, file)) return RASTER_ERR_READ;
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f->bits);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &f->samples);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &f->planar);
@@ -477,7 +510,7 @@ RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) 
   if (!tif) return RASTER_ERR_MEMORY;
   Fields f;
   Layout l;
-  RasterError code = GetFields(tif.get(), &f);
+  RasterError code = GetFields(tif.get(), in, &f);
   if (code == RASTER_OK) code = Classify(f, &l);
   if (code == RASTER_OK && options) code = FillOptions(tif.get(), f, options);
   if (code != RASTER_OK) return code;

@@ -131,6 +131,40 @@ TEST(TiffRead, HandMadeSampleLayoutsAndMaps) {
         Cat({GreyToRgb(Bytes(24, 0)), GreyToRgb(Bytes(24, 255))})}});
 }
 
+uint32_t Le(const Bytes &b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + i];
+  return v;
+}
+
+// `file` (one directory of our Tiff's making) with a copy of its colour map
+// appended and pointed at, then its last `cut` bytes dropped.
+Bytes MapMovedToTheEnd(Bytes file, size_t cut) {
+  const size_t ifd = Le(file, 4, 4);
+  for (size_t e = ifd + 2; e < ifd + 2 + 12 * Le(file, ifd, 2); e += 12) {
+    if (Le(file, e, 2) != 320) continue;
+    const size_t from = Le(file, e + 8, 4), bytes = 2 * Le(file, e + 4, 4);
+    Bytes at;
+    PutLe(at, uint32_t(file.size()), 4);
+    file = Cat({Patched(file, e + 8, at), Bytes(file.begin() + from, file.begin() + from + bytes)});
+  }
+  file.resize(file.size() - cut);
+  return file;
+}
+
+// libtiff drops a colour map it cannot read whole and turns an 8-bit
+// palette file into grey: the file is cut, not grey.
+TEST(TiffRead, PaletteWhoseMapIsCutShortRefused) {
+  std::vector<uint32_t> map(768, 0x8000);
+  for (uint32_t i = 0; i < 256; ++i) map[i] = i * 257, map[256 + i] = (255 - i) * 257;
+  const Bytes file = Strip(3, 8, 1, 2, 1, {1, 254}, {{320, 3, map}});
+  ExpectHandMadeFiles(ReadMemory,
+                      {{"map ending at the file's last byte", MapMovedToTheEnd(file, 0),
+                        {1, 254, 128, 254, 1, 128}},
+                       {"map one byte past the file's end", MapMovedToTheEnd(file, 1), {},
+                        RASTER_ERR_READ}});
+}
+
 int g_global_reports = 0;
 void CountGlobalReport(const char *, const char *, va_list) { ++g_global_reports; }
 
