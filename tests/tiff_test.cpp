@@ -153,7 +153,7 @@ Bytes MapMovedToTheEnd(Bytes file, size_t cut) {
 }
 
 // libtiff drops a colour map it cannot read whole and turns an 8-bit
-// palette file into grey: the file is cut, not grey.
+// palette file into grey: the file is cut or damaged, not grey.
 TEST(TiffRead, PaletteWhoseMapIsCutShortRefused) {
   std::vector<uint32_t> map(768, 0x8000);
   for (uint32_t i = 0; i < 256; ++i) map[i] = i * 257, map[256 + i] = (255 - i) * 257;
@@ -162,7 +162,8 @@ TEST(TiffRead, PaletteWhoseMapIsCutShortRefused) {
                       {{"map ending at the file's last byte", MapMovedToTheEnd(file, 0),
                         {1, 254, 128, 254, 1, 128}},
                        {"map one byte past the file's end", MapMovedToTheEnd(file, 1), {},
-                        RASTER_ERR_READ}});
+                        RASTER_ERR_READ},
+                       {"no map", Strip(3, 8, 1, 2, 1, {1, 254}), {}, RASTER_ERR_READ}});
 }
 
 int g_global_reports = 0;
