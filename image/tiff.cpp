@@ -452,6 +452,10 @@ RasterError ReadPlane(TIFF *tif, const Fields &f, uint16_t plane, uint8_t *strip
   return RASTER_OK;
 }
 
+// A 16-bit colour-map value as a byte: its high byte, exact both for maps
+// written as value x 257 and as value x 256.
+uint8_t CVT(uint16_t value) { return static_cast<uint8_t>(value >> 8); }
+
 // Palette of an indexed record: the file's colour map, or the grey ramp.
 RasterError FillPalette(TIFF *tif, const Fields &f, RasterImage *image) {
   const unsigned n = image->palette_size, step = image->bytes_per_palette_entry;
@@ -459,18 +463,12 @@ RasterError FillPalette(TIFF *tif, const Fields &f, RasterImage *image) {
     uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
     if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue))
       return RASTER_ERR_UNSUPPORTED_OPTION;
-    // A map whose values all stay below 256 was written with 8-bit values.
-    // Wider values keep their high byte, exact both for maps written as
-    // value x 257 and as value x 256.
-    bool wide = false;
-    for (unsigned i = 0; i < n && !wide; ++i)
-      wide = red[i] > 255 || green[i] > 255 || blue[i] > 255;
-    const unsigned shift = wide ? 8 : 0;
+    const bool wide = checkcmap(n, red, green, blue) == 16;
     for (unsigned i = 0; i < n; ++i) {
       uint8_t *e = image->palette + static_cast<size_t>(i) * step;
-      e[0] = static_cast<uint8_t>(blue[i] >> shift);
-      e[1] = static_cast<uint8_t>(green[i] >> shift);
-      e[2] = static_cast<uint8_t>(red[i] >> shift);
+      e[0] = wide ? CVT(blue[i]) : static_cast<uint8_t>(blue[i]);
+      e[1] = wide ? CVT(green[i]) : static_cast<uint8_t>(green[i]);
+      e[2] = wide ? CVT(red[i]) : static_cast<uint8_t>(red[i]);
     }
   } else if (f.photometric == PHOTOMETRIC_MINISBLACK || f.photometric == PHOTOMETRIC_MINISWHITE) {
     const unsigned level = 255 / (n - 1);
@@ -504,6 +502,58 @@ void Unpremultiply(RasterImage *image) {
   }
 }
 
+// The pixel readers of the two planar configurations. Both take the file's
+// fields (rows per strip, sample sizes and counts, extra samples,
+// photometric interpretation) as GetFields read them, the way Classify
+// laid the samples out, and a strip buffer of `strip_size` bytes holding
+// whole scan lines of `scanline` bytes; both allocate the record.
+
+// Samples stored together: 16-bit samples narrowed by the shift
+// MaxSampleValue calls for, an indexed record's palette from the colour
+// map or the grey ramp, premultiplied colours made straight.
+RasterError ReadContiguousData(TIFF *tif, RasterImage *image, uint8_t *strip, size_t strip_size,
+                               size_t scanline, const Fields &f, Layout l) {
+  if (l.wide) {
+    uint16_t max = 65535;
+    TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &max);
+    while ((max >> l.shift) > 255) ++l.shift;
+  }
+  RasterError code = AllocateForRead(image, f.width, f.height, l.depth, 0, 0);
+  if (code != RASTER_OK) return code;
+  const size_t copy = std::min<size_t>(scanline, image->scan_width);
+  code = ReadPlane(tif, f, 0, strip, strip_size, scanline, [&](uint32_t r, const uint8_t *src) {
+    PutRow(l, f, 0, src, image->bits + size_t{r} * image->scan_width, copy);
+  });
+  if (code != RASTER_OK) return code;
+  if (l.indexed) return FillPalette(tif, f, image);
+  if (l.associated) Unpremultiply(image);
+  return RASTER_OK;
+}
+
+// One plane per sample, read one after another: 1-bit red, green and blue
+// planes (and a mask) become indices of the colour cube, repacked to 4
+// bits; 8-bit planes go to their byte of each direct-colour pixel.
+RasterError ReadSeparateData(TIFF *tif, RasterImage *image, uint8_t *strip, size_t strip_size,
+                             size_t scanline, const Fields &f, const Layout &l) {
+  const uint16_t cube_entries = l.cube ? (l.planes > 3 ? 9 : 8) : 0;
+  RasterError code = AllocateForRead(image, f.width, f.height, l.depth, cube_entries, 0);
+  if (code != RASTER_OK) return code;
+  if (l.cube && l.planes > 3) image->transparency_index = 8;
+  const size_t copy = std::min<size_t>(scanline, image->scan_width);
+  for (unsigned p = 0; p < l.planes && code == RASTER_OK; ++p)
+    code = ReadPlane(tif, f, static_cast<uint16_t>(p), strip, strip_size, scanline,
+                     [&](uint32_t r, const uint8_t *src) {
+                       PutRow(l, f, p, src, image->bits + size_t{r} * image->scan_width, copy);
+                     });
+  if (code != RASTER_OK) return code;
+  if (l.cube) {
+    FillCube(image);
+    return CompressRasterImage(image);
+  }
+  if (l.associated) Unpremultiply(image);
+  return RASTER_OK;
+}
+
 RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) {
   Source source{in};
   TiffHandle tif = Open("r", &source);
@@ -533,29 +583,9 @@ RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) 
   ByteBlock strip(static_cast<uint8_t *>(SafeCalloc(strip_bytes, 1)));
   if (!strip) return RASTER_ERR_MEMORY;
 
-  if (l.wide) {
-    uint16_t max = 65535;
-    TIFFGetField(tif.get(), TIFFTAG_MAXSAMPLEVALUE, &max);
-    while ((max >> l.shift) > 255) ++l.shift;
-  }
-  const uint16_t cube_entries = l.cube ? (l.planes > 3 ? 9 : 8) : 0;
-  code = AllocateForRead(image, f.width, f.height, l.depth, cube_entries, 0);
-  if (code != RASTER_OK) return code;
-  if (l.cube && l.planes > 3) image->transparency_index = 8;
-  const size_t copy = std::min<size_t>(scanline, image->scan_width);
-  for (unsigned p = 0; p < l.planes && code == RASTER_OK; ++p)
-    code = ReadPlane(tif.get(), f, static_cast<uint16_t>(p), strip.get(), strip_bytes, scanline,
-                     [&](uint32_t r, const uint8_t *src) {
-                       PutRow(l, f, p, src, image->bits + size_t{r} * image->scan_width, copy);
-                     });
-  if (code != RASTER_OK) return code;
-  if (l.cube) {
-    FillCube(image);
-    return CompressRasterImage(image);
-  }
-  if (l.indexed) return FillPalette(tif.get(), f, image);
-  if (l.associated) Unpremultiply(image);
-  return RASTER_OK;
+  return l.planes > 1
+             ? ReadSeparateData(tif.get(), image, strip.get(), strip_bytes, scanline, f, l)
+             : ReadContiguousData(tif.get(), image, strip.get(), strip_bytes, scanline, f, l);
 }
 
 // ---------------------------------------------------------------- writing
@@ -695,6 +725,12 @@ RasterError EncodeTiff(const RasterImage &image, const TIFFOptions *options, Enc
 }
 
 }  // namespace
+
+int checkcmap(unsigned n, const uint16_t *red, const uint16_t *green, const uint16_t *blue) {
+  for (unsigned i = 0; i < n; ++i)
+    if (red[i] > 255 || green[i] > 255 || blue[i] > 255) return 16;
+  return 8;
+}
 
 RasterError ReadTIFF(const char *filename, RasterImage *image, TIFFOptions *options) {
   return ReadRasterFile(filename, image, [options](ByteReader in, RasterImage *img) {

@@ -131,6 +131,19 @@ TEST(TiffRead, HandMadeSampleLayoutsAndMaps) {
         Cat({GreyToRgb(Bytes(24, 0)), GreyToRgb(Bytes(24, 255))})}});
 }
 
+// A map is 16-bit as soon as one of its first n values of any colour is
+// 256 or more; values past n do not count.
+TEST(TiffRead, ColourMapWidthFromItsFirstEntries) {
+  for (int colour = 0; colour < 3; ++colour) {
+    SCOPED_TRACE("colour " + std::to_string(colour));
+    uint16_t map[3][3] = {{0, 255, 255}, {0, 255, 255}, {0, 255, 255}};
+    EXPECT_EQ(checkcmap(3, map[0], map[1], map[2]), 8);
+    map[colour][2] = 256;
+    EXPECT_EQ(checkcmap(3, map[0], map[1], map[2]), 16) << "256 as the last entry";
+    EXPECT_EQ(checkcmap(2, map[0], map[1], map[2]), 8) << "256 past the first n";
+  }
+}
+
 uint32_t Le(const Bytes &b, size_t at, int bytes) {
   uint32_t v = 0;
   for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + i];
