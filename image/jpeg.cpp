@@ -37,7 +37,10 @@ struct JpegErrors {
   std::jmp_buf jump;
 };
 
-[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
+// libjpeg's error exit, also taken by the sink's and the warnings'
+// failures: back to the call's jump point with 1. Nothing is printed
+// first: the layer reports through its codes alone.
+[[noreturn]] void win_jpeg_error_exit(j_common_ptr cinfo) {
   std::longjmp(reinterpret_cast<JpegErrors *>(cinfo->err)->jump, 1);
 }
 
@@ -46,14 +49,14 @@ struct JpegErrors {
 // would carry on and fill the rest of the picture with grey.
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
   const int code = cinfo->err->msg_code;
-  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) JpegErrorExit(cinfo);
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) win_jpeg_error_exit(cinfo);
 }
 void JpegOutputMessage(j_common_ptr) {}
 
 // The layer reports through its codes alone: libjpeg prints nothing.
 jpeg_error_mgr *InstallErrors(JpegErrors *errors) {
   jpeg_std_error(&errors->mgr);
-  errors->mgr.error_exit = JpegErrorExit;
+  errors->mgr.error_exit = win_jpeg_error_exit;
   errors->mgr.emit_message = JpegEmitMessage;
   errors->mgr.output_message = JpegOutputMessage;
   return &errors->mgr;
@@ -135,7 +138,7 @@ void SinkStart(j_compress_ptr cinfo) {
 void SinkFlush(j_compress_ptr cinfo, size_t n) {
   JpegSink *s = SinkOf(cinfo);
   s->failure = AppendEncoded(s->out, s->buffer, n);
-  if (s->failure != RASTER_OK) JpegErrorExit(reinterpret_cast<j_common_ptr>(cinfo));
+  if (s->failure != RASTER_OK) win_jpeg_error_exit(reinterpret_cast<j_common_ptr>(cinfo));
   SinkStart(cinfo);
 }
 

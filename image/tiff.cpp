@@ -219,7 +219,38 @@ struct Layout {
   unsigned shift = 0;       // 16-bit samples: right shift to 8 bits
 };
 
-RasterError GetFields(TIFF *tif, Fields *f) {
+// Whether the current directory of `file` stores the palette
+// interpretation. libtiff drops a colour map it cannot read whole (cut
+// short, or not the size the samples call for) with no more than a
+// warning, and turns an 8-bit palette file into grey; the entry as the
+// file stores it is all that is left of what the file declared. Read as
+// libtiff reads it: the first entry of the tag, one integer.
+bool StoresPalette(TIFF *tif, ByteReader file) {
+  const bool big = TIFFIsBigTIFF(tif) != 0, motorola = file.Size() > 0 && file.start[0] == 'M';
+  const auto get = [motorola](const uint8_t *p, size_t bytes) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < bytes; ++i) v |= uint64_t{p[motorola ? bytes - 1 - i : i]} << (8 * i);
+    return v;
+  };
+  const size_t count_bytes = big ? 8 : 2, entry_bytes = big ? 20 : 12;
+  const uint64_t at = TIFFCurrentDirOffset(tif);
+  const uint8_t *p;
+  if (at > file.Size() || !file.Seek(static_cast<size_t>(at)) || !file.Take(count_bytes, &p))
+    return false;
+  for (uint64_t n = get(p, count_bytes); n > 0 && file.Take(entry_bytes, &p); --n) {
+    if (get(p, 2) != TIFFTAG_PHOTOMETRIC) continue;
+    const uint64_t type = get(p + 2, 2), count = get(p + 4, big ? 8 : 4);
+    size_t bytes = 0;
+    if (type == TIFF_BYTE || type == TIFF_SBYTE) bytes = 1;
+    if (type == TIFF_SHORT || type == TIFF_SSHORT) bytes = 2;
+    if (type == TIFF_LONG || type == TIFF_SLONG) bytes = 4;
+    if (big && (type == TIFF_LONG8 || type == TIFF_SLONG8)) bytes = 8;
+    return count == 1 && bytes && get(p + (big ? 12 : 8), bytes) == PHOTOMETRIC_PALETTE;
+  }
+  return false;
+}
+
+RasterError GetFields(TIFF *tif, ByteReader file, Fields *f) {
   TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &f->width);
   TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &f->height);
   TIFFGetField(tif, TIFFTAG_COMPRESSION, &f->compression);
@@ -227,6 +258,8 @@ RasterError GetFields(TIFF *tif, Fields *f) {
   // of a bilevel file default to 1 (fax files often leave them out).
   if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &f->photometric))
     return RASTER_ERR_UNSUPPORTED_OPTION;
+  // A palette file whose map was lost is cut or damaged, not grey.
+  if (f->photometric != PHOTOMETRIC_PALETTE && StoresPalette(tif, file)) return RASTER_ERR_READ;
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &f->bits);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &f->samples);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &f->planar);
@@ -419,6 +452,10 @@ RasterError ReadPlane(TIFF *tif, const Fields &f, uint16_t plane, uint8_t *strip
   return RASTER_OK;
 }
 
+// A 16-bit colour-map value as a byte: its high byte, exact both for maps
+// written as value x 257 and as value x 256.
+uint8_t CVT(uint16_t value) { return static_cast<uint8_t>(value >> 8); }
+
 // Palette of an indexed record: the file's colour map, or the grey ramp.
 RasterError FillPalette(TIFF *tif, const Fields &f, RasterImage *image) {
   const unsigned n = image->palette_size, step = image->bytes_per_palette_entry;
@@ -426,18 +463,12 @@ RasterError FillPalette(TIFF *tif, const Fields &f, RasterImage *image) {
     uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
     if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue))
       return RASTER_ERR_UNSUPPORTED_OPTION;
-    // A map whose values all stay below 256 was written with 8-bit values.
-    // Wider values keep their high byte, exact both for maps written as
-    // value x 257 and as value x 256.
-    bool wide = false;
-    for (unsigned i = 0; i < n && !wide; ++i)
-      wide = red[i] > 255 || green[i] > 255 || blue[i] > 255;
-    const unsigned shift = wide ? 8 : 0;
+    const bool wide = checkcmap(n, red, green, blue) == 16;
     for (unsigned i = 0; i < n; ++i) {
       uint8_t *e = image->palette + static_cast<size_t>(i) * step;
-      e[0] = static_cast<uint8_t>(blue[i] >> shift);
-      e[1] = static_cast<uint8_t>(green[i] >> shift);
-      e[2] = static_cast<uint8_t>(red[i] >> shift);
+      e[0] = wide ? CVT(blue[i]) : static_cast<uint8_t>(blue[i]);
+      e[1] = wide ? CVT(green[i]) : static_cast<uint8_t>(green[i]);
+      e[2] = wide ? CVT(red[i]) : static_cast<uint8_t>(red[i]);
     }
   } else if (f.photometric == PHOTOMETRIC_MINISBLACK || f.photometric == PHOTOMETRIC_MINISWHITE) {
     const unsigned level = 255 / (n - 1);
@@ -471,13 +502,65 @@ void Unpremultiply(RasterImage *image) {
   }
 }
 
+// The pixel readers of the two planar configurations. Both take the file's
+// fields (rows per strip, sample sizes and counts, extra samples,
+// photometric interpretation) as GetFields read them, the way Classify
+// laid the samples out, and a strip buffer of `strip_size` bytes holding
+// whole scan lines of `scanline` bytes; both allocate the record.
+
+// Samples stored together: 16-bit samples narrowed by the shift
+// MaxSampleValue calls for, an indexed record's palette from the colour
+// map or the grey ramp, premultiplied colours made straight.
+RasterError ReadContiguousData(TIFF *tif, RasterImage *image, uint8_t *strip, size_t strip_size,
+                               size_t scanline, const Fields &f, Layout l) {
+  if (l.wide) {
+    uint16_t max = 65535;
+    TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &max);
+    while ((max >> l.shift) > 255) ++l.shift;
+  }
+  RasterError code = AllocateForRead(image, f.width, f.height, l.depth, 0, 0);
+  if (code != RASTER_OK) return code;
+  const size_t copy = std::min<size_t>(scanline, image->scan_width);
+  code = ReadPlane(tif, f, 0, strip, strip_size, scanline, [&](uint32_t r, const uint8_t *src) {
+    PutRow(l, f, 0, src, image->bits + size_t{r} * image->scan_width, copy);
+  });
+  if (code != RASTER_OK) return code;
+  if (l.indexed) return FillPalette(tif, f, image);
+  if (l.associated) Unpremultiply(image);
+  return RASTER_OK;
+}
+
+// One plane per sample, read one after another: 1-bit red, green and blue
+// planes (and a mask) become indices of the colour cube, repacked to 4
+// bits; 8-bit planes go to their byte of each direct-colour pixel.
+RasterError ReadSeparateData(TIFF *tif, RasterImage *image, uint8_t *strip, size_t strip_size,
+                             size_t scanline, const Fields &f, const Layout &l) {
+  const uint16_t cube_entries = l.cube ? (l.planes > 3 ? 9 : 8) : 0;
+  RasterError code = AllocateForRead(image, f.width, f.height, l.depth, cube_entries, 0);
+  if (code != RASTER_OK) return code;
+  if (l.cube && l.planes > 3) image->transparency_index = 8;
+  const size_t copy = std::min<size_t>(scanline, image->scan_width);
+  for (unsigned p = 0; p < l.planes && code == RASTER_OK; ++p)
+    code = ReadPlane(tif, f, static_cast<uint16_t>(p), strip, strip_size, scanline,
+                     [&](uint32_t r, const uint8_t *src) {
+                       PutRow(l, f, p, src, image->bits + size_t{r} * image->scan_width, copy);
+                     });
+  if (code != RASTER_OK) return code;
+  if (l.cube) {
+    FillCube(image);
+    return CompressRasterImage(image);
+  }
+  if (l.associated) Unpremultiply(image);
+  return RASTER_OK;
+}
+
 RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) {
   Source source{in};
   TiffHandle tif = Open("r", &source);
   if (!tif) return RASTER_ERR_MEMORY;
   Fields f;
   Layout l;
-  RasterError code = GetFields(tif.get(), &f);
+  RasterError code = GetFields(tif.get(), in, &f);
   if (code == RASTER_OK) code = Classify(f, &l);
   if (code == RASTER_OK && options) code = FillOptions(tif.get(), f, options);
   if (code != RASTER_OK) return code;
@@ -500,29 +583,9 @@ RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) 
   ByteBlock strip(static_cast<uint8_t *>(SafeCalloc(strip_bytes, 1)));
   if (!strip) return RASTER_ERR_MEMORY;
 
-  if (l.wide) {
-    uint16_t max = 65535;
-    TIFFGetField(tif.get(), TIFFTAG_MAXSAMPLEVALUE, &max);
-    while ((max >> l.shift) > 255) ++l.shift;
-  }
-  const uint16_t cube_entries = l.cube ? (l.planes > 3 ? 9 : 8) : 0;
-  code = AllocateForRead(image, f.width, f.height, l.depth, cube_entries, 0);
-  if (code != RASTER_OK) return code;
-  if (l.cube && l.planes > 3) image->transparency_index = 8;
-  const size_t copy = std::min<size_t>(scanline, image->scan_width);
-  for (unsigned p = 0; p < l.planes && code == RASTER_OK; ++p)
-    code = ReadPlane(tif.get(), f, static_cast<uint16_t>(p), strip.get(), strip_bytes, scanline,
-                     [&](uint32_t r, const uint8_t *src) {
-                       PutRow(l, f, p, src, image->bits + size_t{r} * image->scan_width, copy);
-                     });
-  if (code != RASTER_OK) return code;
-  if (l.cube) {
-    FillCube(image);
-    return CompressRasterImage(image);
-  }
-  if (l.indexed) return FillPalette(tif.get(), f, image);
-  if (l.associated) Unpremultiply(image);
-  return RASTER_OK;
+  return l.planes > 1
+             ? ReadSeparateData(tif.get(), image, strip.get(), strip_bytes, scanline, f, l)
+             : ReadContiguousData(tif.get(), image, strip.get(), strip_bytes, scanline, f, l);
 }
 
 // ---------------------------------------------------------------- writing
@@ -662,6 +725,12 @@ RasterError EncodeTiff(const RasterImage &image, const TIFFOptions *options, Enc
 }
 
 }  // namespace
+
+int checkcmap(unsigned n, const uint16_t *red, const uint16_t *green, const uint16_t *blue) {
+  for (unsigned i = 0; i < n; ++i)
+    if (red[i] > 255 || green[i] > 255 || blue[i] > 255) return 16;
+  return 8;
+}
 
 RasterError ReadTIFF(const char *filename, RasterImage *image, TIFFOptions *options) {
   return ReadRasterFile(filename, image, [options](ByteReader in, RasterImage *img) {

@@ -69,6 +69,10 @@ RasterError ReadTIFFMemory(const uint8_t *data, size_t size, RasterImage *image,
 // `options` may be null: no compression, top-left orientation. The file is
 // created only once the whole encoding has succeeded.
 RasterError WriteTIFF(const char *filename, RasterImage image, const TIFFOptions *options);
+// Width of the values of a colour map of `n` entries per colour: 16 as soon
+// as one of the first n values of red, green or blue is 256 or more, 8 for
+// a map written with 8-bit values.
+int checkcmap(unsigned n, const uint16_t *red, const uint16_t *green, const uint16_t *blue);
 // Whether WriteTIFF can store samples of `bits_per_sample` bits (8 for
 // 24- and 32-bit pictures) with `compression`, a TIFFCompressionCode.
 bool TIFFCanWrite(uint32_t compression, unsigned bits_per_sample);

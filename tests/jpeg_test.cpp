@@ -3,6 +3,7 @@
 // truncated, foreign and absurd files refused cleanly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -65,6 +66,43 @@ TEST(JpegRead, CmykTruncationsForeignAndAbsurdFiles) {
        {"more samples than the data can hold", huge, {}, kFormat}});
 }
 
+// Arithmetic-coded data that end early are padded with zeros without a
+// warning, so only the bound on samples per byte of file refuses a frame
+// far larger than its scan: past 2^24 samples, at most 4096 per byte.
+TEST(JpegRead, SamplesBoundedByTheFileSize) {
+  TSL_NEED_TOOL("cjpeg");
+  TempDir dir;
+  const std::string pgm = dir.File("g.pgm"), ppm = dir.File("c.ppm"), out = dir.File("o.jpg");
+  WritePgm(pgm, RidgePicture(24, 17, true).data(), 24, 17);
+  WritePpmInterleaved(ppm, RidgePicture(24, 17, false).data(), 24, 17);
+  ASSERT_EQ(RunTool("cjpeg -arithmetic %i > %o", pgm, out), 0);
+  const Bytes grey = ReadFile(out);
+  ASSERT_EQ(RunTool("cjpeg -arithmetic %i > %o", ppm, out), 0);
+  const Bytes colour = ReadFile(out);
+  ASSERT_LT(std::max(grey.size(), colour.size()), 4097u);
+  // A file with its frame resized to width x height, padded to `bytes`.
+  const auto framed = [&](const Bytes &file, uint16_t width, uint16_t height, size_t bytes) {
+    Bytes f = Patched(file, FrameSizeAt(file), {uint8_t(height >> 8), uint8_t(height),
+                                                uint8_t(width >> 8), uint8_t(width)});
+    f.resize(std::max(bytes, f.size()), 0);
+    return f;
+  };
+  const struct { const char *what; Bytes file; int code; } cases[] = {
+      {"2^24 samples from a few bytes", framed(grey, 4096, 4096, 0), RASTER_OK},
+      {"2^24 + 1 samples from a few bytes", framed(grey, 24929, 673, 0),
+       RASTER_ERR_INVALID_FORMAT},
+      {"3 x 4096 x 1366 colour samples from a few bytes", framed(colour, 4096, 1366, 0),
+       RASTER_ERR_INVALID_FORMAT},
+      // 4097 x 4097 = 4096 x 4098 + 1
+      {"4096 samples per byte and a rest", framed(grey, 4097, 4097, 4098), RASTER_OK},
+      {"more than 4096 per byte", framed(grey, 4097, 4097, 4097), RASTER_ERR_INVALID_FORMAT}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Record r(0);
+    EXPECT_EQ(ReadJPEGMemory(c.file.data(), c.file.size(), &r), c.code);
+  }
+}
+
 // Our file for each record and cjpeg's for the same pixels (grey levels
 // for the grey ramp): libjpeg's defaults on both sides, so the bytes must
 // agree.
@@ -97,6 +135,22 @@ TEST(JpegWrite, BytesOfCjpegForEachRecordAndQuality) {
     ASSERT_EQ(RunTool("cjpeg " + c.options + " %i > %o", pnm, ref), 0);
     EXPECT_EQ(ReadFile(ours), ReadFile(ref)) << "differs from cjpeg " << c.options;
   }
+}
+
+// The writer passes libjpeg's output on in blocks of 16 KiB: a noisy
+// picture several blocks long is still cjpeg's byte for byte.
+TEST(JpegWrite, FileOfSeveralOutputBlocksIsCjpegs) {
+  TSL_NEED_TOOL("cjpeg");
+  TempDir dir;
+  const std::string ours = dir.File("o.jpg"), ppm = dir.File("in.ppm"), ref = dir.File("ref.jpg");
+  Record r(0);
+  RandomRecord(r, 200, 150, 24);
+  ASSERT_EQ(WriteJPEG(ours.c_str(), r.img, 100), RASTER_OK);
+  WritePpmInterleaved(ppm, TopFirstRgb(r.img).data(), 200, 150);
+  ASSERT_EQ(RunTool("cjpeg -quality 100 %i > %o", ppm, ref), 0);
+  const Bytes file = ReadFile(ours);
+  ASSERT_GT(file.size(), 3u * 16384) << "several blocks and a partial one";
+  EXPECT_EQ(file, ReadFile(ref));
 }
 
 TEST(JpegWrite, RefusedRecordsLeaveNoFile) {

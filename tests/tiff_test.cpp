@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -109,6 +112,9 @@ TEST(TiffRead, HandMadeSampleLayoutsAndMaps) {
        {"16 bits up to 256, beyond it capped",
         Strip(1, 16, 1, 3, 1, Wide({256, 255, 65535}), {{281, 3, {256}}}),
         GreyToRgb({128, 127, 255})},
+       {"16 bits to 4095 shifted by 4, beyond it capped",
+        Strip(1, 16, 1, 4, 1, Wide({4079, 4095, 4096, 65535}), {{281, 3, {4095}}}),
+        GreyToRgb({254, 255, 255, 255})},
        {"one separate plane", Strip(1, 8, 1, 2, 1, {7, 9}, {{284, 3, {2}}}), GreyToRgb({7, 9})},
        {"1-bit RGB and mask planes",
         Strip(2, 1, 4, 2, 1, {0x80, 0, 0x40, 0x80}, Planes(4, 1, {kUnassociated})),
@@ -129,6 +135,75 @@ TEST(TiffRead, HandMadeSampleLayoutsAndMaps) {
         Strip(0, 1, 1, 8, 6, {0x26, 0xA2, 0xF8, 0x80},
               {{259, 3, {4}}, {273, 4, {0, 3}}, {279, 4, {3, 1}}, {278, 4, {3}}}),
         Cat({GreyToRgb(Bytes(24, 0)), GreyToRgb(Bytes(24, 255))})}});
+}
+
+// A map is 16-bit as soon as one of its first n values of any colour is
+// 256 or more; values past n do not count.
+TEST(TiffRead, ColourMapWidthFromItsFirstEntries) {
+  for (int colour = 0; colour < 3; ++colour) {
+    SCOPED_TRACE("colour " + std::to_string(colour));
+    uint16_t map[3][3] = {{0, 255, 255}, {0, 255, 255}, {0, 255, 255}};
+    EXPECT_EQ(checkcmap(3, map[0], map[1], map[2]), 8);
+    map[colour][2] = 256;
+    EXPECT_EQ(checkcmap(3, map[0], map[1], map[2]), 16) << "256 as the last entry";
+    EXPECT_EQ(checkcmap(2, map[0], map[1], map[2]), 8) << "256 past the first n";
+  }
+}
+
+uint32_t Le(const Bytes &b, size_t at, int bytes) {
+  uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + i];
+  return v;
+}
+
+// `file` (one directory of our Tiff's making) with a copy of the `bytes`
+// bytes that the entry of `tag` points at appended and pointed at instead,
+// then its last `cut` bytes dropped.
+Bytes MovedToTheEnd(Bytes file, uint16_t tag, size_t bytes, size_t cut) {
+  const size_t ifd = Le(file, 4, 4);
+  for (size_t e = ifd + 2; e < ifd + 2 + 12 * Le(file, ifd, 2); e += 12) {
+    if (Le(file, e, 2) != tag) continue;
+    const size_t from = Le(file, e + 8, 4);
+    Bytes at;
+    PutLe(at, uint32_t(file.size()), 4);
+    file = Cat({Patched(file, e + 8, at), Bytes(file.begin() + from, file.begin() + from + bytes)});
+  }
+  file.resize(file.size() - cut);
+  return file;
+}
+
+// libtiff drops a colour map it cannot read whole and turns an 8-bit
+// palette file into grey: the file is cut or damaged, not grey.
+TEST(TiffRead, PaletteWhoseMapIsCutShortRefused) {
+  std::vector<uint32_t> map(768, 0x8000);
+  for (uint32_t i = 0; i < 256; ++i) map[i] = i * 257, map[256 + i] = (255 - i) * 257;
+  const Bytes file = Strip(3, 8, 1, 2, 1, {1, 254}, {{320, 3, map}});
+  ExpectHandMadeFiles(ReadMemory,
+                      {{"map ending at the file's last byte", MovedToTheEnd(file, 320, 1536, 0),
+                        {1, 254, 128, 254, 1, 128}},
+                       {"map one byte past the file's end", MovedToTheEnd(file, 320, 1536, 1), {},
+                        RASTER_ERR_READ},
+                       {"no map", Strip(3, 8, 1, 2, 1, {1, 254}), {}, RASTER_ERR_READ}});
+}
+
+// Fax data hold at least one bit per row, whatever the width: a file of n
+// bytes holds at most 8n + 7 rows.
+TEST(TiffRead, FaxRowsBoundedByTheFileSize) {
+  const auto g4 = [](uint32_t rows) {  // 8 white rows, then the data end
+    return Strip(0, 1, 1, 16, rows, {0xFF}, {{259, 3, {4}}});
+  };
+  const uint32_t most = 8 * uint32_t(g4(1).size()) + 7;
+  ExpectHandMadeFiles(ReadMemory, {{"8n + 7 rows", g4(most), Bytes(size_t{48} * most, 255)},
+                                   {"8n + 8 rows", g4(most + 1), {}, RASTER_ERR_READ}});
+}
+
+// Without StripByteCounts libtiff sizes a compressed strip by what the
+// file holds past its directory: the size the memory source reports.
+TEST(TiffRead, StripWithoutByteCountsSizedByTheFile) {
+  const Bytes packbits = {7, 1, 2, 3, 4, 5, 6, 7, 8};
+  const Bytes file = Strip(1, 8, 1, 4, 2, packbits, {{259, 3, {32773}}, {279, 4, {}}});
+  ExpectHandMadeFiles(ReadMemory, {{"strip at the file's end", MovedToTheEnd(file, 273, 9, 0),
+                                    GreyToRgb({1, 2, 3, 4, 5, 6, 7, 8})}});
 }
 
 int g_global_reports = 0;
@@ -164,6 +239,11 @@ TEST(TiffRead, TruncatedAndHandMadeLayoutsRefusedSilently) {
        {"CMYK planes", Strip(5, 8, 4, 1, 1, {1, 2, 3, 4}, Planes(4, 1)), {}, kUnsupported},
        {"tiles", Strip(1, 8, 1, 16, 16, Bytes(256), tiles), {}, kUnsupported},
        {"no photometric", Strip(1, 8, 1, 1, 1, {1}, {{262, 3, {}}}), {}, kUnsupported},
+       {"grey and alpha, both samples extra",
+        Strip(1, 8, 2, 1, 1, {1, 2}, {{338, 3, {2, 2}}}), {}, kUnsupported},
+       // libtiff refuses the directory itself: the open fails.
+       {"grey and alpha, three extra samples of two",
+        Strip(1, 8, 2, 1, 1, {1, 2}, {{338, 3, {2, 2, 2}}}), {}, RASTER_ERR_MEMORY},
        {"40000 squared in 4 bytes", Strip(1, 8, 1, 40000, 40000, {1, 2, 3, 4}), {},
         RASTER_ERR_READ},
        {"PackBits short of its rows", Strip(1, 8, 1, 2, 3, {1, 2, 3}, {{259, 3, {32773}}}), {},
@@ -212,6 +292,29 @@ TEST(TiffRead, OptionsOfCompressionsPredictorsAndOrientations) {
 TEST(TiffWrite, ReadBackByPillowNetpbmAndOurselves) {
   // tifftopnm premultiplies alpha, as libtiff's RGBA reading does.
   ExpectWrittenFilesReadAlike(Write, Read, "tif", "tifftopnm", {1, 4, 8, 16, 24, 32}, true, 0, 32);
+}
+
+// libtiff puts the directory at an even offset: the byte it skips after
+// an odd-sized strip, never written, reads as 0. (glibc is asked to fill
+// new blocks with 0x5A, so that memory left as it came does not pass.)
+TEST(TiffWrite, ByteSkippedBeforeTheDirectoryIsZero) {
+  TempDir dir;
+  const std::string path = dir.File("o.tif");
+  Record r;  // a strip of 9 bytes from offset 8
+  MakeRecord(r, 3, 1, 24);
+  std::memset(r->bits, 0xA5, 9);
+#ifdef __GLIBC__
+  mallopt(M_PERTURB, 0xA5);
+#endif
+  const int code = Write(path.c_str(), r.img);
+#ifdef __GLIBC__
+  mallopt(M_PERTURB, 0);
+#endif
+  ASSERT_EQ(code, RASTER_OK);
+  const Bytes file = ReadFile(path);
+  ASSERT_EQ(Le(file, 4, 4), 18u) << "directory offset";
+  EXPECT_EQ(file[16], 0xA5) << "last byte of the strip";
+  EXPECT_EQ(file[17], 0) << "byte skipped";
 }
 
 // Tags of our files as tiffdump lists them, with the pixels Pillow and we
