@@ -35,7 +35,10 @@ extern "C" {
 
 /* Compresses a grey image (sides 65 to 65535) at bitrate bits per pixel; returns 1 with
  * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code (-17
- * for NULL data, odata or olen). comment_text may be NULL. */
+ * for NULL data, odata or olen) with *odata and *olen left as they were. comment_text may
+ * be NULL.
+ * -18: a quantized value does not fit in 16 bits (smooth images at high bit rates); the
+ * image cannot be coded at that rate. */
 TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
                                   double bitrate, int ppi, const char *comment_text,
                                   unsigned char **odata, int *olen);
