@@ -58,8 +58,10 @@ TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
  * freed and replaced by a new malloc'ed text (the caller frees it); without
  * one *comment keeps what was passed. Returns 1, or a negative code (-40
  * when the stream ends before its frame header; the outputs are then left
- * untouched). ppi and comment may be NULL; NULL width or height gives -17
- * and writes nothing.
+ * untouched). -88 without a start-of-image marker and -91 or -92 when the
+ * next value is no marker, with or without a comment asked for (width and
+ * height already written). ppi and comment may be NULL; NULL width or
+ * height gives -17 and writes nothing.
  */
 TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length,
                                        int *width, int *height, int *ppi,

@@ -541,6 +541,25 @@ TEST(WsqHeaderReader, PassesOverARefusedTable) {
   EXPECT_EQ(h, 200);
 }
 
+// The start of the stream is checked whether or not a comment is asked for:
+// no start-of-image marker, or a value after it that is no marker, fails
+// alike with and without a comment pointer.
+TEST(WsqHeaderReader, StartOfStreamIsCheckedWithoutACommentPointer) {
+  const Bytes s = Encode(RidgeImage(90, 90), 90, 90, 0.75);
+  Bytes no_soi = s, no_marker = s;
+  no_soi[0] = no_soi[1] = 0;
+  no_marker.insert(no_marker.begin() + 2, {0xFF, 0xA9, 0x00, 0x02});
+  for (auto [t, code] : {std::pair{no_soi, -88}, {no_marker, -92}}) {
+    int w = 0, h = 0;
+    char *comment = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Fast_WSQ_decode_stream(t.data(), int(t.size()), &w, &h, nullptr, &comment), code);
+    EXPECT_EQ(Fast_WSQ_decode_stream(t.data(), int(t.size()), &w, &h, nullptr, nullptr), code);
+    testing::internal::GetCapturedStderr();
+    free(comment);
+  }
+}
+
 // Every cut before the end of the frame header is refused and writes none
 // of the outputs.
 TEST(WsqHeaderReader, CutStreamsLeaveOutputsAlone) {
