@@ -308,4 +308,27 @@ TEST(HuffmanHostile, NothingIsStoredPastTheImage) {
   }
 }
 
+// A block header naming a table that is not defined is refused, an id past
+// the eight tables too (never looked up); the last table serves as any.
+TEST(HuffmanHostile, BlockHeaderNamingNoDefinedTable) {
+  const uint8_t bits[16] = {0, 2}, values[2] = {10, 181};
+  const struct {
+    int defined, named, code;
+    std::string err;
+  } cases[] = {{7, 7, 0, ""},
+               {0, 7, -51, "ERROR : huffman_decode_data_mem : huffman table {7} undefined.\n"},
+               {7, 8, -51, "ERROR : huffman_decode_data_mem : huffman table {8} undefined.\n"}};
+  for (const auto &k : cases) {
+    Bytes s;
+    PutDht(&s, k.defined, bits, values);
+    PutSob(&s, k.named);
+    s.push_back(0x55);  // four 01 codes: the value 1 four times
+    Put16(&s, 0xFFA1);
+    Coeffs out;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Decode(s, 2, 2, &out), k.code) << k.named;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), k.err);
+  }
+}
+
 }  // namespace
