@@ -96,6 +96,19 @@ TEST(IheadToNistcom, Database18ReadsSexAgeAndFacePosition) {
                      {"FACE_POS", "A"}}));
 }
 
+// The identifier ends at its terminator: whatever the header holds after
+// it stays out of the fields read at fixed positions.
+TEST(IheadToNistcom, BytesAfterTheIdentifiersEndAreNotRead) {
+  const Result r = Convert(*Head(std::string("abc") + '\0' + std::string(76, 'Z')), 18);
+  ASSERT_EQ(r.code, 0);
+  EXPECT_EQ(r.entries, (Entries{{"NIST_COM", "6"},
+                                {"SD_ID", "18"},
+                                {"HISTORY", "abc"},
+                                {"SEX", ""},
+                                {"AGE", ""},
+                                {"FACE_POS", "a"}}));
+}
+
 // Database 14 puts the pixels per inch second; every field is read within
 // its own size.
 TEST(IheadToNistcom, FieldsAreReadWithinTheirOwnSizes) {
