@@ -246,6 +246,30 @@ TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   ExpectRoundTrip(c, static_cast<int>(c.size()), 0, 200, 200);
 }
 
+// A table read from a stream may list one code more than there are symbols
+// (the list has room for it and its ending entry); one more is refused.
+TEST(HuffmanCodes, CodeListTakesAtMostOneCodePastTheSymbols) {
+  for (int n : {256, 16}) {
+    uint8_t bits[tsl::kHuffbitsSlots] = {};
+    bits[15] = static_cast<uint8_t>(n - 1);
+    bits[14] = 2;  // n + 1 codes
+    HuffCode *list = nullptr;
+    int size = -7;
+    ASSERT_EQ(tsl::build_huffsizes(&list, &size, bits, n), 0) << n;
+    const Owned<HuffCode> owned(list);
+    EXPECT_EQ(size, n + 1);
+    EXPECT_EQ(list[n + 1].size, 0) << "the ending entry";
+    bits[14] = 3;
+    HuffCode *refused = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(tsl::build_huffsizes(&refused, &size, bits, n), -3) << n;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ERROR : build_huffsizes : " + std::to_string(n + 2) + " codes for " +
+                  std::to_string(n) + " symbols\n");
+    EXPECT_EQ(refused, nullptr);
+  }
+}
+
 TEST(HuffmanRoundTrip, BoundaryValuesEmptyBlocksAndComments) {
   Coeffs b = {74, 75, -73, -74, 255, 256, -255, -256, 32767, -32768, 1, -1, 180, -180};
   for (int run : {100, 101, 255, 256, 65535, 65536, 131073}) {
