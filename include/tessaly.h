@@ -35,7 +35,10 @@ extern "C" {
 
 /* Compresses a grey image (sides 65 to 65535) at bitrate bits per pixel; returns 1 with
  * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code (-17
- * for NULL data, odata or olen). comment_text may be NULL. */
+ * for NULL data, odata or olen) with *odata and *olen left as they were. comment_text may
+ * be NULL.
+ * -18: a quantized value does not fit in 16 bits (smooth images at high bit rates); the
+ * image cannot be coded at that rate. */
 TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
                                   double bitrate, int ppi, const char *comment_text,
                                   unsigned char **odata, int *olen);
@@ -55,8 +58,10 @@ TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
  * freed and replaced by a new malloc'ed text (the caller frees it); without
  * one *comment keeps what was passed. Returns 1, or a negative code (-40
  * when the stream ends before its frame header; the outputs are then left
- * untouched). ppi and comment may be NULL; NULL width or height gives -17
- * and writes nothing.
+ * untouched). -88 without a start-of-image marker and -91 or -92 when the
+ * next value is no marker, with or without a comment asked for (width and
+ * height already written). ppi and comment may be NULL; NULL width or
+ * height gives -17 and writes nothing.
  */
 TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length,
                                        int *width, int *height, int *ppi,

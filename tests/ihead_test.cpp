@@ -96,6 +96,19 @@ TEST(IheadToNistcom, Database18ReadsSexAgeAndFacePosition) {
                      {"FACE_POS", "A"}}));
 }
 
+// The identifier ends at its terminator: whatever the header holds after
+// it stays out of the fields read at fixed positions.
+TEST(IheadToNistcom, BytesAfterTheIdentifiersEndAreNotRead) {
+  const Result r = Convert(*Head(std::string("abc") + '\0' + std::string(76, 'Z')), 18);
+  ASSERT_EQ(r.code, 0);
+  EXPECT_EQ(r.entries, (Entries{{"NIST_COM", "6"},
+                                {"SD_ID", "18"},
+                                {"HISTORY", "abc"},
+                                {"SEX", ""},
+                                {"AGE", ""},
+                                {"FACE_POS", "a"}}));
+}
+
 // Database 14 puts the pixels per inch second; every field is read within
 // its own size.
 TEST(IheadToNistcom, FieldsAreReadWithinTheirOwnSizes) {
@@ -135,6 +148,8 @@ TEST(NcicClass, LettersRidgeCountsAndRefusals) {
     char letter;
   } cases[] = {{"acXaa", 1, 0, 'A'}, {"sr", 1, 0, 'S'},  {"tt", 1, 0, 'T'},  {"xyz", 1, 0, 'W'},
                {"12", 13, 0, 'R'},   {"62", 13, 0, 'L'}, {"12", 17, 0, 'L'}, {"62", 20, 0, 'R'},
+               {"49", 13, 0, 'R'},   {"50", 13, 0, 'L'}, {"49", 20, 0, 'L'}, {"50", 20, 0, 'R'},
+               {"1", 13, 0, 'R'},    {"99", 13, 0, 'L'},
                {"0", 1, -2, '?'},    {"100", 1, -2, '?'}, {"99999999999999999999", 1, -2, '?'},
                {"ac", 1, -3, '?'}};
   testing::internal::CaptureStderr();

@@ -86,6 +86,20 @@ TEST(JpeglJfif, ReaderTakesTheDensitiesAndHonoursTheSegmentLength) {
   testing::internal::GetCapturedStderr();
 }
 
+// The identifier must be "JFIF" with its zero byte, to the last byte.
+TEST(JpeglJfif, OtherIdentifiersAreNotJfif) {
+  Bytes unterminated = kApp0, other = kApp0;
+  unterminated[8] = ' ';
+  other[7] = 'X';
+  EXPECT_EQ(ReadJfif(kApp0), 0);
+  for (const Bytes &segment : {unterminated, other}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ReadJfif(segment), -5);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ERROR : getc_jfif_header : Not a JFIF Header\n");
+  }
+}
+
 // A cjpeg file with a comment from wrjpgcom (placed before the frame
 // header), then ours right after the JFIF header: rdjpgcom reads both, in
 // file order.
@@ -264,6 +278,26 @@ TEST(JpeglHuffman, TableIdsAndRedefinitions) {
   EXPECT_EQ(slots.Read(Dht(16, {0, 0, 0, 0, 17}, seventeen)), -9) << "17 values, 16 symbols";
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(slots.t[0], nullptr) << "a refused table takes no slot";
+}
+
+// Ids 16 to 19 name the four slots, and 0 to 3 stand for them; the ids
+// next to either range are refused.
+TEST(JpeglHuffman, TableIdRangeEnds) {
+  const struct {
+    uint8_t id;
+    int code;
+    int slot;
+  } cases[] = {{3, 0, 3}, {4, -4, -1}, {15, -4, -1}, {16, 0, 0}, {19, 0, 3}, {20, -4, -1}};
+  for (const auto &k : cases) {
+    Slots slots;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(slots.Read(Dht(k.id, {1}, {4})), k.code) << int(k.id);
+    testing::internal::GetCapturedStderr();
+    int taken = -1;
+    for (int i = 0; i < MAX_HUFFTABLES_JPEGL; ++i)
+      if (slots.t[i] != nullptr) taken = i;
+    EXPECT_EQ(taken, k.slot) << int(k.id);
+  }
 }
 
 // The total coded length of an optimal code for these counts.

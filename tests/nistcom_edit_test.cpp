@@ -67,6 +67,25 @@ TEST(NistcomEdit, BaselineFieldsByColourSpace) {
   freefet(fet);
 }
 
+// Four components are the most the lossless fields describe; a fifth is
+// refused and the list made for the call is gone.
+TEST(NistcomEdit, LosslessFieldsForUpToFourComponents) {
+  const int hor[5] = {2, 1, 1, 1, 1}, vrt[5] = {2, 1, 1, 1, 1};
+  FET *fet = nullptr;
+  ASSERT_EQ(combine_jpegl_nistcom(&fet, 64, 48, 8, 500, 0, 4, hor, vrt, 1, 6), 0);
+  EXPECT_EQ(Of(fet), (Entries{{"NIST_COM", "11"}, {"PIX_WIDTH", "64"}, {"PIX_HEIGHT", "48"},
+                              {"PIX_DEPTH", "8"}, {"PPI", "500"}, {"LOSSY", "0"},
+                              {"NUM_COMPONENTS", "4"}, {"HV_FACTORS", "2,2:1,1:1,1:1,1"},
+                              {"INTERLEAVE", "1"}, {"COMPRESSION", "JPEGL"},
+                              {"JPEGL_PREDICT", "6"}}));
+  freefet(fet);
+  fet = nullptr;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(combine_jpegl_nistcom(&fet, 64, 48, 8, 500, 0, 5, hor, vrt, 1, 6), -13);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(fet, nullptr);
+}
+
 TEST(NistcomEdit, UnknownOrMissingColourSpaceLeavesNoList) {
   for (const char *space : {"CMYK", static_cast<const char *>(nullptr)}) {
     FET *fet = nullptr;

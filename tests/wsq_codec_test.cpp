@@ -398,6 +398,26 @@ TEST(WsqEncoder, RefusesWhatItCannotCode) {
   EXPECT_EQ(out, nullptr);
 }
 
+// Rings so smooth that at 4 bits per pixel their bin widths are too narrow
+// for 16-bit values: refused with nothing written back, where a clamp would
+// hand out a grey picture. At 1 bit per pixel the same rings code well.
+TEST(WsqEncoder, RefusesQuantizedValuesBeyondSixteenBits) {
+  Bytes rings(65 * 65);
+  for (int y = 0; y < 65; ++y)
+    for (int x = 0; x < 65; ++x)
+      rings[y * 65 + x] = uint8_t(128 + 90 * std::sin(std::hypot(x - 32.5, y - 32.5) / 3));
+  unsigned char *const untouched = reinterpret_cast<unsigned char *>(8);
+  unsigned char *out = untouched;
+  int len = -7;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(WSQ_encode_stream(rings.data(), 65, 65, 4.0, 500, nullptr, &out, &len), -18);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.rfind("ERROR : quantize_wsq : subband ", 0), 0u) << err;
+  EXPECT_EQ(out, untouched);
+  EXPECT_EQ(len, -7);
+  EXPECT_GT(RoundTrip(rings, 65, 65, 1.0).psnr, 45.0);
+}
+
 // Each decode starts with no table defined: right after a good decode, a
 // stream without a quantization table is refused rather than dequantized
 // with the previous one; the same for the other tables. A failed decode
@@ -519,6 +539,25 @@ TEST(WsqHeaderReader, PassesOverARefusedTable) {
   ASSERT_EQ(Fast_WSQ_decode_stream(s.data(), int(s.size()), &w, &h, nullptr, nullptr), 1);
   EXPECT_EQ(w, 300);
   EXPECT_EQ(h, 200);
+}
+
+// The start of the stream is checked whether or not a comment is asked for:
+// no start-of-image marker, or a value after it that is no marker, fails
+// alike with and without a comment pointer.
+TEST(WsqHeaderReader, StartOfStreamIsCheckedWithoutACommentPointer) {
+  const Bytes s = Encode(RidgeImage(90, 90), 90, 90, 0.75);
+  Bytes no_soi = s, no_marker = s;
+  no_soi[0] = no_soi[1] = 0;
+  no_marker.insert(no_marker.begin() + 2, {0xFF, 0xA9, 0x00, 0x02});
+  for (auto [t, code] : {std::pair{no_soi, -88}, {no_marker, -92}}) {
+    int w = 0, h = 0;
+    char *comment = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Fast_WSQ_decode_stream(t.data(), int(t.size()), &w, &h, nullptr, &comment), code);
+    EXPECT_EQ(Fast_WSQ_decode_stream(t.data(), int(t.size()), &w, &h, nullptr, nullptr), code);
+    testing::internal::GetCapturedStderr();
+    free(comment);
+  }
 }
 
 // Every cut before the end of the frame header is refused and writes none

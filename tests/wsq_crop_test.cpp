@@ -214,6 +214,47 @@ TEST(WsqCrop, OffGridBoxPastTheSubbandsIsRefused) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("SERIOUS WARNING"), std::string::npos);
 }
 
+// The crop's size goes into the four bytes at the frame-size position, which
+// must lie within the copied header: its first and last four bytes are
+// taken, a position one before or one past them refused.
+TEST(WsqCrop, FrameSizePositionMustLieInTheHeader) {
+  const Bytes s = Encode(160, 140);
+  int16_t *q = nullptr;
+  int w, h, pos, hdr_len = 0;
+  double r_scale, m_shift;
+  ASSERT_EQ(wsq_dehuff_mem(&q, &w, &h, &r_scale, &m_shift, &pos, &hdr_len, s.data(),
+                           static_cast<int>(s.size())),
+            0);
+  free_wsq_decoder_resources();
+  std::vector<int16_t> box(160 * 140);
+  const int cut = wsq_crop_qdata(&dqt_table, q_tree, q_tree2, q_tree3, q, 0, 0, 160, 140,
+                                 box.data());
+  std::free(q);
+  ASSERT_EQ(cut, 0);
+  auto code = [&](int at, Bytes *out, int *len) {
+    out->assign(s.size(), 0);
+    testing::internal::CaptureStderr();
+    const int ret = wsq_huffcode_mem(out->data(), len, box.data(), 160, 140, s.data(),
+                                     static_cast<int>(out->size()), at, hdr_len);
+    testing::internal::GetCapturedStderr();
+    return ret;
+  };
+  const Bytes size = {0x00, 0x8C, 0x00, 0xA0};  // height 140, width 160
+  for (int at : {0, hdr_len - 4}) {
+    Bytes out;
+    int len = -7;
+    ASSERT_EQ(code(at, &out, &len), 0) << at;
+    EXPECT_EQ(Bytes(out.begin() + at, out.begin() + at + 4), size) << at;
+    EXPECT_EQ(len, static_cast<int>(s.size())) << at;
+  }
+  for (int at : {-1, hdr_len - 3}) {
+    Bytes out;
+    int len = -7;
+    EXPECT_EQ(code(at, &out, &len), kCropBadFramePosition) << at;
+    EXPECT_EQ(len, -7) << at;
+  }
+}
+
 TEST(WsqFrameHeaderPeek, ReadsPastOtherSegmentsAndStopsAtTheEnd) {
   Bytes s(64);
   int len = 0;

@@ -246,6 +246,30 @@ TEST(HuffmanCodes, LongCodesAreLimitedToSixteenBits) {
   ExpectRoundTrip(c, static_cast<int>(c.size()), 0, 200, 200);
 }
 
+// A table read from a stream may list one code more than there are symbols
+// (the list has room for it and its ending entry); one more is refused.
+TEST(HuffmanCodes, CodeListTakesAtMostOneCodePastTheSymbols) {
+  for (int n : {256, 16}) {
+    uint8_t bits[tsl::kHuffbitsSlots] = {};
+    bits[15] = static_cast<uint8_t>(n - 1);
+    bits[14] = 2;  // n + 1 codes
+    HuffCode *list = nullptr;
+    int size = -7;
+    ASSERT_EQ(tsl::build_huffsizes(&list, &size, bits, n), 0) << n;
+    const Owned<HuffCode> owned(list);
+    EXPECT_EQ(size, n + 1);
+    EXPECT_EQ(list[n + 1].size, 0) << "the ending entry";
+    bits[14] = 3;
+    HuffCode *refused = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(tsl::build_huffsizes(&refused, &size, bits, n), -3) << n;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ERROR : build_huffsizes : " + std::to_string(n + 2) + " codes for " +
+                  std::to_string(n) + " symbols\n");
+    EXPECT_EQ(refused, nullptr);
+  }
+}
+
 TEST(HuffmanRoundTrip, BoundaryValuesEmptyBlocksAndComments) {
   Coeffs b = {74, 75, -73, -74, 255, 256, -255, -256, 32767, -32768, 1, -1, 180, -180};
   for (int run : {100, 101, 255, 256, 65535, 65536, 131073}) {
@@ -305,6 +329,29 @@ TEST(HuffmanHostile, NothingIsStoredPastTheImage) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find(k.err), std::string::npos) << err;
     EXPECT_EQ(out, k.out);
+  }
+}
+
+// A block header naming a table that is not defined is refused, an id past
+// the eight tables too (never looked up); the last table serves as any.
+TEST(HuffmanHostile, BlockHeaderNamingNoDefinedTable) {
+  const uint8_t bits[16] = {0, 2}, values[2] = {10, 181};
+  const struct {
+    int defined, named, code;
+    std::string err;
+  } cases[] = {{7, 7, 0, ""},
+               {0, 7, -51, "ERROR : huffman_decode_data_mem : huffman table {7} undefined.\n"},
+               {7, 8, -51, "ERROR : huffman_decode_data_mem : huffman table {8} undefined.\n"}};
+  for (const auto &k : cases) {
+    Bytes s;
+    PutDht(&s, k.defined, bits, values);
+    PutSob(&s, k.named);
+    s.push_back(0x55);  // four 01 codes: the value 1 four times
+    Put16(&s, 0xFFA1);
+    Coeffs out;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Decode(s, 2, 2, &out), k.code) << k.named;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), k.err);
   }
 }
 

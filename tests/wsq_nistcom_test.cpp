@@ -53,6 +53,30 @@ TEST(FetText, ParsesJoinsAndRefuses) {
   EXPECT_EQ(fet, reinterpret_cast<FET *>(0x1)) << "nothing stored on failure";
 }
 
+// A stored "LOSSY" other than "0" outlives a lossy flag of 0, with a
+// warning; a stored "0", or any stored value against a flag of 1, gives way
+// to the flag without one.
+TEST(NistcomCombine, StoredLossyIsKeptOnlyWhenNotZero) {
+  const struct {
+    const char *stored;
+    int flag;
+    const char *lossy, *warning;
+  } cases[] = {{"0", 0, "0", ""},
+               {"1", 0, "1", "WARNING : combine_nistcom : request to unset lossy flag ignored\n"},
+               {"0", 1, "1", ""},
+               {"2", 1, "1", ""}};
+  for (const auto &k : cases) {
+    FetHolder h;
+    ASSERT_EQ(tsl::string2fet(&h.fet, (std::string("LOSSY ") + k.stored).c_str()), 0);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(tsl::combine_nistcom(&h.fet, 64, 48, 8, 500, k.flag), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), k.warning) << k.stored << " " << k.flag;
+    EXPECT_EQ(tsltest::FetEntries(h.fet)[0],
+              (std::pair<std::string, std::string>{"LOSSY", k.lossy}))
+        << k.stored << " " << k.flag;
+  }
+}
+
 // A stream head: SOI, then the given segments (marker, payload), then an SOB.
 Bytes Stream(const std::vector<std::pair<uint16_t, std::string>> &segments) {
   Bytes s = {0xFF, 0xA0};
@@ -90,6 +114,21 @@ TEST(NistcomRead, FirstNistcomBeforeTheFirstBlockGivesThePpi) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "ERROR : extractfet_ret : feature PPI not found\n");
   EXPECT_EQ(ppi, -12345);
+}
+
+// The tag is compared only inside the buffer: a NISTCOM comment that ends
+// the stream is found; one byte shorter, the tag is not compared with the
+// byte past the end, and the segment fails as one too long to step over.
+TEST(NistcomRead, CommentEndingTheStreamIsFound) {
+  const Bytes s = {0xFF, 0xA0, 0xFF, 0xA8, 0x00, 0x0A, 'N', 'I', 'S', 'T', '_', 'C', 'O', 'M'};
+  FetHolder h;
+  ASSERT_EQ(tsl::getc_nistcom_wsq(&h.fet, s.data(), static_cast<int>(s.size())), 0);
+  EXPECT_EQ(tsltest::FetEntries(h.fet), (Entries{{"NIST_COM", "<none>"}}));
+  FET *none = nullptr;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(tsl::getc_nistcom_wsq(&none, s.data(), static_cast<int>(s.size()) - 1), -2);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(none, nullptr);
 }
 
 }  // namespace

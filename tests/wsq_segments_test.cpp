@@ -162,6 +162,21 @@ TEST(WsqTables, HuffmanSegments) {
   EXPECT_EQ(getc_huffman_table_wsq(fresh, &over.cur, over.end), -4);
 }
 
+// Ids 0 to 7 name the eight tables; 8 names none and is refused (a spare
+// record after the eight would show a stray store).
+TEST(WsqTables, HuffmanTableIdsEndAtSeven) {
+  DhtTable dht[MAX_DHT_TABLES + 1] = {};
+  In last(DhtSegment({{7, 3}}));
+  ASSERT_EQ(getc_huffman_table_wsq(dht, &last.cur, last.end), 0);
+  EXPECT_EQ(dht[7].table_defined, 1);
+  In past(DhtSegment({{8, 3}}));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(getc_huffman_table_wsq(dht, &past.cur, past.end), -99);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR : getc_huffman_table_wsq : table id 8 out of range\n");
+  EXPECT_EQ(dht[8].table_defined, 0);
+}
+
 TEST(WsqTables, FrameHeaderBytesAndRefusals) {
   Out o(64);
   ASSERT_EQ(putc_frame_header_wsq(384, 512, 117.25f, 1.5f, o.buf.data(), o.alloc, &o.len), 0);

@@ -385,18 +385,17 @@ TEST(WsqPixels, BackToBytesMatchesTheDoubleFormAndClamps) {
 }
 
 // With only subbands 0 to 3 above the variance threshold their bin width is
-// exactly 1 and the zero bin 1.2. Quotients beyond 16 bits (smooth images at
-// low rates reach 1e20 and infinities) are clamped, never converted.
-TEST(WsqQuantize, BinEdgesAndClamp) {
+// exactly 1 and the zero bin 1.2. The last quotients inside 16 bits are kept.
+TEST(WsqQuantize, BinEdgesAndSixteenBitEnds) {
   const int w = 512, h = 512;  // subband 0 is 16x16
   Trees t(w, h);
   tsl::QuantVals qv{};
   qv.bit_rate = 0.75f;
   for (int k = 0; k < 4; ++k) qv.variances[k] = 2.0f;
   std::vector<float> f(static_cast<size_t>(w) * h, 0.0f);
-  const float first[] = {0.6f, -0.6f, std::nextafter(0.6f, 1.0f), 2.75f, -2.75f, 1e20f, -1e20f,
-                         kInf, -kInf, 32766.9f};
-  std::copy(first, first + 10, f.begin() + t.q[0].y * w + t.q[0].x);
+  const float first[] = {0.6f, -0.6f, std::nextafter(0.6f, 1.0f), 2.75f, -2.75f, 32766.9f,
+                         -32767.9f};
+  std::copy(first, first + 7, f.begin() + t.q[0].y * w + t.q[0].x);
   short *sip = nullptr;
   int n = 0;
   ASSERT_EQ(tsl::quantize_wsq(&sip, &n, &qv, t.q, 64, f.data(), w, h), 0);
@@ -406,8 +405,31 @@ TEST(WsqQuantize, BinEdgesAndClamp) {
   EXPECT_EQ(qv.z_widths[0], 1.2f);
   EXPECT_EQ(qv.q_widths[4], 0.0f);
   ASSERT_EQ(q.size(), 4u * 16 * 16);
-  EXPECT_EQ(std::vector<short>(q.begin(), q.begin() + 10),
-            (std::vector<short>{0, 0, 1, 3, -3, 32767, -32768, 32767, -32768, 32767}));
+  EXPECT_EQ(std::vector<short>(q.begin(), q.begin() + 7),
+            (std::vector<short>{0, 0, 1, 3, -3, 32767, -32768}));
+}
+
+// A quotient one past either 16-bit end, or infinite (smooth images at high
+// rates), is refused with its subband and value named; nothing is handed out.
+TEST(WsqQuantize, QuotientsOutsideSixteenBitsAreRefused) {
+  const int w = 512, h = 512;
+  Trees t(w, h);
+  for (auto [c, value] : {std::pair{32767.9f, "32768"}, {-32768.9f, "-32769"}, {kInf, "inf"}}) {
+    tsl::QuantVals qv{};
+    for (int k = 0; k < 4; ++k) qv.variances[k] = 2.0f;
+    std::vector<float> f(static_cast<size_t>(w) * h, 0.0f);
+    f[static_cast<size_t>(t.q[2].y) * w + t.q[2].x] = c;
+    short kept = 0;
+    short *sip = &kept;
+    int n = -7;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(tsl::quantize_wsq(&sip, &n, &qv, t.q, 64, f.data(), w, h), -18) << value;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string("ERROR : quantize_wsq : subband 2 : quantized value ") + value +
+                  " does not fit in 16 bits\n");
+    EXPECT_EQ(sip, &kept) << value;
+    EXPECT_EQ(n, -7) << value;
+  }
 }
 
 // A coefficient as first written: the product in single precision, the

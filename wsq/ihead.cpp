@@ -24,13 +24,17 @@ struct IdCopy {
 };
 
 bool CopyId(const IHead *ihead, IdCopy *id, const char *routine) {
-  if (std::memchr(ihead->id, '\0', kIdSize) == nullptr) {
+  const void *end = std::memchr(ihead->id, '\0', kIdSize);
+  if (end == nullptr) {
     fprintf(stderr, "ERROR : %s : identifier not terminated within %zu bytes\n", routine,
             kIdSize);
     return false;
   }
+  // Only the text: the header bytes after its terminator must not show
+  // through at the fixed positions of a short identifier.
   std::memset(id->text, 0, sizeof id->text);
-  std::memcpy(id->text, ihead->id, kIdSize);
+  const size_t length = static_cast<size_t>(static_cast<const char *>(end) - ihead->id);
+  std::memcpy(id->text, ihead->id, length);
   return true;
 }
 

@@ -207,12 +207,19 @@ int quantize_wsq(short **osip, int *ocmp_siz, QuantVals *qv, QTreeEntry q_tree[]
           t = static_cast<double>((v - half) / Q) + 1.0;
         else
           t = static_cast<double>((v + half) / Q) - 1.0;
-        // Faint or smooth images at low rates give quotients far outside the
-        // 16-bit range (up to infinity); they saturate instead of wrapping.
-        if (!(t == t)) t = 0.0;
-        if (t > 32767.0) t = 32767.0;
-        if (t < -32768.0) t = -32768.0;
-        *out++ = static_cast<short>(t);
+        // Smooth images at high rates get bin widths so narrow that the
+        // quotients leave the 16-bit range (up to infinity). A value cut or
+        // clamped would ruin the picture without a word, so it is refused.
+        const double value = std::trunc(t);
+        if (!(value >= -32768.0 && value <= 32767.0)) {
+          fprintf(stderr,
+                  "ERROR : quantize_wsq : subband %d : quantized value %.0f does not fit in "
+                  "16 bits\n",
+                  k, value);
+          std::free(sip);
+          return kWsqQuantOverflow;
+        }
+        *out++ = static_cast<short>(value);
       }
     }
   }

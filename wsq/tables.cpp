@@ -484,15 +484,9 @@ int getc_block_header(uint8_t *huff_table, const uint8_t **cbufptr, const uint8_
   uint16_t hdr_size;
   int ret = getc_ushort(&hdr_size, cbufptr, ebufptr);
   if (ret) return ret;
-  uint8_t id;
-  if ((ret = getc_byte(&id, cbufptr, ebufptr))) return ret;
-  // Only eight Huffman tables exist; a larger id would index past them.
-  if (id >= MAX_DHT_TABLES) {
-    fprintf(stderr, "ERROR : getc_block_header : Huffman table id %d out of range\n", id);
-    return -99;
-  }
-  *huff_table = id;
-  return 0;
+  // Any id is handed on: the block decoder refuses one that names no
+  // defined table, ids past the eight slots included.
+  return getc_byte(huff_table, cbufptr, ebufptr);
 }
 
 void init_wsq_decoder_resources() {
