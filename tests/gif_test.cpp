@@ -96,9 +96,10 @@ TEST(GifRead, PlacementTablesAndGraphicControlOfGiflibFiles) {
   const Bytes mark{1, 0, 0, 2};  // a transparent colour: index 2
   const GifPlan small{4, 3, 3, 4, 1, 1, 2, 2, 0, {0, 1, 2, 3}, {}};
   const GifPlan clipped{4, 2, 5, 256, 2, 1, 3, 2, 0, {1, 2, 3, 4, 5, 6}, {}};
-  GifPlan local = small, short_mark = small, unmarked = small;
+  GifPlan local = small, short_mark = small, unmarked = small, twice = small;
   local.local = 16, local.before = {mark};
   short_mark.before = {{1, 0, 0}, mark};  // the first, too short, is ignored
+  twice.before = {mark, {1, 0, 0, 3}};    // the first counts
   unmarked.before = {{0, 0, 0, 2}};
   const Bytes small_indices{3, 3, 3, 3, 3, 0, 1, 3, 3, 2, 3, 3};
   const struct { const char *what; GifPlan plan; unsigned bpp; unsigned colours; int transparent;
@@ -107,6 +108,7 @@ TEST(GifRead, PlacementTablesAndGraphicControlOfGiflibFiles) {
       {"past the screen's corner", clipped, 8, 256, -1, {5, 5, 5, 5, 5, 5, 1, 2}},
       {"local table and mark", local, 4, 16, 2, small_indices},
       {"short control block", short_mark, 4, 4, 2, small_indices},
+      {"two control blocks", twice, 4, 4, 2, small_indices},
       {"flag clear", unmarked, 4, 4, -1, small_indices}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
