@@ -72,4 +72,36 @@ TEST(PcxRead, HandMadeRunsPalettesAndPlanes) {
         RASTER_ERR_READ}});
 }
 
+// A run is cut at the end of its line, never carried into the next; 1-bit
+// pictures of up to 4 planes are indices of up to 4 bits, 5 planes are
+// refused.
+TEST(PcxRead, RunsCutAtTheLineEndAndBitPlanes) {
+  const Bytes e1 = {254, 254, 254}, e2 = {253, 253, 253}, e3 = {252, 252, 252};
+  // Plane p holds bit p: pixel 0 is 9, pixel 1 is 2, pixel 2 is 4, pixel 3 is 8.
+  const Bytes planes{0x80, 0x40, 0x20, 0x90};
+  ExpectHandMadeFiles(
+      ReadPCXMemory,
+      {{"runs one past and up to the line end",
+        WithEndPalette(Pcx(5, 8, 1, 3, 3, 3, {0xC4, 1, 0xC3, 2, 0xC1, 3, 0xC2, 1})),
+        Cat({e1, e1, e1, e2, e2, e2, e3, e1, e1})},
+       {"longest run into a line of one byte",
+        WithEndPalette(Pcx(5, 8, 1, 1, 2, 1, {0xFF, 1, 0xC1, 2})), Cat({e1, e2})},
+       {"4 planes", Pcx(5, 1, 4, 5, 1, 1, planes),
+        Cat({{9, 18, 27}, {2, 4, 6}, {4, 8, 12}, {8, 16, 24}, {0, 0, 0}})},
+       {"5 planes", Pcx(5, 1, 5, 5, 1, 1, Cat({planes, {0}})), {}, RASTER_ERR_UNSUPPORTED_OPTION}});
+}
+
+// No byte decodes to more than 63 bytes: rows that the data left could not
+// fill are refused before the record is allocated. A picture too large for
+// the record shows which check refused it.
+TEST(PcxRead, DataTooShortToFillTheRowsRefusedBeforeAllocation) {
+  const uint32_t height = 32769, least = (65535 + 62) / 63;  // bytes per row at best
+  Bytes f = Pcx(3, 8, 1, 65535, uint16_t(height), 65535, {});
+  f.resize(f.size() + size_t{height} * least);
+  Record r;
+  ExpectRefused(ReadPCXMemory(f.data(), f.size(), &r), r, RASTER_ERR_INVALID_SIZE);
+  f.pop_back();
+  ExpectRefused(ReadPCXMemory(f.data(), f.size(), &r), r, RASTER_ERR_READ);
+}
+
 }  // namespace

@@ -193,6 +193,59 @@ TEST(RasterBackground, ColourAndImageKeepWhatWasSet) {
   EXPECT_EQ(Bytes(GetBackgroundColor(), GetBackgroundColor() + 4), (Bytes{255, 255, 255, 0}));
 }
 
+// PackBits data decoded into a row of n bytes inside a buffer one byte
+// longer, whose last byte must stay untouched: the code, and the buffer
+// when the code is 0.
+int UnpackCode(const Bytes &in, size_t n, bool whole = false, Bytes *out = nullptr) {
+  ByteReader reader{in.data(), in.data() + in.size(), in.data()};
+  Bytes row(n + 1, 0xEE);
+  const int code = UnpackBits(&reader, row.data(), n, whole);
+  if (out && code == RASTER_OK) *out = row;
+  return code;
+}
+Bytes Unpacked(const Bytes &in, size_t n, bool whole = false) {
+  Bytes out;
+  UnpackCode(in, n, whole, &out);
+  return out;
+}
+
+TEST(RasterBytes, PackBitsRunsAtTheRowEnd) {
+  // A repeat that reaches the row end fills it; a longer one is cut there.
+  EXPECT_EQ(Unpacked({0xFD, 7}, 4), (Bytes{7, 7, 7, 7, 0xEE}));
+  EXPECT_EQ(Unpacked({0xFC, 7}, 4), (Bytes{7, 7, 7, 7, 0xEE}));
+  EXPECT_EQ(Unpacked({0x00, 1, 0x81, 7}, 4), (Bytes{1, 7, 7, 7, 0xEE}));
+  // A literal that reaches the row end is copied; a longer one is refused.
+  EXPECT_EQ(Unpacked({0x80, 0x03, 1, 2, 3, 4}, 4), (Bytes{1, 2, 3, 4, 0xEE}));
+  EXPECT_EQ(UnpackCode({0x04, 1, 2, 3, 4, 5}, 4), RASTER_ERR_CORRUPT_FILE);
+  EXPECT_EQ(UnpackCode({0x00, 1, 0x03, 2, 3, 4, 5}, 4), RASTER_ERR_CORRUPT_FILE);
+  // Data that ends before the row does.
+  EXPECT_EQ(UnpackCode({0x03, 1, 2, 3}, 4), RASTER_ERR_CORRUPT_FILE);
+  EXPECT_EQ(UnpackCode({0xFD}, 4), RASTER_ERR_CORRUPT_FILE);
+  EXPECT_EQ(UnpackCode({0xFE, 7}, 4), RASTER_ERR_CORRUPT_FILE);
+  // A whole row's data is read to its end: repeats and no-ops after the
+  // row are taken, a literal is not.
+  EXPECT_EQ(Unpacked({0x01, 1, 2, 0xFF, 9, 0x80}, 2, true), (Bytes{1, 2, 0xEE}));
+  EXPECT_EQ(UnpackCode({0x01, 1, 2, 0x00, 9}, 2, true), RASTER_ERR_CORRUPT_FILE);
+}
+
+TEST(RasterBytes, SeekToTheEndAndPicturesPerFileByte) {
+  const uint8_t data[4] = {1, 2, 3, 4};
+  ByteReader in{data, data + 4, data};
+  EXPECT_TRUE(in.Seek(4));
+  EXPECT_EQ(in.Left(), 0u);
+  in.Seek(1);
+  EXPECT_FALSE(in.Seek(5));
+  EXPECT_EQ(in.Offset(), 1u) << "a refused seek leaves the cursor";
+  // A byte of LZW codes stands for at most 4096 * 8 / 3 pixels, with one
+  // byte's worth to spare.
+  constexpr uint64_t kPerByte = 10923;
+  EXPECT_TRUE(PictureFitsFile(kPerByte * 1001 - 1, 1, 1000));
+  EXPECT_FALSE(PictureFitsFile(kPerByte * 1001, 1, 1000));
+  EXPECT_TRUE(PictureFitsFile(kPerByte - 1, 1, 0));
+  EXPECT_FALSE(PictureFitsFile(1, kPerByte, 0));
+  EXPECT_FALSE(PictureFitsFile(0xFFFFFFFFu, 0xFFFFFFFFu, kMaxRasterBytes)) << "no wrapped product";
+}
+
 // Encoders that miscount their file size: one writes past the block, one
 // leaves its last byte unwritten. Neither may leave a file behind.
 RasterError EncodeOneTooMany(const RasterImage &, const char *, EncodedFile *out) {

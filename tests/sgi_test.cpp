@@ -25,6 +25,17 @@ Bytes RleFile(uint8_t width, const std::vector<Bytes> &rows) {
   return Cat({f, data});
 }
 
+// A verbatim file of the given dimension and sizes; its planes hold
+// 100 c + 10 r + x at column x of row r of channel c.
+Bytes VerbatimFile(uint8_t dimension, uint8_t x, uint8_t y, uint8_t z) {
+  Bytes f{1, 218, 0, 1, 0, dimension, 0, x, 0, y, 0, z};
+  f.resize(512);
+  for (int c = 0; c < z; ++c)
+    for (int r = 0; r < y; ++r)
+      for (int i = 0; i < x; ++i) f.push_back(uint8_t(100 * c + 10 * r + i));
+  return f;
+}
+
 TEST(SgiRead, FilesOfImageMagickAndPillow) {
   // ImageMagick writes run-length rows unless told otherwise; verbatim ones,
   // as ours, are read back below.
@@ -59,6 +70,16 @@ TEST(SgiRead, HandMadeRunsTablesAndHeaders) {
        {"colour map", Patched(good, 107, {1}), {}, kUnsupported},
        {"2 channels", Patched(good, 11, {2}), {}, RASTER_ERR_INVALID_BPP},
        {"width 0", Patched(good, 7, {0}), {}, RASTER_ERR_INVALID_SIZE}});
+}
+
+// A one-dimensional file is a single row whatever its y size, but its
+// planes are still laid out by that size; a y size of 0 stands for 1.
+TEST(SgiRead, OneDimensionalFileIsOneRow) {
+  ExpectHandMadeFiles(
+      ReadRGBMemory,
+      {{"y size 3", VerbatimFile(1, 2, 3, 3), {0, 100, 200, 1, 101, 201}},
+       {"y size 0", Patched(VerbatimFile(1, 2, 1, 3), 9, {0}), {0, 100, 200, 1, 101, 201}},
+       {"two dimensions", VerbatimFile(2, 1, 2, 3), {10, 110, 210, 0, 100, 200}}});
 }
 
 }  // namespace

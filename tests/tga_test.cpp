@@ -72,4 +72,23 @@ TEST(TgaRead, RightToLeftDepthsRunsMapsAndHostileFields) {
        {"map past the end", Tga(2, 1, 1, 24, 0, {}, 32, 65535), {}, RASTER_ERR_READ}});
 }
 
+// Colour maps of up to 256 entries are taken, longer ones refused; pixel
+// data one byte short of the picture is refused.
+TEST(TgaRead, MapLengthLimitAndShortData) {
+  Bytes map;  // entry i: blue i, green 255 - i, red 7
+  for (int i = 0; i < 257; ++i) map.insert(map.end(), {uint8_t(i), uint8_t(255 - i), 7});
+  const Bytes map256(map.begin(), map.end() - 3), indices{0, 255, 1};
+  const Bytes mapped = Tga(1, 3, 1, 8, 0, Cat({map256, indices}), 24, 256);
+  const Bytes raw = Tga(2, 2, 1, 24, 0, {1, 2, 3, 4, 5, 6});
+  const int kRead = RASTER_ERR_READ;
+  ExpectHandMadeFiles(
+      ReadTGAMemory,
+      {{"map of 256", mapped, {7, 255, 0, 7, 0, 255, 7, 254, 1}},
+       {"map of 257", Tga(1, 3, 1, 8, 0, Cat({map, indices}), 24, 257), {},
+        RASTER_ERR_UNSUPPORTED_OPTION},
+       {"map of 256, one byte short", Bytes(mapped.begin(), mapped.end() - 1), {}, kRead},
+       {"true colour", raw, {3, 2, 1, 6, 5, 4}},
+       {"true colour, one byte short", Bytes(raw.begin(), raw.end() - 1), {}, kRead}});
+}
+
 }  // namespace
