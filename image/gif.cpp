@@ -83,12 +83,11 @@ RasterError ReadFirstImage(GifFileType *gif, size_t file_size, FirstImage *first
         control_seen = true;
         first->transparent = (block[1] & 1) ? block[4] : -1;
       }
-      // One more block is read even when the first was already the
-      // terminator, as giflib's whole-file reader does, so files read as
-      // they always have.
-      do {
+      // A first block that is already the terminator ends the extension
+      // (an empty comment, say): reading on would take the next record's
+      // first byte for a block length.
+      while (block)
         if (DGifGetExtensionNext(gif, &block) != GIF_OK) return RASTER_ERR_INVALID_FORMAT;
-      } while (block);
       continue;
     }
     if (type != IMAGE_DESC_RECORD_TYPE) continue;

@@ -148,6 +148,18 @@ TEST(GifRead, DamagedAndIncompleteFilesRefused) {
   ExpectRefused(ReadGIF(dir.File("none.gif").c_str(), nullptr), missing, RASTER_ERR_INVALID_IMAGE);
 }
 
+// An extension of no data blocks (21 FE 00, an empty comment) ends at its
+// terminator: the image after it reads as in the same file without it.
+TEST(GifRead, ExtensionWithoutDataBlocksSkipped) {
+  const GifPlan plan{3, 2, 0, 4, 0, 0, 3, 2, 0, {0, 1, 2, 3, 2, 1}, {}};
+  Bytes file = WriteGif(plan);
+  const size_t image = 6 + 7 + 12;  // header, screen, table
+  file.insert(file.begin() + image, {0x21, 0xFE, 0x00});
+  Record r;
+  ASSERT_EQ(ReadGIFMemory(file.data(), file.size(), &r), RASTER_OK);
+  EXPECT_EQ(TopFirstIndices(r.img), plan.pixels);
+}
+
 // Nothing after the first image is read: without the trailer, with the
 // second frame cut, or with a damaged record after it, a file gives the
 // first image as the whole file does, and as Pillow decodes it. A file cut
