@@ -226,8 +226,10 @@ std::vector<std::pair<int, int>> SynthesisSizes() {
   return sizes;
 }
 
+// The sixteen-lane sums also where the processor has no such lanes.
 const tsl::SynthesisLanes kLanes[] = {tsl::SynthesisLanes::kWidest, tsl::SynthesisLanes::kEight,
-                                      tsl::SynthesisLanes::kFour};
+                                      tsl::SynthesisLanes::kFour,
+                                      tsl::SynthesisLanes::kSixteenAnywhere};
 
 // Zeros whole subbands (always 60 to 63) and single rows at random, and
 // flags them as the decoder's dequantization would.
