@@ -210,7 +210,6 @@ TEST(WsqSegments, SegmentEndingAtTheBufferEndIsRead) {
   EXPECT_EQ(frame.width, 384);
   EXPECT_EQ(id, 3);
   EXPECT_EQ(dht[3].huffvalues[1], 9);
-  free_wsq_decoder_resources();
   std::free(dtt.lofilt);
   std::free(dtt.hifilt);
 
