@@ -14,6 +14,9 @@
 
 #include "support/test_support.h"
 #include "tessaly.h"
+#include "wsq/huffman.h"
+#include "wsq/huffman_blocks.h"
+#include "wsq/quantize.h"
 #include "wsq/stream_io.h"
 #include "wsq/tables.h"
 
@@ -291,6 +294,26 @@ TEST(WsqLayout, CommentRulesAndOwnership) {
   EXPECT_EQ(ppi, -1);
 }
 
+// The longest caller comment one segment holds, 65,533 bytes, is written and
+// handed back whole; one byte more is refused.
+TEST(WsqLayout, LongestCallerComment) {
+  const Bytes px = RidgeImage(300, 300);
+  const std::string text(65534, 'c');
+  const Bytes s = Encode(px, 300, 300, 0.75, 500, text.c_str() + 1);
+  unsigned char *img = nullptr;
+  char *comment = nullptr;
+  int w, h;
+  ASSERT_EQ(WSQ_decode_stream(s.data(), int(s.size()), &img, &w, &h, nullptr, &comment), 1);
+  free(img);
+  ASSERT_NE(comment, nullptr);
+  EXPECT_EQ(std::string(comment), text.substr(1));
+  free(comment);
+  unsigned char *out = nullptr;
+  int len = 0;
+  EXPECT_EQ(WSQ_encode_stream(px.data(), 300, 300, 0.75, 500, text.c_str(), &out, &len), -34);
+  EXPECT_EQ(out, nullptr);
+}
+
 // SHA-256 of the output for three fixed inputs and of one decoded image, taken
 // once from the finished codec (they also depend on the C library's log and
 // pow): a change means the bytes drifted. Under ctest every test runs in a
@@ -489,6 +512,43 @@ TEST(WsqDecoder, RefusesBlocksThatCannotFillTheFrame) {
   Bytes cut(s.begin(), s.begin() + segs[6].offset + 5);
   cut.insert(cut.end(), {0xFF, 0xA1});
   EXPECT_EQ(Decode(cut).code, -23);
+}
+
+// A stream's own tables and frame with one block of n zero coefficients:
+// exactly the coefficients of the coded subbands are decoded, one fewer
+// leaves subbands unfilled and one more passes the frame.
+TEST(WsqDecoder, BlocksMustSupplyEveryCodedCoefficient) {
+  const Bytes s = Encode(RidgeImage(100, 100, 4), 100, 100, 0.75);
+  ASSERT_EQ(Decode(s).code, 1);
+  long long coded = 0;
+  ASSERT_EQ(tsl::coded_coefficients(&coded, &tsl::dqt_table, tsl::q_tree), 0);
+  const size_t first_table = Walk(s)[5].offset;
+  auto zeros = [&](long long n) {
+    const std::vector<int16_t> c(static_cast<size_t>(n), 0);
+    const int size = static_cast<int>(n);
+    tsl::HuffCode *codes = nullptr;
+    uint8_t *bits = nullptr, *values = nullptr;
+    EXPECT_EQ(tsl::gen_hufftable_wsq(&codes, &bits, &values, c.data(), &size, 1), 0);
+    Bytes t(s.size());
+    int len = static_cast<int>(first_table), coded_len = 0;
+    std::copy(s.begin(), s.begin() + first_table, t.begin());
+    EXPECT_EQ(tsl::putc_huffman_table(tsl::DHT_WSQ, 0, bits, values, t.data(), int(t.size()), &len),
+              0);
+    EXPECT_EQ(tsl::putc_block_header(0, t.data(), int(t.size()), &len), 0);
+    EXPECT_EQ(tsl::compress_block(t.data() + len, int(t.size()) - len, &coded_len, c.data(), size,
+                                  74, 100, codes),
+              0);
+    len += coded_len;
+    EXPECT_EQ(tsl::putc_ushort(tsl::EOI_WSQ, t.data(), int(t.size()), &len), 0);
+    free(codes);
+    free(bits);
+    free(values);
+    t.resize(static_cast<size_t>(len));
+    return t;
+  };
+  EXPECT_EQ(Decode(zeros(coded)).code, 1);
+  EXPECT_EQ(Decode(zeros(coded - 1)).code, -23);
+  EXPECT_EQ(Decode(zeros(coded + 1)).code, -51);
 }
 
 // Every cut of a stream is refused, as it is and closed with an end marker

@@ -9,13 +9,18 @@
 #include <memory>
 #include <numeric>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "common/checked.h"
 #include "support/test_support.h"
 #include "wsq/huffman.h"
 #include "wsq/huffman_blocks.h"
 #include "wsq/tables.h"
+#include "wsq/wavelet.h"
 
 namespace {
 
@@ -286,6 +291,31 @@ TEST(HuffmanRoundTrip, BoundaryValuesEmptyBlocksAndComments) {
   EXPECT_EQ(out, c);
 }
 
+// Comments may stand between the third block and the end marker, one or
+// several; after the second or the fourth block a comment is read as a
+// table segment, after which the end marker may not follow.
+TEST(HuffmanRoundTrip, CommentsBeforeTheEndOnlyAfterTheThirdBlock) {
+  const Coeffs c = RandomCoeffs(5, 400, false);
+  const Table t = Gen(c, {100, 100, 100, 100});
+  const Bytes com = {0xFF, 0xA8, 0x00, 0x04, 'h', 'i'};
+  for (auto [blocks, comments, ret] :
+       {std::tuple{3, 1, 0}, {3, 2, 0}, {2, 1, -90}, {4, 1, -90}}) {
+    SCOPED_TRACE(testing::Message() << blocks << " blocks, " << comments << " comments");
+    Bytes s;
+    PutDht(&s, 0, t.bits.get(), t.values.get());
+    for (int b = 0; b < blocks; ++b) {
+      PutSob(&s, 0);
+      const Bytes d = Compress(c.data() + 100 * b, 100, t.codes.get());
+      s.insert(s.end(), d.begin(), d.end());
+    }
+    for (int k = 0; k < comments; ++k) s.insert(s.end(), com.begin(), com.end());
+    Put16(&s, 0xFFA1);
+    Coeffs out;
+    EXPECT_EQ(DecodeAgreeing(s, 20, 20, &out), ret);
+    EXPECT_TRUE(std::equal(c.begin(), c.begin() + 100 * blocks, out.begin()));
+  }
+}
+
 // Random blocks round-trip with lookup-table and bit-by-bit reading
 // agreeing; every truncation fails, and leaves nothing behind that changes
 // the next decode.
@@ -299,6 +329,77 @@ TEST(HuffmanRoundTrip, RandomBlocksAndEveryTruncation) {
     ASSERT_LT(DecodeAgreeing(Bytes(s.begin(), s.begin() + n), 60, 50, &out), 0) << n;
   ASSERT_EQ(Decode(s, 60, 50, &out), 0);
   EXPECT_EQ(out, c);
+}
+
+// Bytes placed to end where an unreadable page begins, so that a read one
+// byte past them faults whatever the build.
+class AtPageEnd {
+ public:
+  explicit AtPageEnd(size_t capacity) {
+    page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    span_ = (capacity + page_ - 1) / page_ * page_;
+    void *m = mmap(nullptr, span_ + page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                   -1, 0);
+    if (m != MAP_FAILED) base_ = static_cast<uint8_t *>(m);
+    ready_ = base_ != nullptr && mprotect(base_ + span_, page_, PROT_NONE) == 0;
+  }
+  ~AtPageEnd() {
+    if (base_) munmap(base_, span_ + page_);
+  }
+  AtPageEnd(const AtPageEnd &) = delete;
+  AtPageEnd &operator=(const AtPageEnd &) = delete;
+  bool ready() const { return ready_; }
+  const uint8_t *Place(const uint8_t *b, size_t n) {
+    uint8_t *at = base_ + span_ - n;
+    std::copy(b, b + n, at);
+    return at;
+  }
+
+ private:
+  size_t page_ = 0, span_ = 0;
+  uint8_t *base_ = nullptr;
+  bool ready_ = false;
+};
+
+// Read() for bytes that are not in a vector.
+Reading ReadAt(const uint8_t *data, size_t n, int width, int height, bool bitwise) {
+  Reading r;
+  tsl::frm_header_wsq.width = static_cast<uint16_t>(width);
+  tsl::frm_header_wsq.height = static_cast<uint16_t>(height);
+  tsl::dqt_table.qtable_defined = 0;
+  for (auto &t : tsl::dht_table) t.table_defined = 0;
+  r.coeffs.assign(static_cast<size_t>(width) * height, 0);
+  tsl::wsq_bit_reader = {0x5A, 0xA5};
+  const uint8_t *cur = data;
+  testing::internal::CaptureStderr();
+  r.ret = tsl::huffman_decode_data_mem(r.coeffs.data(), &tsl::dtt_table, &tsl::dqt_table,
+                                       tsl::dht_table, &cur, data + n, bitwise);
+  r.messages = testing::internal::GetCapturedStderr();
+  r.used = cur - data;
+  r.state = tsl::wsq_bit_reader;
+  return r;
+}
+
+// The lookup-table reading gathers bytes ahead of the bit reader, up to
+// eight at a time inside a block: whatever the cut, it reads nothing past
+// the end and agrees with the bit-by-bit reading.
+TEST(HuffmanRoundTrip, EveryCutReadsNothingPastTheEnd) {
+  const Coeffs c = RandomCoeffs(8, 2000, true);
+  const Bytes s = EncodeBlocks(c, 500, 1200);
+  AtPageEnd page(s.size());
+  ASSERT_TRUE(page.ready());
+  for (size_t n = 0; n <= s.size(); n++) {
+    const uint8_t *at = page.Place(s.data(), n);
+    const Reading table = ReadAt(at, n, 50, 40, false), bits = ReadAt(at, n, 50, 40, true);
+    ASSERT_EQ(table.ret, bits.ret) << n;
+    ASSERT_EQ(table.used, bits.used) << n;
+    ASSERT_EQ(table.coeffs, bits.coeffs) << n;
+    ASSERT_EQ(table.messages, bits.messages) << n;
+    ASSERT_EQ(table.state.code, bits.state.code) << n;
+    ASSERT_EQ(table.state.code2, bits.state.code2) << n;
+    ASSERT_EQ(table.ret < 0, n < s.size()) << n;
+  }
+  EXPECT_EQ(ReadAt(page.Place(s.data(), s.size()), s.size(), 50, 40, false).coeffs, c);
 }
 
 // A run or a value past the end of the image is refused, and nothing is
@@ -352,6 +453,107 @@ TEST(HuffmanHostile, BlockHeaderNamingNoDefinedTable) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(Decode(s, 2, 2, &out), k.code) << k.named;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), k.err);
+  }
+}
+
+// The quantization table segment of a w x h image whose subbands 60 to 63
+// are uncoded (the others have width 1), with the trees of that size built:
+// a stream that starts with it has a budget of w x h less their quadrant.
+Bytes QuadrantUncodedTable(int w, int h) {
+  tsl::build_wsq_trees(tsl::w_tree, 20, tsl::q_tree, 64, w, h);
+  tsl::QuantVals q{};
+  for (int k = 0; k < 64; k++) q.q_widths[k] = q.z_widths[k] = 1.0f;
+  Bytes dqt(400);
+  int len = 0;
+  EXPECT_EQ(tsl::putc_quantization_table(&q, dqt.data(), int(dqt.size()), &len), 0);
+  dqt.resize(static_cast<size_t>(len));
+  return dqt;
+}
+
+// Every place the budget can end within random blocks, with a budget equal
+// to the array and one below it: the symbol that crosses it is refused, by
+// the lookup-table reading exactly where the bit-by-bit reading refuses it,
+// and nothing is stored past it (but a value met at a budget below the
+// array, stored one place past it).
+TEST(HuffmanHostile, EveryBudgetEndWithinTheBlocks) {
+  const Coeffs c = RandomCoeffs(11, 600, false);
+  const Bytes s = EncodeBlocks(c, 150, 300);
+  Coeffs out;
+  for (int n = 1; n < 600; n++) {
+    ASSERT_EQ(DecodeAgreeing(s, n, 1, &out), -51) << n;
+    ASSERT_EQ(out, Coeffs(c.begin(), c.begin() + n)) << n;
+  }
+  ASSERT_EQ(DecodeAgreeing(s, 600, 1, &out), 0);
+  EXPECT_EQ(out, c);
+
+  const Bytes dqt = QuadrantUncodedTable(100, 100);
+  const int b = 7500;
+  for (int m = 1; m <= 200; m++) {
+    Coeffs d(static_cast<size_t>(b - m), 0);
+    d.insert(d.end(), c.begin(), c.end());
+    Bytes t = dqt;
+    const Bytes blocks = EncodeBlocks(d, 100, 100);
+    t.insert(t.end(), blocks.begin(), blocks.end());
+    ASSERT_EQ(DecodeAgreeing(t, 100, 100, &out), -51) << m;
+    ASSERT_TRUE(std::equal(d.begin(), d.begin() + b, out.begin())) << m;
+    ASSERT_EQ(std::count(out.begin() + b + 1, out.end(), 0), 10000 - b - 1) << m;
+  }
+}
+
+// A quantization table whose uncoded subbands (60 to 63) leave a budget
+// below the array: runs of each kind that end exactly at the budget are
+// taken and one zero more is refused; a value met at the budget is stored
+// one place past it, and any symbol after it is refused.
+TEST(HuffmanHostile, BudgetEndsExactly) {
+  const int w = 100, h = 100;
+  const Bytes dqt = QuadrantUncodedTable(w, h);
+  const int b = 7500;  // 100 x 100 less the 50 x 50 quadrant of 60 to 63
+
+  // `end` coefficients ending with a value 5 and a run of n zeros.
+  auto run_to = [](int end, int n) {
+    Coeffs c(static_cast<size_t>(end), 0);
+    c[static_cast<size_t>(end - n - 1)] = 5;
+    return c;
+  };
+  auto value_after = [](int zeros, Coeffs tail) {
+    Coeffs c(static_cast<size_t>(zeros), 0);
+    c.insert(c.end(), tail.begin(), tail.end());
+    return c;
+  };
+  auto past = [](int where) {
+    return "ERROR : huffman_decode_data_mem [" + std::to_string(where) +
+           "]: Decoded data extends past image buffer. Encoded data appears corrupt or "
+           "non-standard.\n";
+  };
+  const struct {
+    Coeffs c;
+    int ret;
+    std::string messages;
+    size_t unstored;  // values at the end of c that the refusal keeps out
+  } cases[] = {
+      {run_to(b, 50), 0, "", 0},          {run_to(b + 1, 50), -51, past(2), 0},
+      {run_to(b, 200), 0, "", 0},         {run_to(b + 1, 200), -51, past(3), 0},
+      {Coeffs(b, 0), 0, "", 0},           {Coeffs(b + 1, 0), -51, past(4), 0},
+      {value_after(b, {7}), 0, "", 0},    {value_after(b, {7, 0}), -51, past(1), 0},
+      {value_after(b, {7, 8}), -51, past(1), 1},
+  };
+  for (const auto &k : cases) {
+    SCOPED_TRACE(testing::Message() << k.c.size() << " coefficients, last " << k.c.back());
+    Bytes s = dqt;
+    const Table t = Gen(k.c, {int(k.c.size())});
+    PutDht(&s, 0, t.bits.get(), t.values.get());
+    PutSob(&s, 0);
+    const Bytes d = Compress(k.c.data(), int(k.c.size()), t.codes.get());
+    s.insert(s.end(), d.begin(), d.end());
+    Put16(&s, 0xFFA1);
+    const Reading r = Read(s, w, h, false);
+    EXPECT_EQ(r.ret, k.ret);
+    EXPECT_EQ(r.messages, k.messages);
+    Coeffs expect(k.c.begin(), k.c.end() - static_cast<ptrdiff_t>(k.unstored));
+    expect.resize(static_cast<size_t>(w) * h, 0);
+    EXPECT_EQ(r.coeffs, expect);
+    Coeffs out;
+    DecodeAgreeing(s, w, h, &out);
   }
 }
 

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/test_support.h"
+#include "wsq/stream_edit.h"
 #include "wsq/stream_io.h"
 #include "wsq/tables.h"
 #include "wsq/wavelet.h"
@@ -80,6 +82,144 @@ TEST(WsqComment, SegmentBytesAndLongestText) {
   EXPECT_EQ(putc_comment(COM_WSQ, text, kMaxCommentText, b.buf.data(), b.alloc, &b.len), 0);
 }
 
+// The same limit spelled out, through the writer, the reader and the comment
+// insertion: 65,533 bytes of text fill the length field (0xFFFF); one more is
+// refused, never written with a wrapped length.
+TEST(WsqComment, LongestTextReadAndWrittenOneMoreRefused) {
+  const std::string text(65534, 'x');
+  const uint8_t *bytes = reinterpret_cast<const uint8_t *>(text.data());
+  Out o(70000);
+  ASSERT_EQ(putc_comment(COM_WSQ, bytes, 65533, o.buf.data(), o.alloc, &o.len), 0);
+  EXPECT_EQ(Bytes(o.buf.begin() + 2, o.buf.begin() + 4), (Bytes{0xFF, 0xFF}));
+  In in(Bytes(o.buf.begin() + 2, o.buf.begin() + o.len));
+  char *back = nullptr;
+  ASSERT_EQ(getc_comment(&back, &in.cur, in.end), 0);
+  EXPECT_EQ(std::strlen(back), 65533u);
+  std::free(back);
+  Out refused(70000);
+  EXPECT_EQ(putc_comment(COM_WSQ, bytes, 65534, refused.buf.data(), refused.alloc, &refused.len),
+            -34);
+  EXPECT_EQ(refused.len, 0);
+
+  const Bytes bare = {0xFF, 0xA0, 0xFF, 0xA1};
+  uint8_t *out = nullptr;
+  int len = 0;
+  ASSERT_EQ(add_comment_wsq(&out, &len, bare.data(), 4, text.substr(1).c_str()), 0);
+  EXPECT_EQ(len, 4 + 4 + 65533);
+  std::free(out);
+  out = nullptr;
+  EXPECT_EQ(add_comment_wsq(&out, &len, bare.data(), 4, text.c_str()), -34);
+  EXPECT_EQ(out, nullptr);
+}
+
+// A segment length counts its own two bytes: 0 and 1 are refused, by the
+// comment reader and by the comment removal (which would otherwise skip a
+// wrapped 65,535 bytes, here exactly up to the end marker); 2, an empty
+// segment, is taken.
+TEST(WsqComment, LengthBelowTwoRefused) {
+  for (uint8_t n : {0, 1}) {
+    In in({0x00, n, 'a', 'b'});
+    char *text = nullptr;
+    EXPECT_EQ(getc_comment(&text, &in.cur, in.end), -42) << int(n);
+    EXPECT_EQ(text, nullptr);
+  }
+  In two({0x00, 0x02});
+  char *text = nullptr;
+  ASSERT_EQ(getc_comment(&text, &two.cur, two.end), 0);
+  EXPECT_STREQ(text, "");
+  std::free(text);
+
+  // A comment and a table segment of length 1, then of length 2.
+  for (auto [marker, code, kept] :
+       {std::tuple{COM_WSQ, -2, Bytes{}}, {DTT_WSQ, -3, Bytes{0xFF, 0xA4, 0x00, 0x02}}}) {
+    SCOPED_TRACE(marker);
+    Bytes s = {0xFF, 0xA0, uint8_t(marker >> 8), uint8_t(marker), 0x00, 0x01};
+    s.insert(s.end(), 65535, 0x20);
+    s.insert(s.end(), {0xFF, 0xA1});
+    uint8_t *out = nullptr;
+    int len = 0;
+    EXPECT_EQ(delete_comments_wsq(&out, &len, s.data(), int(s.size())), code);
+    EXPECT_EQ(out, nullptr);
+    const Bytes empty = {0xFF, 0xA0, uint8_t(marker >> 8), uint8_t(marker), 0x00, 0x02, 0xFF, 0xA1};
+    ASSERT_EQ(delete_comments_wsq(&out, &len, empty.data(), int(empty.size())), 0);
+    Bytes expect = {0xFF, 0xA0};
+    expect.insert(expect.end(), kept.begin(), kept.end());
+    expect.insert(expect.end(), {0xFF, 0xA1});
+    EXPECT_EQ(Bytes(out, out + len), expect);
+    std::free(out);
+  }
+}
+
+// Where any marker may stand, SOI to COM are taken and the values next to
+// them are not.
+TEST(WsqMarkers, AnyClassTakesSoiToComOnly) {
+  const struct {
+    uint8_t low;
+    int code;
+    uint16_t stored;
+  } cases[] = {{0x9F, -92, 0}, {0xA0, 0, 0xFFA0}, {0xA8, 0, 0xFFA8}, {0xA9, -92, 0}};
+  for (const auto &c : cases) {
+    In in({0xFF, c.low});
+    uint16_t marker = 0;
+    EXPECT_EQ(getc_marker_wsq(&marker, ANY_WSQ, &in.cur, in.end), c.code) << int(c.low);
+    EXPECT_EQ(marker, c.stored) << int(c.low);
+  }
+}
+
+// Every segment reader takes a segment whose last byte is the buffer's last,
+// leaving the cursor at the end, and fails with the cursor's code when that
+// byte is missing. Skipping a segment (as the comment walks do) wants a byte
+// after it: the stream goes on past every segment.
+TEST(WsqSegments, SegmentEndingAtTheBufferEndIsRead) {
+  DttTable dtt{};
+  DqtTable dqt{};
+  DhtTable dht[MAX_DHT_TABLES] = {};
+  FrameHeaderWsq frame{};
+  uint8_t id = 0;
+  const QuantVals q = SampleQuantVals();
+  const uint8_t bits[16] = {0, 2}, values[2] = {7, 9};
+  Out o[6] = {Out(128), Out(512), Out(64), Out(64), Out(16), Out(16)};
+  ASSERT_EQ(putc_transform_table(tsl::lofilt, 9, tsl::hifilt, 7, o[0].buf.data(), o[0].alloc,
+                                 &o[0].len),
+            0);
+  ASSERT_EQ(putc_quantization_table(&q, o[1].buf.data(), o[1].alloc, &o[1].len), 0);
+  ASSERT_EQ(putc_huffman_table(DHT_WSQ, 3, bits, values, o[2].buf.data(), o[2].alloc, &o[2].len),
+            0);
+  ASSERT_EQ(putc_frame_header_wsq(384, 512, 117.25f, 1.5f, o[3].buf.data(), o[3].alloc, &o[3].len),
+            0);
+  ASSERT_EQ(putc_block_header(3, o[4].buf.data(), o[4].alloc, &o[4].len), 0);
+  ASSERT_EQ(putc_comment(COM_WSQ, reinterpret_cast<const uint8_t *>("abc"), 3, o[5].buf.data(),
+                         o[5].alloc, &o[5].len),
+            0);
+  const int short_code[6] = {-40, -40, -40, -40, -39, -40};
+  for (int k = 0; k < 6; ++k) {
+    SCOPED_TRACE(k);
+    const Bytes seg = o[k].bytes();
+    const uint16_t marker = uint16_t(seg[0] << 8 | seg[1]);
+    auto read = [&](In *in) {
+      if (marker == SOF_WSQ) return getc_frame_header_wsq(&frame, &in->cur, in->end);
+      if (marker == SOB_WSQ) return getc_block_header(&id, &in->cur, in->end);
+      return getc_table_wsq(marker, &dtt, &dqt, dht, &in->cur, in->end);
+    };
+    In whole(Bytes(seg.begin() + 2, seg.end()));
+    EXPECT_EQ(read(&whole), 0);
+    EXPECT_EQ(whole.cur, whole.end);
+    In cut(Bytes(seg.begin() + 2, seg.end() - 1));
+    EXPECT_EQ(read(&cut), short_code[k]);
+  }
+  EXPECT_EQ(frame.width, 384);
+  EXPECT_EQ(id, 3);
+  EXPECT_EQ(dht[3].huffvalues[1], 9);
+  std::free(dtt.lofilt);
+  std::free(dtt.hifilt);
+
+  In at_end({0x00, 0x04, 'a', 'b'});
+  EXPECT_EQ(getc_skip_marker_segment(COM_WSQ, &at_end.cur, at_end.end), -2);
+  In one_more({0x00, 0x04, 'a', 'b', 0xFF});
+  ASSERT_EQ(getc_skip_marker_segment(COM_WSQ, &one_more.cur, one_more.end), 0);
+  EXPECT_EQ(one_more.end - one_more.cur, 1);
+}
+
 // Taps beyond the field's range or not finite are refused, whichever filter
 // holds them.
 TEST(WsqTables, TransformTableRefusals) {
@@ -92,6 +232,50 @@ TEST(WsqTables, TransformTableRefusals) {
   EXPECT_EQ(putc_transform_table(lo, 9, tsl::hifilt, 7, o.buf.data(), o.alloc, &o.len), -82);
   o.len = 0;
   EXPECT_EQ(putc_transform_table(tsl::lofilt, 9, hi, 7, o.buf.data(), o.alloc, &o.len), -83);
+}
+
+// Each filter needs a tap: a count of 0 in either place is refused, by the
+// storing reader and by the one that only checks; one tap each is enough.
+TEST(WsqTables, TransformTableTapCounts) {
+  auto segment = [](uint8_t lo, uint8_t hi) {
+    Bytes seg = {0x00, 0x00, lo, hi};
+    for (int i = 0; i < (lo + 1) / 2 + (hi + 1) / 2; ++i) seg.insert(seg.end(), {0, 1, 0, 0, 0, 5});
+    seg[1] = uint8_t(seg.size());
+    return seg;
+  };
+  DttTable dtt{};
+  for (DttTable *t : {&dtt, static_cast<DttTable *>(nullptr)}) {
+    auto read = [&](uint8_t lo, uint8_t hi) {
+      In in(segment(lo, hi));
+      return getc_transform_table(t, &in.cur, in.end);
+    };
+    EXPECT_EQ(read(1, 1), 0);
+    EXPECT_EQ(read(9, 0), -98);
+    EXPECT_EQ(read(0, 7), -98);
+  }
+  std::free(dtt.lofilt);
+  std::free(dtt.hifilt);
+}
+
+// Even lengths from a stream: the stored half a0 = 0.5, a1 = -0.25 of the
+// analysis low-pass filter becomes the antisymmetric synthesis high-pass
+// filter a1, -a0, a0, -a1 (each tap i from the centre out taken times
+// (-1)^i, then mirrored with its sign changed); the half b0 = 0.75,
+// b1 = -0.125 of the analysis high-pass filter the symmetric synthesis
+// low-pass filter b1, -b0, -b0, b1 (times (-1)^(i+1), mirrored as it is).
+TEST(WsqTables, EvenLengthFiltersKeepTheirSigns) {
+  In in({0x00, 0x1C, 4, 4, 0, 1, 0, 0, 0, 5, 1, 2, 0, 0, 0, 25, 0, 2, 0, 0, 0, 75, 1, 3, 0, 0, 0,
+         125});
+  DttTable dtt{};
+  ASSERT_EQ(getc_transform_table(&dtt, &in.cur, in.end), 0);
+  ASSERT_EQ(dtt.hisize, 4);
+  ASSERT_EQ(dtt.losize, 4);
+  EXPECT_EQ(std::vector<float>(dtt.hifilt, dtt.hifilt + 4),
+            (std::vector<float>{-0.25f, -0.5f, 0.5f, 0.25f}));
+  EXPECT_EQ(std::vector<float>(dtt.lofilt, dtt.lofilt + 4),
+            (std::vector<float>{-0.125f, -0.75f, -0.75f, -0.125f}));
+  std::free(dtt.lofilt);
+  std::free(dtt.hifilt);
 }
 
 TEST(WsqTables, QuantizationTableBytes) {
@@ -175,6 +359,45 @@ TEST(WsqTables, HuffmanTableIdsEndAtSeven) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "ERROR : getc_huffman_table_wsq : table id 8 out of range\n");
   EXPECT_EQ(dht[8].table_defined, 0);
+}
+
+// Eight records: ids 0 to 7 are stored and 8 is refused, first in a segment
+// or later, by the storing reader and by the one that only checks. A
+// segment whose length ends inside its tables, or before any table, is
+// refused and an empty one defines nothing. A second table of a segment may
+// not name a defined id (the first of a segment replaces one).
+TEST(WsqTables, HuffmanSegmentIdsLengthsAndRepeats) {
+  auto read = [](DhtTable *dht, const Bytes &seg) {
+    In in(seg);
+    return getc_huffman_table_wsq(dht, &in.cur, in.end);
+  };
+  DhtTable dht[MAX_DHT_TABLES] = {};
+  EXPECT_EQ(read(dht, DhtSegment({{7, 3}})), 0);
+  EXPECT_EQ(dht[7].table_defined, 1);
+  for (DhtTable *tables : {dht, static_cast<DhtTable *>(nullptr)}) {
+    EXPECT_EQ(read(tables, DhtSegment({{8, 3}})), -99);
+    EXPECT_EQ(read(tables, DhtSegment({{2, 3}, {8, 3}})), -99);
+  }
+
+  DhtTable fresh[MAX_DHT_TABLES] = {};
+  Bytes one_short = DhtSegment({{0, 3}});
+  one_short[1]--;
+  EXPECT_EQ(read(fresh, one_short), -2);
+  Bytes empty = DhtSegment({{0, 3}});
+  empty[0] = 0;
+  empty[1] = 2;
+  DhtTable none[MAX_DHT_TABLES] = {};
+  EXPECT_EQ(read(none, empty), -2);
+  EXPECT_EQ(none[0].table_defined, 0);
+
+  EXPECT_EQ(read(fresh, DhtSegment({{4, 3}, {4, 5}})), -2);
+  EXPECT_EQ(fresh[4].huffbits[7], 3) << "the first kept";
+  EXPECT_EQ(read(fresh, DhtSegment({{4, 5}})), 0);
+  EXPECT_EQ(fresh[4].huffbits[7], 5) << "replaced by a later segment's first table";
+  EXPECT_EQ(read(fresh, DhtSegment({{5, 3}, {4, 2}})), -2);
+  EXPECT_EQ(fresh[4].huffbits[7], 5);
+  EXPECT_EQ(read(nullptr, DhtSegment({{4, 3}, {4, 5}})), -2);
+  EXPECT_EQ(read(nullptr, DhtSegment({{4, 3}, {5, 5}})), 0);
 }
 
 TEST(WsqTables, FrameHeaderBytesAndRefusals) {

@@ -226,8 +226,10 @@ std::vector<std::pair<int, int>> SynthesisSizes() {
   return sizes;
 }
 
+// The sixteen-lane sums also where the processor has no such lanes.
 const tsl::SynthesisLanes kLanes[] = {tsl::SynthesisLanes::kWidest, tsl::SynthesisLanes::kEight,
-                                      tsl::SynthesisLanes::kFour};
+                                      tsl::SynthesisLanes::kFour,
+                                      tsl::SynthesisLanes::kSixteenAnywhere};
 
 // Zeros whole subbands (always 60 to 63) and single rows at random, and
 // flags them as the decoder's dequantization would.
@@ -519,6 +521,43 @@ TEST(WsqQuantize, DequantizedValuesAndZeroRows) {
         std::fill_n(expect.begin() + y * w + t.q[k].x, t.q[k].lenx, 0.0f);
     EXPECT_TRUE(SameBits(from_array, expect));
   }
+}
+
+// Zeros a stream codes as values rather than as runs: a row whose last value
+// is such a zero but which holds others is not taken for an empty row (the
+// synthesis would leave it out); a row of zero values alone is.
+TEST(WsqQuantize, ZeroValuesDoNotEmptyARow) {
+  const int w = 120, h = 90;
+  Trees t(w, h);
+  tsl::DqtTable dqt{};
+  dqt.bin_centre = 0.44f;
+  dqt.qtable_defined = 1;
+  for (int k = 0; k < 60; ++k) {
+    dqt.q_widths[k] = 1.5f;
+    dqt.z_widths[k] = 1.8f;
+  }
+  tsltest::Rng rng(9);
+  tsl::CoefficientRecord rec;
+  std::vector<std::vector<bool>> empty(60);
+  for (int k = 0; k < 60; ++k) {
+    for (int r = 0; r < t.q[k].leny; ++r) {
+      const uint32_t kind = rng.Below(3);  // all zeros, ending in a zero, ending in a value
+      bool all_zero = true;
+      for (int x = 0; x < t.q[k].lenx; ++x) {
+        const bool last = x == t.q[k].lenx - 1;
+        const bool zero = kind == 0 || (kind == 1 && last) || (kind == 2 && !last && x > 0);
+        ASSERT_TRUE(rec.Value(zero ? 0 : static_cast<int16_t>(1 + rng.Below(50))));
+        all_zero = all_zero && zero;
+      }
+      empty[k].push_back(all_zero);
+    }
+  }
+  const tsl::FloatImageLayout layout = tsl::decoder_float_layout(w, h);
+  Floats f(static_cast<size_t>(layout.pitch) * layout.rows);
+  tsl::ZeroRows zeros;
+  ASSERT_EQ(tsl::unquantize_record(f.data(), layout.pitch, &dqt, t.q, rec, &zeros), 0);
+  for (int k = 0; k < 60; ++k)
+    for (int r = 0; r < t.q[k].leny; ++r) ASSERT_EQ(zeros.Row(k, r), empty[k][r]) << k << " " << r;
 }
 
 }  // namespace

@@ -425,6 +425,17 @@ int InsideSums4(const Inside &f, const float *in, float *out) {
 
 const Kernels kKernels4 = {ColumnSums4, InsideSums4};
 
+// The sixteen-lane sums for the processor's base instruction set.
+void ColumnSums16Anywhere(float *out, const float *const *src, const float *cf, int nt,
+                          bool stored, int n) {
+  ColumnSums<V16>(out, src, cf, nt, stored, n);
+}
+int InsideSums16Anywhere(const Inside &f, const float *in, float *out) {
+  return InsideSums<V16>(f, in, out);
+}
+
+const Kernels kKernels16Anywhere = {ColumnSums16Anywhere, InsideSums16Anywhere};
+
 #if defined(__x86_64__) || defined(__i386__)
 // The same eight or sixteen lanes wide where the processor has them: the
 // lanes do the same single-precision multiplies and adds, rounded the same.
@@ -449,6 +460,7 @@ const Kernels kKernels8 = {ColumnSums8, InsideSums8};
 const Kernels kKernels16 = {ColumnSums16, InsideSums16};
 
 const Kernels &PickKernels(SynthesisLanes lanes) {
+  if (lanes == SynthesisLanes::kSixteenAnywhere) return kKernels16Anywhere;
   static const int widest = __builtin_cpu_supports("avx512f") ? 16
                             : __builtin_cpu_supports("avx2")  ? 8
                                                               : 4;
@@ -459,7 +471,9 @@ const Kernels &PickKernels(SynthesisLanes lanes) {
   return use == 16 ? kKernels16 : use == 8 ? kKernels8 : kKernels4;
 }
 #else
-const Kernels &PickKernels(SynthesisLanes) { return kKernels4; }
+const Kernels &PickKernels(SynthesisLanes lanes) {
+  return lanes == SynthesisLanes::kSixteenAnywhere ? kKernels16Anywhere : kKernels4;
+}
 #endif
 
 // One row from the column sums `in` into `out`: all terms (form 0), or

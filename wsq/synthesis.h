@@ -42,7 +42,9 @@ using SynthesisRowSink = void (*)(void *ctx, int y, const float *row, int n);
 
 // Vector width of the sums: the widest the processor offers, or at most
 // eight or four lanes (the results are the same; tests compare them).
-enum class SynthesisLanes { kWidest, kEight, kFour };
+// kSixteenAnywhere runs the sixteen-lane sums built for any processor
+// (slower), so that they are checked where the processor has no such lanes.
+enum class SynthesisLanes { kWidest, kEight, kFour, kSixteenAnywhere };
 
 // Steps 19 to 0 on fdata (rows of `pitch` floats). Without a sink every step
 // works in place, as wsq_reconstruct does. With a sink (the decoder, whose
