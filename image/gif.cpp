@@ -66,8 +66,9 @@ struct FirstImage {
 // Walks the records up to the first image and decodes it, then stops:
 // what follows (further frames, the trailer) is never read, so a file cut
 // or damaged after its first image still gives that image, and a long
-// animation costs no more than its first frame. A file cut anywhere before
-// the end of the first image's data is refused.
+// animation takes no more decoding time or pixel memory than its first
+// frame (the file itself is already in memory, whole). A file cut anywhere
+// before the end of the first image's data is refused.
 RasterError ReadFirstImage(GifFileType *gif, size_t file_size, FirstImage *first) {
   bool control_seen = false;
   for (;;) {
