@@ -157,6 +157,39 @@ TEST(JpeglComments, NistcomSegmentThenTheCallersEmptyComment) {
   EXPECT_EQ(o.bytes(), expected);
 }
 
+// Only "NIST_COM" marks NISTCOM text: a caller comment that merely begins
+// with "NIST" is written after the NISTCOM segment unchanged, and the
+// NISTCOM, found first, carries the pixels per inch.
+TEST(JpeglComments, CommentBeginningWithNistIsPlainText) {
+  Out o;
+  const int one[1] = {1};
+  const std::string mine = "NIST scanner at desk 4";
+  ASSERT_EQ(putc_nistcom_jpegl(mine.c_str(), 64, 48, 8, 612, 0, 1, one, one, 1, o.buf.data(),
+                               4096, &o.len),
+            0);
+  const std::string text =
+      "NIST_COM 9\nPIX_WIDTH 64\nPIX_HEIGHT 48\nPIX_DEPTH 8\nPPI 612\nLOSSY 0\n"
+      "COLORSPACE GRAY\nCOMPRESSION JPEGL\nJPEGL_PREDICT 1";
+  Bytes expected = {0xFF, 0xFE, 0, static_cast<uint8_t>(text.size() + 2)};
+  expected.insert(expected.end(), text.begin(), text.end());
+  expected.insert(expected.end(), {0xFF, 0xFE, 0, static_cast<uint8_t>(mine.size() + 2)});
+  expected.insert(expected.end(), mine.begin(), mine.end());
+  EXPECT_EQ(o.bytes(), expected);
+
+  Bytes s = {0xFF, 0xD8};
+  s.insert(s.end(), o.buf.begin(), o.buf.begin() + o.len);
+  s.insert(s.end(), {0xFF, 0xDA, 0});
+  FET *nistcom = nullptr;
+  ASSERT_EQ(getc_nistcom_jpegl(&nistcom, s.data(), static_cast<int>(s.size())), 0);
+  ASSERT_NE(nistcom, nullptr);
+  char *ppi = nullptr;
+  EXPECT_EQ(extractfet_ret(&ppi, "PPI", nistcom), 0);
+  freefet(nistcom);
+  ASSERT_NE(ppi, nullptr);
+  EXPECT_STREQ(ppi, "612");
+  std::free(ppi);
+}
+
 TEST(JpeglComments, NistcomIsTheFirstTaggedCommentBeforeSos) {
   const Bytes s = {0xFF, 0xD8, 0xFF, 0xFE, 0, 5, 'a', 'b', 'c', 0xFF, 0xFE, 0, 12,
                    'N', 'I', 'S', 'T', '_', 'C', 'O', 'M', ' ', '2', 0xFF, 0xDA, 0};

@@ -201,6 +201,13 @@ TEST(WsqRoundTrip, ConstantImageGivesThePredictableStream) {
     EXPECT_EQ(std::count(segs[k].body.begin() + 1, segs[k].body.end(), 0), 16);
   }
   for (int k : {6, 8, 9}) EXPECT_TRUE(segs[k].data.empty());
+  // All coefficients are zero, so the decoder gives back the shift whatever
+  // the scale: the scale is checked where it is written.
+  tsl::FrameHeaderWsq frame{};
+  const uint8_t *cur = s.data() + segs[4].offset + 2;
+  ASSERT_EQ(tsl::getc_frame_header_wsq(&frame, &cur, s.data() + s.size()), 0);
+  EXPECT_EQ(frame.r_scale, 1.0f) << "a flat image has no spread to scale by";
+  EXPECT_EQ(frame.m_shift, 201.0f);
   EXPECT_EQ(Decode(s).px, px);
 }
 

@@ -1,5 +1,5 @@
-// NISTCOM comment text: parsing and joining, and finding the pixels per
-// inch of a stream.
+// NISTCOM comment text: parsing and joining, writing it into a stream, and
+// finding the pixels per inch of a stream.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "tessaly.h"
 #include "wsq/nistcom.h"
 
 namespace {
@@ -129,6 +130,44 @@ TEST(NistcomRead, CommentEndingTheStreamIsFound) {
   EXPECT_EQ(tsl::getc_nistcom_wsq(&none, s.data(), static_cast<int>(s.size()) - 1), -2);
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(none, nullptr);
+}
+
+// Only "NIST_COM" marks NISTCOM text: a caller comment that merely begins
+// with "NIST" follows our NISTCOM segment as a segment of its own, and the
+// pixels per inch are found in the NISTCOM.
+TEST(NistcomWrite, CommentBeginningWithNistIsPlainText) {
+  const Bytes px = tsltest::RidgeImage(96, 80);
+  const std::string mine = "NIST scanner at desk 4";
+  unsigned char *out = nullptr;
+  int len = 0;
+  ASSERT_EQ(WSQ_encode_stream(px.data(), 96, 80, 0.75, 612, mine.c_str(), &out, &len), 1);
+  const Bytes s(out, out + len);
+  std::free(out);
+
+  // SOI, then the two comment segments.
+  auto segment = [&](size_t at) {
+    const size_t n = at + 4 <= s.size() ? size_t(s[at + 2] << 8 | s[at + 3]) : 0;
+    if (n < 2 || at + 2 + n > s.size() || s[at] != 0xFF || s[at + 1] != 0xA8) {
+      ADD_FAILURE() << "no comment segment at " << at;
+      return std::string();
+    }
+    return std::string(s.begin() + long(at) + 4, s.begin() + long(at + 2 + n));
+  };
+  const std::string nistcom = segment(2);
+  EXPECT_EQ(nistcom.substr(0, 9), "NIST_COM ");
+  EXPECT_NE(nistcom.find("\nPPI 612\n"), std::string::npos) << nistcom;
+  EXPECT_EQ(nistcom.find("scanner"), std::string::npos) << nistcom;
+  EXPECT_EQ(segment(2 + 4 + nistcom.size()), mine);
+
+  unsigned char *img = nullptr;
+  char *comment = nullptr;
+  int w = 0, h = 0, ppi = 0;
+  ASSERT_EQ(WSQ_decode_stream(s.data(), int(s.size()), &img, &w, &h, &ppi, &comment), 1);
+  std::free(img);
+  EXPECT_EQ(ppi, 612);
+  ASSERT_NE(comment, nullptr);
+  EXPECT_EQ(std::string(comment), mine);
+  std::free(comment);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// WSQ output buffer, segment writers and the Huffman segment reader.
+// WSQ output buffer, segment writers, the Huffman segment reader, and the
+// places in a stream where a comment segment may stand.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "tessaly.h"
 #include "wsq/stream_edit.h"
 #include "wsq/stream_io.h"
 #include "wsq/tables.h"
@@ -410,6 +412,144 @@ TEST(WsqTables, FrameHeaderBytesAndRefusals) {
   EXPECT_EQ(putc_frame_header_wsq(10, 10, -0.5f, 1.0f, o.buf.data(), o.alloc, &o.len), -84);
   EXPECT_EQ(putc_frame_header_wsq(10, 10, 1.0f, -INFINITY, o.buf.data(), o.alloc, &o.len), -85);
   EXPECT_EQ(o.len, 0);
+}
+
+// Streams of our encoder with comment segments put where other writers may
+// put them: after the frame header, or between blocks.
+Bytes EncodeRidges(const char *comment) {
+  const Bytes px = tsltest::RidgeImage(120, 100);
+  unsigned char *out = nullptr;
+  int len = 0;
+  EXPECT_EQ(WSQ_encode_stream(px.data(), 120, 100, 0.75, 500, comment, &out, &len), 1);
+  Bytes s(out, out + len);
+  std::free(out);
+  return s;
+}
+
+// Offsets of the markers, walked by segment lengths; a block's coded bytes
+// run up to the first 0xFF not followed by 0x00.
+std::vector<std::pair<uint16_t, size_t>> MarkerOffsets(const Bytes &s) {
+  std::vector<std::pair<uint16_t, size_t>> out;
+  size_t i = 0;
+  while (i + 4 <= s.size()) {
+    const uint16_t marker = uint16_t(s[i] << 8 | s[i + 1]);
+    out.emplace_back(marker, i);
+    i += marker == SOI_WSQ ? 2 : 2 + size_t(s[i + 2] << 8 | s[i + 3]);
+    if (marker == SOB_WSQ)
+      while (i + 1 < s.size() && (s[i] != 0xFF || s[i + 1] == 0x00)) i += s[i] == 0xFF ? 2 : 1;
+  }
+  if (i + 2 == s.size()) out.emplace_back(uint16_t(s[i] << 8 | s[i + 1]), i);
+  return out;
+}
+
+// Offset of the nth (from 0) segment of one marker.
+size_t OffsetOf(const Bytes &s, uint16_t marker, int nth) {
+  for (const auto &[m, at] : MarkerOffsets(s))
+    if (m == marker && nth-- == 0) return at;
+  ADD_FAILURE() << "no such segment";
+  return s.size();
+}
+
+Bytes WithComment(const Bytes &s, size_t at, const std::string &text) {
+  Out com(int(text.size()) + 4);
+  EXPECT_EQ(putc_comment(COM_WSQ, reinterpret_cast<const uint8_t *>(text.data()),
+                         int(text.size()), com.buf.data(), com.alloc, &com.len),
+            0);
+  Bytes out = s;
+  out.insert(out.begin() + long(at), com.buf.begin(), com.buf.end());
+  return out;
+}
+
+Bytes WithoutComments(const Bytes &s) {
+  uint8_t *out = nullptr;
+  int len = 0;
+  EXPECT_EQ(delete_comments_wsq(&out, &len, s.data(), int(s.size())), 0);
+  Bytes bare(out, out + len);
+  std::free(out);
+  return bare;
+}
+
+struct Decoded {
+  int code = 0;
+  Bytes px;
+  int ppi = 0;
+  std::string comment = "(none)";
+};
+
+Decoded DecodeStream(const Bytes &s) {
+  Decoded d;
+  unsigned char *px = nullptr;
+  char *comment = nullptr;
+  int w = 0, h = 0;
+  d.code = WSQ_decode_stream(s.data(), int(s.size()), &px, &w, &h, &d.ppi, &comment);
+  if (px) d.px.assign(px, px + size_t(w) * size_t(h));
+  if (comment) d.comment = comment;
+  std::free(px);
+  std::free(comment);
+  return d;
+}
+
+std::string HeaderComment(const Bytes &s) {
+  char *comment = nullptr;
+  int w = 0, h = 0;
+  EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), int(s.size()), &w, &h, nullptr, &comment), 1);
+  EXPECT_EQ(w, 120);
+  EXPECT_EQ(h, 100);
+  const std::string text = comment ? comment : "(none)";
+  std::free(comment);
+  return text;
+}
+
+// A comment between the frame header and the first block is read and
+// dropped by the decoder, and, being the last before the first block, is
+// the one handed back; a NISTCOM standing there gives the pixels per inch.
+TEST(WsqStreamComments, CommentAfterTheFrameHeader) {
+  const Bytes s = EncodeRidges("desk 4");
+  const Decoded plain = DecodeStream(s);
+  ASSERT_EQ(plain.code, 1);
+
+  const Bytes after = WithComment(s, OffsetOf(s, DHT_WSQ, 0), "after the frame header");
+  const Decoded d = DecodeStream(after);
+  ASSERT_EQ(d.code, 1);
+  EXPECT_EQ(d.px, plain.px);
+  EXPECT_EQ(d.comment, "after the frame header");
+  EXPECT_EQ(d.ppi, 500);
+  EXPECT_EQ(HeaderComment(after), "after the frame header");
+
+  const Bytes bare = WithoutComments(s);
+  const Bytes moved = WithComment(bare, OffsetOf(bare, DHT_WSQ, 0), "NIST_COM 2\nPPI 612");
+  const Decoded m = DecodeStream(moved);
+  ASSERT_EQ(m.code, 1);
+  EXPECT_EQ(m.px, plain.px);
+  EXPECT_EQ(m.ppi, 612);
+  EXPECT_EQ(m.comment, "NIST_COM 2\nPPI 612");
+}
+
+// Comments between blocks, one or two in a row, are read and dropped; the
+// comment handed back and the NISTCOM are only looked for before the first
+// block.
+TEST(WsqStreamComments, CommentsBetweenBlocksAreSkipped) {
+  const Bytes s = EncodeRidges("desk 4");
+  const Decoded plain = DecodeStream(s);
+  ASSERT_EQ(plain.code, 1);
+
+  Bytes between = WithComment(s, OffsetOf(s, DHT_WSQ, 1), "between blocks 1 and 2");
+  for (int k = 0; k < 2; ++k)
+    between = WithComment(between, OffsetOf(between, SOB_WSQ, 2), "between blocks 2 and 3");
+  const Decoded d = DecodeStream(between);
+  ASSERT_EQ(d.code, 1);
+  EXPECT_EQ(d.px, plain.px);
+  EXPECT_EQ(d.comment, "desk 4");
+  EXPECT_EQ(d.ppi, 500);
+  EXPECT_EQ(HeaderComment(between), "desk 4");
+
+  const Bytes bare = WithoutComments(s);
+  const Bytes late = WithComment(bare, OffsetOf(bare, DHT_WSQ, 1), "NIST_COM 2\nPPI 612");
+  const Decoded m = DecodeStream(late);
+  ASSERT_EQ(m.code, 1);
+  EXPECT_EQ(m.px, plain.px);
+  EXPECT_EQ(m.ppi, -1);
+  EXPECT_EQ(m.comment, "(none)");
 }
 
 }  // namespace
