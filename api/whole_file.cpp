@@ -103,6 +103,13 @@ int write_raw_from_memsize(const char *path, const unsigned char *data, int coun
                  count, path);
     return -3;
   }
+  // Network file systems and quotas may refuse the bytes only when the
+  // file is closed.
+  closer.f = nullptr;
+  if (std::fclose(f) != 0) {
+    std::fprintf(stderr, "ERROR: write_raw_from_memsize : fclose : closing file %s failed\n", path);
+    return -3;
+  }
   return 0;
 }
 

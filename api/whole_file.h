@@ -19,8 +19,8 @@ int filesize(const char *path);
 int read_raw_from_filesize(const char *path, unsigned char **data, int *length);
 
 // Creates or empties the file and writes count bytes to it. 0 done; -2 it
-// cannot be opened for writing, -3 fewer bytes were written or flushing them
-// failed (the partial file stays).
+// cannot be opened for writing, -3 fewer bytes were written, or flushing
+// them or closing the file failed (the partial file stays).
 int write_raw_from_memsize(const char *path, const unsigned char *data, int count);
 
 }  // namespace tsl

@@ -37,28 +37,35 @@ struct JpegErrors {
   std::jmp_buf jump;
 };
 
-// libjpeg's error exit, also taken by the sink's and the warnings'
-// failures: back to the call's jump point with 1. Nothing is printed
-// first: the layer reports through its codes alone.
-[[noreturn]] void win_jpeg_error_exit(j_common_ptr cinfo) {
+// Back to the call's jump point with 1, saying nothing: for the sink's
+// own failures, which are no libjpeg message.
+[[noreturn]] void JumpBack(j_common_ptr cinfo) {
   std::longjmp(reinterpret_cast<JpegErrors *>(cinfo->err)->jump, 1);
 }
 
-// Warnings pass silently, except those that the data ended before the
-// picture did (the file, or a scan cut short before its marker): libjpeg
-// would carry on and fill the rest of the picture with grey.
+// libjpeg's error exit, also taken by the warnings that refuse a file:
+// libjpeg's own line on the standard error stream says why ("Not a JPEG
+// file: starts with 0x89 0x50"), then back to the call's jump point.
+[[noreturn]] void win_jpeg_error_exit(j_common_ptr cinfo) {
+  (*cinfo->err->output_message)(cinfo);
+  JumpBack(cinfo);
+}
+
+// Warnings and trace messages pass silently, except the warnings that the
+// data ended before the picture did (the file, or a scan cut short before
+// its marker): libjpeg would carry on and fill the rest of the picture with
+// grey.
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
   const int code = cinfo->err->msg_code;
   if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) win_jpeg_error_exit(cinfo);
 }
-void JpegOutputMessage(j_common_ptr) {}
 
-// The layer reports through its codes alone: libjpeg prints nothing.
+// libjpeg's standard manager, whose output entry prints a message as one
+// line on the standard error stream.
 jpeg_error_mgr *InstallErrors(JpegErrors *errors) {
   jpeg_std_error(&errors->mgr);
   errors->mgr.error_exit = win_jpeg_error_exit;
   errors->mgr.emit_message = JpegEmitMessage;
-  errors->mgr.output_message = JpegOutputMessage;
   return &errors->mgr;
 }
 
@@ -138,7 +145,7 @@ void SinkStart(j_compress_ptr cinfo) {
 void SinkFlush(j_compress_ptr cinfo, size_t n) {
   JpegSink *s = SinkOf(cinfo);
   s->failure = AppendEncoded(s->out, s->buffer, n);
-  if (s->failure != RASTER_OK) win_jpeg_error_exit(reinterpret_cast<j_common_ptr>(cinfo));
+  if (s->failure != RASTER_OK) JumpBack(reinterpret_cast<j_common_ptr>(cinfo));
   SinkStart(cinfo);
 }
 

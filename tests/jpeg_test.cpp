@@ -45,7 +45,9 @@ TEST(JpegRead, CmykTruncationsForeignAndAbsurdFiles) {
   // A premature end is refused (libjpeg alone would fill the rest with
   // grey), right to a missing end-of-image marker.
   ASSERT_EQ(RunTool(Pillow(".save(%o, 'JPEG')"), ppm, out), 0);
+  testing::internal::CaptureStderr();  // libjpeg's line for each prefix
   ExpectEveryTruncationFails(ReadFile(out), ReadJPEGMemory);
+  testing::internal::GetCapturedStderr();
   ASSERT_EQ(RunTool("cjpeg %i > %o", pgm, out), 0);
   // The scan holds 17 rows, the frame declares 34: the data ends at the
   // end-of-image marker before the picture does.
@@ -64,6 +66,32 @@ TEST(JpegRead, CmykTruncationsForeignAndAbsurdFiles) {
        {"a PNG", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 0}, {}, kFormat},
        {"scan shorter than the frame", taller, {}, kFormat},
        {"more samples than the data can hold", huge, {}, kFormat}});
+}
+
+// A refused file is explained by libjpeg's own line on the standard error
+// stream; a defect libjpeg only warns about is read without a word.
+TEST(JpegRead, LibjpegsRefusalsArePrintedItsWarningsAreNot) {
+  TempDir dir;
+  const std::string path = dir.File("w.jpg");
+  Record picture(0);
+  RandomRecord(picture, 16, 8, 24);
+  ASSERT_EQ(WriteJPEG(path.c_str(), picture.img, 90), RASTER_OK);
+  const Bytes good = ReadFile(path);
+  Bytes extraneous = good;  // two stray bytes between SOI and the next marker
+  extraneous.insert(extraneous.begin() + 2, {0, 0});
+  const Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 0};
+  const struct { const char *what; Bytes file; int code; const char *message; } cases[] = {
+      {"a PNG", png, RASTER_ERR_INVALID_FORMAT, "Not a JPEG file: starts with 0x89 0x50\n"},
+      {"cut short", Bytes(good.begin(), good.end() - 40), RASTER_ERR_INVALID_FORMAT,
+       "Premature end of JPEG file\n"},
+      {"extraneous bytes before a marker", extraneous, RASTER_OK, ""}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    Record r(0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ReadJPEGMemory(c.file.data(), c.file.size(), &r), c.code);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+  }
 }
 
 // Arithmetic-coded data that end early are padded with zeros without a
@@ -153,19 +181,24 @@ TEST(JpegWrite, FileOfSeveralOutputBlocksIsCjpegs) {
   EXPECT_EQ(file, ReadFile(ref));
 }
 
+// Only libjpeg's refusals print, its own line.
 TEST(JpegWrite, RefusedRecordsLeaveNoFile) {
   TempDir dir;
   const std::string path = dir.File("no.jpg");
-  const struct { const char *what; uint32_t width; unsigned bpp; int code; } cases[] = {
-      {"1 bit", 8, 1, RASTER_ERR_INVALID_BPP},
+  const struct { const char *what; uint32_t width; unsigned bpp; int code;
+                 const char *message; } cases[] = {
+      {"1 bit", 8, 1, RASTER_ERR_INVALID_BPP, ""},
       // libjpeg refuses it after the 24-bit copy is made; the copy goes too.
-      {"16 bits, too wide for JPEG", 65501, 16, RASTER_ERR_INVALID_FORMAT},
+      {"16 bits, too wide for JPEG", 65501, 16, RASTER_ERR_INVALID_FORMAT,
+       "Maximum supported image dimension is 65500 pixels\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     Record r;
     MakeRecord(r, c.width, 1, c.bpp);
+    testing::internal::CaptureStderr();
     EXPECT_EQ(WriteJPEG(path.c_str(), r.img, 100), c.code);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
     EXPECT_EQ(GetLastRasterError(), c.code);
     EXPECT_FALSE(std::ifstream(path).good());
   }
