@@ -77,8 +77,8 @@ inline Bytes Patched(Bytes f, size_t at, const Bytes &bytes) {
 }
 
 inline Bytes GreyToRgb(const Bytes &grey) {
-  Bytes rgb;
-  for (uint8_t v : grey) rgb.insert(rgb.end(), {v, v, v});
+  Bytes rgb(grey.size() * 3);
+  for (size_t i = 0; i < grey.size(); ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = grey[i];
   return rgb;
 }
 inline std::string Quote(const std::string &s) { return "'" + s + "'"; }
