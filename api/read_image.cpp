@@ -14,6 +14,7 @@
 #include "image/raster_io.h"
 #include "image/reader_choice.h"
 #include "image/tiff.h"
+#include "nist/type8.h"
 #include "tessaly.h"
 #include "wsq/codec.h"
 #include "wsq/header_walk.h"
@@ -123,11 +124,14 @@ int ReadType8(const char *name, const Outputs &out) {
   int length = 0;
   int code = ReadWhole(name, &file, &length);
   if (code) return out.Refuse(code);
-  // The reader's image stays the Type-8 module's.
+  // The reader's image stays the Type-8 module's. Group 4 data that gives
+  // not one whole row at these sizes is no picture of them, only fill; a
+  // picture cut short keeps its rows (the reader warns).
+  int rows = h;
   const unsigned char *grey =
       compression == 0 ? CreateImageFromNISTType8UncompressedBinaryField(file.get(), length, w, h)
-                       : CreateImageFromNISTType8CompressedBinaryField(file.get(), length, w, h);
-  if (!grey) return out.Refuse(kFileType8Failed);
+                       : ReadType8Group4(file.get(), length, w, h, &rows);
+  if (!grey || rows == 0) return out.Refuse(kFileType8Failed);
   size_t n;
   code = NewPlanes(w, h, &g_read_results.type8_decoded_data_color, &n);
   if (code) return out.Refuse(code);

@@ -178,10 +178,11 @@ Buffer UnpackSequence(const uint8_t *data, int length, const Sizes &s, int inver
 
 // Shared by both compressed readers: decodes into a zeroed bit string and
 // unpacks every pixel; pixels the stream does not reach read as 0 bits,
-// which is the fill value of the switch.
+// which is the fill value of the switch. *rows_decoded, when asked for,
+// receives the whole rows decoded.
 uint8_t *DecodeToImage(const char *func, const char *kind, const uint8_t *data, int length,
                        int width, int height, const Sizes &s, int inverted,
-                       const char *result_name) {
+                       const char *result_name, int *rows_decoded = nullptr) {
   Buffer image(Alloc(s.pixels, false));
   if (!image) {
     std::fprintf(stderr, "Error: malloc for %s failed\n", result_name);
@@ -208,6 +209,7 @@ uint8_t *DecodeToImage(const char *func, const char *kind, const uint8_t *data, 
                  status == kG4Damaged ? "damaged" : "ends", rows, height);
   }
   UnpackBitsToGrey(decoded.get(), s.pixels, ReaderFlip(inverted), image.get());
+  if (rows_decoded) *rows_decoded = rows;
   return image.release();
 }
 
@@ -243,6 +245,20 @@ const char kType8Kind[] = "Type-8 ANSI/EIA-538-1988";
 const char kType6Kind[] = "Type-6 ANSI/EIA-536-1966";
 
 }  // namespace
+
+uint8_t *ReadType8Group4(const uint8_t *data, int length, int width, int height,
+                         int *rows_decoded) {
+  static const char kFunc[] = "CreateImageFromNISTType8CompressedBinaryField";
+  *rows_decoded = 0;
+  Sizes s;
+  if (!StartReader(kFunc, data, length, width, height, &s)) return nullptr;
+  Release(g_nist.type8_output_image);
+  g_nist.type8_output_image =
+      DecodeToImage(kFunc, kType8Kind, data, length, width, height, s,
+                    g_nist.output_compressed_type8_image_inverted, "type8_output_image",
+                    rows_decoded);
+  return g_nist.type8_output_image;
+}
 
 }  // namespace tsl
 
@@ -281,14 +297,8 @@ TESSALY_API unsigned char *CreateImageFromNISTType8UncompressedBinaryField(
 
 TESSALY_API unsigned char *CreateImageFromNISTType8CompressedBinaryField(
     const unsigned char *data, int length, int width, int height) {
-  static const char kFunc[] = "CreateImageFromNISTType8CompressedBinaryField";
-  tsl::Sizes s;
-  if (!tsl::StartReader(kFunc, data, length, width, height, &s)) return nullptr;
-  tsl::Release(g_nist.type8_output_image);
-  g_nist.type8_output_image =
-      tsl::DecodeToImage(kFunc, tsl::kType8Kind, data, length, width, height, s,
-                         g_nist.output_compressed_type8_image_inverted, "type8_output_image");
-  return g_nist.type8_output_image;
+  int rows;
+  return tsl::ReadType8Group4(data, length, width, height, &rows);
 }
 
 TESSALY_API unsigned char *CreateImageFromNISTType6UncompressedBinaryField(

@@ -40,6 +40,13 @@ extern NistState g_nist;
 // on the first call of any reader, writer or the inversion setter.
 void NISTType8_Engine_Initialize();
 
+// The Type-8 Group 4 reader behind CreateImageFromNISTType8CompressedBinaryField
+// (same result and messages), also storing in *rows_decoded how many whole
+// rows the data gave (0 when the result is null): the rows past them are
+// fill, and a caller may refuse a picture that is fill alone.
+uint8_t *ReadType8Group4(const uint8_t *data, int length, int width, int height,
+                         int *rows_decoded);
+
 // Packs count grey pixels into ceil(count / 8) bytes, the first pixel in the
 // most significant bit, 1 for a pixel above 128; every byte written is then
 // XORed with flip, the last one's bits past count (packed as 0) included.

@@ -191,6 +191,52 @@ TEST(ReadImageFromFile, Type8DataAsTheType8ReadersReadIt) {
   }
 }
 
+// Group 4 data that decodes no whole row at the stored sizes is refused with
+// nothing handed out, although the exported reader still gives its white
+// picture; data that decodes a row or more gives those rows and a warning.
+TEST(ReadImageFromFile, Type8Group4DataThatDecodesNoRowIsRefused) {
+  TempDir dir;
+  const int w = 16, h = 10;
+  const std::string path = dir.File("t.bin");
+  WriteType8CompressionWidthHeight(w, h, 1);
+  const struct { const char *what; Bytes data; } none[] = {
+      {"empty file", {}}, {"end of block alone", {0x00, 0x10, 0x01}}};
+  for (const auto &c : none) {
+    SCOPED_TRACE(c.what);
+    WriteFile(path, c.data);
+    const Got g = ReadImage(path);
+    EXPECT_EQ(g.code, tsl::kFileType8Failed);
+    EXPECT_EQ(g.width, 0);
+    EXPECT_EQ(g.height, 0);
+    EXPECT_EQ(g.data, nullptr);
+    const unsigned char nothing = 0, *data = c.data.empty() ? &nothing : c.data.data();
+    const unsigned char *white =
+        CreateImageFromNISTType8CompressedBinaryField(data, int(c.data.size()), w, h);
+    ASSERT_NE(white, nullptr);
+    EXPECT_EQ(Bytes(white, white + w * h), Bytes(w * h, 255));
+  }
+
+  // A black first row codes to 21 bits; the ridges below need more than the
+  // 3 left in three bytes.
+  Bytes grey = RidgeImage(w, h);
+  std::fill(grey.begin(), grey.begin() + w, 0);
+  unsigned char *stream = nullptr;
+  int length = 0;
+  ASSERT_EQ(CreateNISTType8CompressedBinaryFieldfromImage(grey.data(), w, h, &stream, &length), 1);
+  const Bytes cut(stream, stream + 3);
+  std::free(stream);
+  WriteFile(path, cut);
+  const unsigned char *image = CreateImageFromNISTType8CompressedBinaryField(cut.data(), 3, w, h);
+  ASSERT_NE(image, nullptr);
+  const Bytes expect = GreyToRgb(Bytes(image, image + w * h));
+  testing::internal::CaptureStderr();
+  const Got one_row = ReadImage(path);
+  const std::string warning = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(one_row.code, 1);
+  EXPECT_EQ(one_row.rgb, expect);
+  EXPECT_NE(warning.find("after 1 of 10 rows"), std::string::npos) << warning;
+}
+
 // The stream without its comment segments, which follow SOI in ours.
 Bytes WithoutComments(const Bytes &s) {
   size_t i = 2;

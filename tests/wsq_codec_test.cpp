@@ -627,6 +627,30 @@ TEST(WsqHeaderReader, StartOfStreamIsCheckedWithoutACommentPointer) {
   }
 }
 
+// A value that is no marker, right after SOI or between two tables, is
+// stepped over by the size walk: the frame header after it still gives the
+// sizes. The comment rescan refuses such a value only as the marker after
+// SOI; later it just ends the rescan.
+TEST(WsqHeaderReader, SizesFoundPastAValueThatIsNoMarker) {
+  const Bytes s = Encode(RidgeImage(96, 80), 96, 80, 0.75);
+  const std::vector<Segment> segs = Walk(s);
+  ASSERT_EQ(segs[3].marker, tsl::DQT_WSQ);
+  const struct { const char *where; size_t at; int code; } cases[] = {
+      {"after SOI", 2, -92}, {"between DTT and DQT", segs[3].offset, 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.where);
+    Bytes t = s;
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(c.at), {0xFF, 0xA9});
+    int w = 0, h = 0;
+    testing::internal::CaptureStderr();
+    const int code = Fast_WSQ_decode_stream(t.data(), int(t.size()), &w, &h, nullptr, nullptr);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(w, 96);
+    EXPECT_EQ(h, 80);
+  }
+}
+
 // Every cut before the end of the frame header is refused and writes none
 // of the outputs.
 TEST(WsqHeaderReader, CutStreamsLeaveOutputsAlone) {

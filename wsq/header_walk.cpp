@@ -66,11 +66,13 @@ int peek_wsq_frame_size(int *owidth, int *oheight, const uint8_t *data, int leng
   marker = 0;
 
   // Every step consumes at least the two bytes of its marker read, so the
-  // walk ends at SOF or at the end of the buffer.
+  // walk ends at SOF or at the end of the buffer. A value that is no marker
+  // opens no segment: the marker kept from before belongs to a segment
+  // already passed, and the bytes that follow are the next marker's.
   int ret = ReadTableOrSofMarker(&marker, &cbufptr, ebufptr);
   if (ret == -40) return ret;
   while (marker != SOF_WSQ) {
-    PassSegment(marker, &cbufptr, ebufptr);
+    if (ret == 0) PassSegment(marker, &cbufptr, ebufptr);
     ret = ReadTableOrSofMarker(&marker, &cbufptr, ebufptr);
     if (ret == -40) return ret;
   }
