@@ -59,8 +59,9 @@ TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
  * one *comment keeps what was passed. Returns 1, or a negative code (-40
  * when the stream ends before its frame header; the outputs are then left
  * untouched). -88 without a start-of-image marker and -91 or -92 when the
- * next value is no marker, with or without a comment asked for (width and
- * height already written). ppi and comment may be NULL; NULL width or
+ * value after it is no marker, with or without a comment asked for (width
+ * and height already written); a value that is no marker further on is
+ * passed over. ppi and comment may be NULL; NULL width or
  * height gives -17 and writes nothing.
  */
 TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length,
@@ -201,7 +202,7 @@ TESSALY_API int PPM_decode_stream(const unsigned char *data, int length,
  *   -110  the raster reader refused the file, or no reader takes its
  *         extension
  *   -115  BIN: the stored compression is not 0 or 1, or the data does not
- *         decode at the stored sizes */
+ *         decode at the stored sizes (Group 4 data decoding no whole row) */
 TESSALY_API int ReadImageFromFile(const char *filename, int *width, int *height,
                                   unsigned char **data);
 
