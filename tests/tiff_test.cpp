@@ -205,12 +205,14 @@ Bytes Repeated(const Bytes &pixel, size_t n) {
 
 // Red, green, blue and mask planes of 1 bit, 7 rows in one G4 strip each
 // (seven rows of clear bits in a byte: every pixel the mask's transparent
-// grey), or with strips the file does not hold.
+// grey), or in strips of a row that the file does not hold.
 Bytes G4Planes(uint32_t w, bool past_end = false) {
-  const uint32_t at = past_end ? 1000 : 0;
+  const uint32_t strips = past_end ? 28 : 4;
+  Tag offsets{273, 4, {}}, counts{279, 4, std::vector<uint32_t>(strips, 1)};
+  for (uint32_t s = 0; s < strips; ++s) offsets.values.push_back(past_end ? 1000 + s : s);
   return Strip(2, 1, 4, w, 7, {0xFE, 0xFE, 0xFE, 0xFE},
-               {{259, 3, {4}}, {284, 3, {2}}, kUnassociated, {273, 4, {at, at + 1, at + 2, at + 3}},
-                {279, 4, {1, 1, 1, 1}}});
+               {{259, 3, {4}}, {284, 3, {2}}, {278, 4, {past_end ? 1u : 7u}}, kUnassociated,
+                offsets, counts});
 }
 
 // The planes with a mask read as 32-bit direct colour, at most 2^31 - 1
