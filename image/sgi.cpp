@@ -23,8 +23,10 @@ unsigned ChannelByte(unsigned c, unsigned channels) {
 }
 
 // One run-length row: control bytes with bit 7 set copy that many literal
-// bytes, others repeat the next byte that many times; the row ends in a 0.
-// Nothing is read outside the row's data or written outside the record row.
+// bytes, others repeat the next byte that many times; the row ends in a 0,
+// or, as GIMP's aggressive run-length rows do, with the run that fills the
+// width. Nothing is read outside the row's data or written outside the
+// record row.
 RasterError DecodeRleRow(ByteReader data, uint8_t *dst, uint32_t width, unsigned step) {
   uint32_t x = 0;
   while (data.Left() > 1) {
@@ -42,6 +44,7 @@ RasterError DecodeRleRow(ByteReader data, uint8_t *dst, uint32_t width, unsigned
     }
     x += n;
   }
+  if (x == width && data.Left() == 0) return RASTER_OK;
   uint8_t last;
   if (!data.U8(&last) || last != 0) return RASTER_ERR_UNSUPPORTED_OPTION;
   return RASTER_OK;

@@ -578,6 +578,17 @@ RasterError DecodeTiff(ByteReader in, RasterImage *image, TIFFOptions *options) 
   if (!CheckedMul(scanline, f.height, l.planes, &decoded)) return RASTER_ERR_INVALID_SIZE;
   code = CheckDataCanFill(f.compression, decoded, scanline, in.Size());
   if (code != RASTER_OK) return code;
+  // Every use of the record turns it into direct colour: 24 bits, 32 with
+  // alpha or with the mask plane's transparent entry. A picture too big
+  // for that is refused before the strip buffer, the record and libtiff's
+  // codec state (16 bytes per pixel of width for the fax codes) take
+  // memory for it, whatever its data.
+  const unsigned direct = l.depth >= 24 ? l.depth : l.cube && l.planes > 3 ? 32 : 24;
+  uint32_t direct_row;
+  size_t direct_bytes;
+  if (!RasterRowBytes(f.width, direct, image->bmp_layout != 0, &direct_row) ||
+      !RasterBlockBytes(direct_row, f.height, &direct_bytes))
+    return RASTER_ERR_INVALID_SIZE;
   // Zero-filled, so that no codec can show what the memory held before.
   const size_t strip_bytes = static_cast<size_t>(strip_size);
   ByteBlock strip(static_cast<uint8_t *>(SafeCalloc(strip_bytes, 1)));

@@ -91,6 +91,21 @@ inline Bytes PillowPixels(const std::string &path, bool alpha = false) {
   return Bytes(out.begin(), out.end());
 }
 
+// `file`, written to `path`, reads from memory with `read` in both row
+// layouts as Pillow reads it (RGBA with `alpha`, for 32-bit records).
+template <typename Read>
+void ExpectReadAsPillowReadsIt(Read read, const std::string &path, const Bytes &file,
+                               bool alpha = false) {
+  WriteFile(path, file);
+  const Bytes pillow = PillowPixels(path, alpha);
+  ASSERT_FALSE(pillow.empty());
+  for (int layout : {0, 1}) {
+    Record r(layout);
+    ASSERT_EQ(read(file.data(), file.size(), &r), RASTER_OK);
+    EXPECT_EQ(TopFirstRgb(r.img, alpha), pillow);
+  }
+}
+
 // A command that has Pillow open %i and then, as `rest` says, write %o.
 inline std::string Pillow(const std::string &rest) {
   return std::string(kPython) + " -c \"from PIL import Image; Image.open(%i)" + rest + "\"";

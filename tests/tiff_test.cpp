@@ -197,6 +197,36 @@ TEST(TiffRead, FaxRowsBoundedByTheFileSize) {
                                    {"8n + 8 rows", g4(most + 1), {}, RASTER_ERR_READ}});
 }
 
+Bytes Repeated(const Bytes &pixel, size_t n) {
+  Bytes all;
+  while (n-- > 0) all.insert(all.end(), pixel.begin(), pixel.end());
+  return all;
+}
+
+// Red, green, blue and mask planes of 1 bit, 7 rows in one G4 strip each
+// (seven rows of clear bits in a byte: every pixel the mask's transparent
+// grey), or in strips of a row that the file does not hold.
+Bytes G4Planes(uint32_t w, bool past_end = false) {
+  const uint32_t strips = past_end ? 28 : 4;
+  Tag offsets{273, 4, {}}, counts{279, 4, std::vector<uint32_t>(strips, 1)};
+  for (uint32_t s = 0; s < strips; ++s) offsets.values.push_back(past_end ? 1000 + s : s);
+  return Strip(2, 1, 4, w, 7, {0xFE, 0xFE, 0xFE, 0xFE},
+               {{259, 3, {4}}, {284, 3, {2}}, {278, 4, {past_end ? 1u : 7u}}, kUnassociated,
+                offsets, counts});
+}
+
+// The planes with a mask read as 32-bit direct colour, at most 2^31 - 1
+// bytes: 76,695,844 pixels by 7 rows. Wider pictures are refused by their
+// size, before their strips are looked at; the widest still goes on to them.
+TEST(TiffRead, PlanesTooWideForDirectColourRefusedBySize) {
+  ExpectHandMadeFiles(
+      ReadMemory,
+      {{"1000 wide", G4Planes(1000), Repeated({127, 127, 127, 0}, 1000 * 7)},
+       {"100,663,333 wide", G4Planes(100663333), {}, RASTER_ERR_INVALID_SIZE},
+       {"76,695,845 wide", G4Planes(76695845), {}, RASTER_ERR_INVALID_SIZE},
+       {"76,695,844 wide, strips past the end", G4Planes(76695844, true), {}, RASTER_ERR_READ}});
+}
+
 // Without StripByteCounts libtiff sizes a compressed strip by what the
 // file holds past its directory: the size the memory source reports.
 TEST(TiffRead, StripWithoutByteCountsSizedByTheFile) {
