@@ -37,8 +37,9 @@ extern "C" {
  * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code (-17
  * for NULL data, odata or olen) with *odata and *olen left as they were. comment_text may
  * be NULL.
- * -18: a quantized value does not fit in 16 bits (smooth images at high bit rates); the
- * image cannot be coded at that rate. */
+ * Smooth images whose bin widths at the rate asked would be too fine for 16-bit values
+ * are coded with the finest widths whose values fit, below that rate.
+ * -18: a quantized value does not fit in 16 bits; not expected from 8-bit pixels. */
 TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
                                   double bitrate, int ppi, const char *comment_text,
                                   unsigned char **odata, int *olen);

@@ -411,26 +411,85 @@ TEST(WsqQuantize, BinEdgesAndSixteenBitEnds) {
             (std::vector<short>{0, 0, 1, 3, -3, 32767, -32768}));
 }
 
-// A quotient one past either 16-bit end, or infinite (smooth images at high
-// rates), is refused with its subband and value named; nothing is handed out.
-TEST(WsqQuantize, QuotientsOutsideSixteenBitsAreRefused) {
+// A value past either 16-bit end (here with the scale settled at 1), or an
+// infinite scale (a rate far too high for the few subbands left, which
+// coded nothing), gives way to the finest scale whose values fit: the
+// smallest (Q' x 32766) / m over the subbands holding a coefficient, in
+// double and kept as float. With Q' = 0.7238 for subband 4 that is its
+// 20000.37 rather than subband 2's larger 25000; a float product there would
+// give widths one unit lower in the last place. Expected values worked out
+// apart from the library, in Python.
+TEST(WsqQuantize, ValuesBeyondSixteenBitsTakeTheFinestScaleThatFits) {
+  const int w = 512, h = 512;  // subbands 0 to 3 are 16x16, subband 4 is 32x32
+  Trees t(w, h);
+  auto at = [&](int k) { return static_cast<size_t>(t.q[k].y) * w + t.q[k].x; };
+  struct Case {
+    float rate;
+    int last_subband;
+    std::vector<std::pair<int, float>> coefficients;  // subband, first values
+    float q0, z0, q4, z4;
+    std::vector<short> values;  // of the same coefficients
+  };
+  const Case cases[] = {
+      {0.75f, 3, {{2, 32767.9f}, {2, -32768.9f}, {2, 2.75f}},
+       1.0000884532928467f, 1.200106143951416f, 0.0f, 0.0f, {32765, -32766, 3}},
+      {10.0f, 4, {{2, 25000.0f}, {2, -25000.0f}, {4, 20000.369140625f}, {4, -20000.369140625f}},
+       0.8432989120483398f, 1.0119587182998657f, 0.6104001402854919f, 0.7324801683425903f,
+       {29645, -29645, 32766, -32766}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.rate);
+    tsl::QuantVals qv{};
+    qv.bit_rate = c.rate;
+    for (int k = 0; k < 4; ++k) qv.variances[k] = 2.0f;
+    if (c.last_subband == 4) qv.variances[4] = 1e6f;  // Q' = 10 / ln 1e6
+    std::vector<float> f(static_cast<size_t>(w) * h, 0.0f);
+    int next[5] = {};
+    for (auto [k, v] : c.coefficients) f[at(k) + next[k]++] = v;
+    short *sip = nullptr;
+    int n = 0;
+    ASSERT_EQ(tsl::quantize_wsq(&sip, &n, &qv, t.q, 64, f.data(), w, h), 0);
+    const std::vector<short> q(sip, sip + n);
+    free(sip);
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(qv.q_widths[k], c.q0) << k;
+      EXPECT_EQ(qv.z_widths[k], c.z0) << k;
+    }
+    EXPECT_EQ(qv.q_widths[4], c.q4);
+    EXPECT_EQ(qv.z_widths[4], c.z4);
+    ASSERT_EQ(q.size(), c.last_subband == 4 ? 4u * 16 * 16 + 32 * 32 : 4u * 16 * 16);
+    // Subbands 0 to 3 take 256 values each.
+    std::vector<short> got;
+    for (int k : {2, 4})
+      for (int i = 0; i < next[k]; ++i) got.push_back(q[k * 256 + i]);
+    EXPECT_EQ(got, c.values);
+  }
+}
+
+// Coefficients that are not finite numbers fit no bin width: still refused,
+// with the subband and value named and nothing handed out, also beside a
+// value that takes the finest scale that fits.
+TEST(WsqQuantize, CoefficientsThatAreNotFiniteAreRefused) {
   const int w = 512, h = 512;
   Trees t(w, h);
-  for (auto [c, value] : {std::pair{32767.9f, "32768"}, {-32768.9f, "-32769"}, {kInf, "inf"}}) {
-    tsl::QuantVals qv{};
-    for (int k = 0; k < 4; ++k) qv.variances[k] = 2.0f;
-    std::vector<float> f(static_cast<size_t>(w) * h, 0.0f);
-    f[static_cast<size_t>(t.q[2].y) * w + t.q[2].x] = c;
-    short kept = 0;
-    short *sip = &kept;
-    int n = -7;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(tsl::quantize_wsq(&sip, &n, &qv, t.q, 64, f.data(), w, h), -18) << value;
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string("ERROR : quantize_wsq : subband 2 : quantized value ") + value +
-                  " does not fit in 16 bits\n");
-    EXPECT_EQ(sip, &kept) << value;
-    EXPECT_EQ(n, -7) << value;
+  for (auto [c, value] : {std::pair{kInf, "inf"}, {-kInf, "-inf"}}) {
+    for (float other : {0.0f, 40000.0f}) {
+      tsl::QuantVals qv{};
+      for (int k = 0; k < 4; ++k) qv.variances[k] = 2.0f;
+      std::vector<float> f(static_cast<size_t>(w) * h, 0.0f);
+      f[static_cast<size_t>(t.q[2].y) * w + t.q[2].x] = c;
+      f[static_cast<size_t>(t.q[3].y) * w + t.q[3].x] = other;
+      short kept = 0;
+      short *sip = &kept;
+      int n = -7;
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(tsl::quantize_wsq(&sip, &n, &qv, t.q, 64, f.data(), w, h), -18) << value;
+      EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                std::string("ERROR : quantize_wsq : subband 2 : quantized value ") + value +
+                    " does not fit in 16 bits\n");
+      EXPECT_EQ(sip, &kept) << value;
+      EXPECT_EQ(n, -7) << value;
+    }
   }
 }
 

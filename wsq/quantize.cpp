@@ -5,6 +5,7 @@
 // change here changes the encoder's bytes.
 #include "wsq/quantize.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,81 @@ float windowed(const float *fip, int width, const QTreeEntry &q) {
   const int w = (3 * q.lenx) / 4, h = (7 * q.leny) / 16;
   if (w <= 0 || h <= 0 || w * h < 2) return whole(fip, width, q);
   return window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32, w, h);
+}
+
+// The first value found outside 16 bits, with its subband.
+struct Overflow {
+  int subband;
+  double value;
+};
+
+// Bin and zero-bin widths Q = Q'/q of the subbands first listed (the others
+// stay uncoded), then the values of every subband with a width, in order,
+// into sip; *count of them. False at the first value outside 16 bits (what
+// was written is then of no use).
+bool QuantizeSubbands(QuantVals *qv, const float qp[], const bool initial[], float q,
+                      const QTreeEntry q_tree[], const float *fip, int width, short *sip,
+                      int *count, Overflow *bad) {
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    const float Q = initial[k] ? qp[k] / q : 0.0f;
+    qv->q_widths[k] = Q;
+    qv->z_widths[k] = static_cast<float>(1.2 * static_cast<double>(Q));
+  }
+  short *out = sip;
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    const float Q = qv->q_widths[k];
+    if (Q == 0.0f) continue;
+    const float half = static_cast<float>(static_cast<double>(qv->z_widths[k]) / 2.0);
+    const QTreeEntry &b = q_tree[k];
+    for (int r = 0; r < b.leny; ++r) {
+      const float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
+      for (int c = 0; c < b.lenx; ++c) {
+        const float v = p[c];
+        double t;
+        if (-half <= v && v <= half)
+          t = 0.0;
+        else if (v > 0.0f)
+          t = static_cast<double>((v - half) / Q) + 1.0;
+        else
+          t = static_cast<double>((v + half) / Q) - 1.0;
+        const double value = std::trunc(t);
+        if (!(value >= -32768.0 && value <= 32767.0)) {
+          *bad = {k, value};
+          return false;
+        }
+        *out++ = static_cast<short>(value);
+      }
+    }
+  }
+  *count = static_cast<int>(out - sip);
+  return true;
+}
+
+// The finest scale whose values all fit: the smallest over the coded
+// subbands of (Q' x 32766) / m, m the subband's largest magnitude, in double
+// and kept as float. Each width is then at least m / 32766 and each value
+// within about m/Q + 0.4, so within +-32766 whatever the float roundings.
+// A subband with Q' = 0 is uncoded at any scale and is left out, and so is
+// a coefficient that is not a finite number: no width fits it, and the
+// quantizer refuses it. Nothing left to measure gives 1.0.
+float FittingScale(const float qp[], const bool initial[], const QTreeEntry q_tree[],
+                   const float *fip, int width) {
+  double best = std::numeric_limits<double>::infinity();
+  for (int k = 0; k < NUM_SUBBANDS; ++k) {
+    if (!initial[k] || !(qp[k] > 0.0f)) continue;
+    const QTreeEntry &b = q_tree[k];
+    float m = 0.0f;
+    for (int r = 0; r < b.leny; ++r) {
+      const float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
+      for (int c = 0; c < b.lenx; ++c) {
+        const float a = std::fabs(p[c]);
+        if (a > m && a <= std::numeric_limits<float>::max()) m = a;
+      }
+    }
+    if (m > 0.0f)
+      best = std::min(best, (static_cast<double>(qp[k]) * 32766.0) / static_cast<double>(m));
+  }
+  return std::isinf(best) ? 1.0f : static_cast<float>(best);
 }
 
 }  // namespace
@@ -184,47 +260,30 @@ int quantize_wsq(short **osip, int *ocmp_siz, QuantVals *qv, QTreeEntry q_tree[]
     nlist = kept;
   }
 
-  for (int k = 0; k < NUM_SUBBANDS; ++k) {
-    const float Q = initial[k] ? qp[k] / q : 0.0f;
-    qv->q_widths[k] = Q;
-    qv->z_widths[k] = static_cast<float>(1.2 * static_cast<double>(Q));
+  // Smooth images at high rates settle on a scale so large that values leave
+  // the 16-bit range, or on an infinite one under which nothing is coded
+  // and a flat grey picture comes out. Those take the finest scale whose
+  // values all fit; every other image keeps its scale and its bytes, and
+  // pays for no extra pass.
+  Overflow bad;
+  int count = 0;
+  bool fits = std::isfinite(q) &&
+              QuantizeSubbands(qv, qp, initial, q, q_tree, fip, width, sip, &count, &bad);
+  if (!fits) {
+    q = FittingScale(qp, initial, q_tree, fip, width);
+    fits = QuantizeSubbands(qv, qp, initial, q, q_tree, fip, width, sip, &count, &bad);
   }
-
-  short *out = sip;
-  for (int k = 0; k < NUM_SUBBANDS; ++k) {
-    const float Q = qv->q_widths[k];
-    if (Q == 0.0f) continue;
-    const float half = static_cast<float>(static_cast<double>(qv->z_widths[k]) / 2.0);
-    const QTreeEntry &b = q_tree[k];
-    for (int r = 0; r < b.leny; ++r) {
-      const float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
-      for (int c = 0; c < b.lenx; ++c) {
-        const float v = p[c];
-        double t;
-        if (-half <= v && v <= half)
-          t = 0.0;
-        else if (v > 0.0f)
-          t = static_cast<double>((v - half) / Q) + 1.0;
-        else
-          t = static_cast<double>((v + half) / Q) - 1.0;
-        // Smooth images at high rates get bin widths so narrow that the
-        // quotients leave the 16-bit range (up to infinity). A value cut or
-        // clamped would ruin the picture without a word, so it is refused.
-        const double value = std::trunc(t);
-        if (!(value >= -32768.0 && value <= 32767.0)) {
-          fprintf(stderr,
-                  "ERROR : quantize_wsq : subband %d : quantized value %.0f does not fit in "
-                  "16 bits\n",
-                  k, value);
-          std::free(sip);
-          return kWsqQuantOverflow;
-        }
-        *out++ = static_cast<short>(value);
-      }
-    }
+  if (!fits) {
+    // Only a coefficient that is not a finite number comes here; cut or
+    // clamped, it would spoil the picture without a word.
+    fprintf(stderr,
+            "ERROR : quantize_wsq : subband %d : quantized value %.0f does not fit in 16 bits\n",
+            bad.subband, bad.value);
+    std::free(sip);
+    return kWsqQuantOverflow;
   }
   *osip = sip;
-  *ocmp_siz = static_cast<int>(out - sip);
+  *ocmp_siz = count;
   return 0;
 }
 

@@ -12,7 +12,8 @@
 
 namespace tsl {
 
-// quantize_wsq: a quantized value does not fit in 16 bits.
+// quantize_wsq: a quantized value does not fit in 16 bits (only a coefficient
+// that is not a finite number does not).
 constexpr int kWsqQuantOverflow = -18;
 
 // 8-bit pixels to floats centred on their mean and scaled into about +-128.
@@ -25,8 +26,10 @@ void conv_img_2_flt(float *fip, float *m_shift, float *r_scale, const uint8_t *d
 void variance(QuantVals *quant_vals, QTreeEntry q_tree[], int q_treelen, const float *fip,
               int width, int height);
 // *osip: new malloc'ed array of width x height values, *ocmp_siz of them used.
-// A quantized value outside -32768 to 32767 fails with kWsqQuantOverflow
-// (the array released, nothing handed out; the widths stay in quant_vals).
+// When the scale that the rate gives is not finite or leaves a value outside
+// -32768 to 32767, the finest scale whose values fit replaces it. A value
+// still outside fails with kWsqQuantOverflow (the array released, nothing
+// handed out; the widths stay in quant_vals).
 int quantize_wsq(short **osip, int *ocmp_siz, QuantVals *quant_vals, QTreeEntry q_tree[],
                  int q_treelen, const float *fip, int width, int height);
 void quant_block_sizes(int *oqsize1, int *oqsize2, int *oqsize3, const QuantVals *quant_vals,
