@@ -38,6 +38,17 @@ void TakeToken(const unsigned char *data, size_t length, size_t limit, size_t *p
   *pos = p < length ? p + 1 : length;
 }
 
+// Comment lines standing where the next size or the maximum value would
+// start, each with its line feed: GIMP and the netpbm tools write them
+// between the sizes and before the maximum value. None is looked for after
+// the last token, where the pixels start and may begin with '#'.
+void SkipCommentLines(const unsigned char *data, size_t length, size_t *pos) {
+  while (*pos < length && data[*pos] == '#') {
+    while (*pos < length && data[*pos] != '\n') ++*pos;
+    if (*pos < length) ++*pos;
+  }
+}
+
 // Decimal value in the manner of atoi (leading white space, a sign, digits
 // up to the first other byte; no digits gives 0), but an overflowing value
 // is refused rather than left undefined.
@@ -80,8 +91,12 @@ bool ScanHeader(const unsigned char *data, int length, char digit, bool has_maxv
   if (pos >= len) return true;  // no size at all: an empty image
   size_t ws, we, hs, he, ms = 0, me = 0;
   TakeToken(data, len, kMaxWidthToken, &pos, &ws, &we);
+  SkipCommentLines(data, len, &pos);
   TakeToken(data, len, kMaxWidthToken, &pos, &hs, &he);
-  if (has_maxval) TakeToken(data, len, SIZE_MAX, &pos, &ms, &me);
+  if (has_maxval) {
+    SkipCommentLines(data, len, &pos);
+    TakeToken(data, len, SIZE_MAX, &pos, &ms, &me);
+  }
   header->offset = pos;
   if (!TokenValue(data, ws, we, &header->width) || !TokenValue(data, hs, he, &header->height))
     return false;

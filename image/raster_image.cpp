@@ -181,6 +181,9 @@ RasterError CopyRasterImage(RasterImage source, RasterImage *copy) {
   copy->height = source.height;
   copy->bits_per_pixel = source.bits_per_pixel;
   copy->palette_size = source.palette_size;
+  // Allocation keeps 4-byte entries asked for, so a reader's 4-byte
+  // palette without the BMP layout stays 4 bytes an entry.
+  copy->bytes_per_palette_entry = source.bytes_per_palette_entry;
   copy->bmp_layout = source.bmp_layout;
   copy->transparency_index = source.transparency_index;
   if (source.width == 0 || source.height == 0) return RASTER_OK;

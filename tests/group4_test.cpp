@@ -222,6 +222,29 @@ TEST(Group4Capacity, WorstCaseBoundFullOutputAndSmallAreas) {
   EXPECT_EQ(tsl::grp4deco_grp4decomp(in, 4, 0x7FFFFFFF, 0x7FFFFFFF, out, 64, &r), tsl::kG4NoOutput);
 }
 
+// When width x height is not a multiple of 8 the last pixels take a byte of
+// their own: an area one byte short is refused before anything is written,
+// an exact one (sized so the sanitizer build sees a write past it) is
+// filled.
+TEST(Group4Capacity, PartialLastByteNeedsItsOwnByte) {
+  for (const Bilevel &b : {Checkerboard(9, 1, 1), Ridges(5, 3, 2), Ridges(13, 7, 3)}) {
+    SCOPED_TRACE(std::to_string(b.w) + "x" + std::to_string(b.h));
+    const Bytes stream = Encode(b), want = b.Pack(true);
+    ASSERT_NE(want.size() * 8, static_cast<size_t>(b.w) * b.h);
+    Bytes short_area(want.size() - 1, 0x5A), exact(want.size());
+    int r = -1;
+    EXPECT_EQ(tsl::grp4deco_grp4decomp(stream.data(), stream.size(), b.w, b.h, short_area.data(),
+                                       short_area.size(), &r),
+              tsl::kG4NoOutput);
+    EXPECT_EQ(short_area, Bytes(want.size() - 1, 0x5A)) << "written though refused";
+    EXPECT_EQ(tsl::grp4deco_grp4decomp(stream.data(), stream.size(), b.w, b.h, exact.data(),
+                                       exact.size(), &r),
+              tsl::kG4Ok);
+    exact.back() &= static_cast<uint8_t>(0xFF00 >> (static_cast<size_t>(b.w) * b.h % 8));
+    EXPECT_EQ(exact, want);
+  }
+}
+
 // Truncated streams keep their whole rows (the sanitizer build sees any
 // access outside input and area).
 TEST(Group4Damaged, TruncatedStreamsKeepTheirWholeRows) {

@@ -49,7 +49,55 @@ Bytes GreyPlanar(const std::string &pattern) {
   return planar;
 }
 
+// Comment lines where GIMP and the netpbm tools put them (after the magic,
+// between the sizes, before the maximum value), digits in them included,
+// with what each stream decodes to: PBM pixels ('#' black, '.' white) and
+// PGM bytes once, the PPM planes one after the other. After the last token
+// the pixels start, even with a '#'.
+const struct { std::string stream; int width, height; const char *plane; } kCommented[] = {
+    {"P5\n# Created by GIMP version 2.10.34 PNM plug-in\n3 2\n255\nabcdef", 3, 2, "abcdef"},
+    {"P5\n# 12 34\n3\n# 5 6\n2\n# 7 8\n# 9\n255\nabcdef", 3, 2, "abcdef"},
+    {"P6 1 # 4 5\n1 # 6\n255\nxyz", 1, 1, "xyz"},
+    {"P4\n# 1\n9\n# 22\n2\n\x80\x00\xFF\x80"s, 9, 2, "#........#########"},
+    {"P5\n3 2\n255\n#bcdef", 3, 2, "#bcdef"},
+    {"P4\n8 1\n#", 8, 1, "..#...##"},  // 0x23
+};
+
 }  // namespace
+
+TEST(NetpbmDecode, CommentLinesBeforeEachHeaderTokenAreSkipped) {
+  for (const auto &c : kCommented) {
+    SCOPED_TRACE(c.stream);
+    Decoded d = Decode(kDecoders[c.stream[1] - '4'], Bytes(c.stream.begin(), c.stream.end()));
+    ASSERT_EQ(d.rc, 0);
+    EXPECT_EQ(d.width, c.width);
+    EXPECT_EQ(d.height, c.height);
+    const std::string plane = c.plane;
+    Bytes want;
+    for (int p = 0; p < (c.stream[1] == '6' ? 1 : 3); ++p)
+      want.insert(want.end(), plane.begin(), plane.end());
+    if (c.stream[1] == '4') want = GreyPlanar(plane);
+    EXPECT_EQ(d.planar, want);
+  }
+}
+
+TEST(NetpbmTools, HeaderCommentsReadAsNetpbmReadsThem) {
+  if (!tsltest::NeedTools({"ppmtoppm"})) GTEST_SKIP() << "tools missing";
+  tsltest::TempDir dir;
+  for (const auto &c : kCommented) {
+    SCOPED_TRACE(c.stream);
+    tsltest::WriteFile(dir.File("made.pnm"), c.stream);
+    ASSERT_EQ(tsltest::Run("cd '" + dir.path() + "' && ppmtoppm < made.pnm > back.ppm"), 0);
+    int width = 0, height = 0, channels = 0;
+    Bytes netpbm;
+    ASSERT_TRUE(tsltest::ReadPnm(dir.File("back.ppm"), &width, &height, &channels, &netpbm));
+    Decoded d = Decode(kDecoders[c.stream[1] - '4'], Bytes(c.stream.begin(), c.stream.end()));
+    ASSERT_EQ(d.rc, 0);
+    EXPECT_EQ(d.width, width);
+    EXPECT_EQ(d.height, height);
+    EXPECT_EQ(tsltest::ToInterleaved(d.planar), netpbm);
+  }
+}
 
 TEST(NetpbmTools, NetpbmAndOurEncodersAgreeOnEveryStream) {
   if (!tsltest::NeedTools({"pamditherbw", "ppmtoppm"})) GTEST_SKIP() << "tools missing";

@@ -42,6 +42,55 @@ TEST(RasterRecord, PaddedRowsSizesThatWrapAndDeepCopies) {
   }
 }
 
+// Every field set apart from its default and from the others, so a field
+// left out or taken from the wrong one shows.
+TEST(RasterRecord, CopyKeepsEveryFieldOfTheRecord) {
+  Record src(2), copy(1);
+  MakeRecord(src, 9, 3, 8, 6);
+  src->transparency_index = 5;
+  for (size_t i = 0; i < size_t{src->scan_width} * src->height; ++i) src->bits[i] = uint8_t(i + 1);
+  for (size_t i = 0; i < 6 * 4; ++i) src->palette[i] = uint8_t(200 - i);
+  MakeRecord(copy, 2, 2, 24);  // released by the copy (the sanitizer build sees a leak)
+  ASSERT_EQ(CopyRasterImage(src.img, &copy), RASTER_OK);
+  EXPECT_EQ(copy->width, 9u);
+  EXPECT_EQ(copy->height, 3u);
+  EXPECT_EQ(copy->bits_per_pixel, 8);
+  EXPECT_EQ(copy->palette_size, 6);
+  EXPECT_EQ(copy->bytes_per_palette_entry, 4);
+  EXPECT_EQ(copy->scan_width, 12u);
+  EXPECT_EQ(copy->bmp_layout, 2);
+  EXPECT_EQ(copy->transparency_index, 5);
+  EXPECT_EQ(Bytes(copy->bits, copy->bits + 36), Bytes(src->bits, src->bits + 36));
+  EXPECT_EQ(Bytes(copy->palette, copy->palette + 24), Bytes(src->palette, src->palette + 24));
+  // Four-byte entries without the BMP layout, as several readers make them.
+  Record flat(0), flat_copy(0);
+  flat->bytes_per_palette_entry = 4;
+  MakeRecord(flat, 3, 1, 4, 2);
+  std::memset(flat->palette, 0x61, 8);
+  ASSERT_EQ(CopyRasterImage(flat.img, &flat_copy), RASTER_OK);
+  EXPECT_EQ(flat_copy->bytes_per_palette_entry, 4);
+  EXPECT_EQ(Bytes(flat_copy->palette, flat_copy->palette + 8), Bytes(8, 0x61));
+}
+
+// The table's last message, and past either end a plain "unknown" rather
+// than whatever memory follows the table.
+TEST(RasterRecord, LastErrorMessageAtAndPastTheEndsOfItsTable) {
+  const char *message = nullptr;
+  SetLastRasterError(RASTER_OK);
+  GetLastRasterErrorMessage(&message);
+  EXPECT_STREQ(message, "No Error");
+  SetLastRasterError(RASTER_ERR_CORRUPT_FILE);
+  GetLastRasterErrorMessage(&message);
+  EXPECT_STREQ(message, "Corrupt File");
+  SetLastRasterError(RASTER_ERR_CORRUPT_FILE + 1);
+  GetLastRasterErrorMessage(&message);
+  EXPECT_STREQ(message, "Unknown error code");
+  SetLastRasterError(-1);
+  GetLastRasterErrorMessage(&message);
+  EXPECT_STREQ(message, "Unknown error code");
+  SetLastRasterError(RASTER_OK);
+}
+
 TEST(RasterRecord, FreeRasterMemoryReleasesABlockAndTakesNull) {
   // The sanitizer build reports the block as leaked if it stays.
   FreeRasterMemory(static_cast<unsigned char *>(std::malloc(32)));

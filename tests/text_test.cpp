@@ -1,10 +1,11 @@
 // Number/text conversions must not follow the host application's locale:
 // stream contents written under a comma-decimal locale must still read
 // "0.750000", as printf writes it in the C locale. Also their sign and
-// range rules, and the checked allocation helper.
+// range rules, and the checked size arithmetic and allocation helpers.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -99,6 +100,51 @@ TEST(CheckedTest, SafeMallocOfZeroBytesIsNull) {
   void *one = tsl::SafeMalloc(1, 1);
   EXPECT_NE(one, nullptr);
   std::free(one);
+}
+
+// The largest factor that fits is SIZE_MAX / a, whether or not a divides
+// SIZE_MAX; one more overflows, in either order.
+TEST(CheckedTest, MultiplyTakesSizeMaxOverAAndRefusesOneMore) {
+  for (size_t a : {size_t{2}, size_t{3}, size_t{10}, size_t{1} << 32, SIZE_MAX}) {
+    SCOPED_TRACE(a);
+    const size_t fits = SIZE_MAX / a;
+    size_t out = 0;
+    EXPECT_TRUE(tsl::CheckedMul(a, fits, &out));
+    EXPECT_EQ(out, a * fits);
+    EXPECT_TRUE(tsl::CheckedMul(fits, a, &out));
+    EXPECT_EQ(out, a * fits);
+    EXPECT_FALSE(tsl::CheckedMul(a, fits + 1, &out));
+    EXPECT_FALSE(tsl::CheckedMul(fits + 1, a, &out));
+  }
+  // A zero factor must not be divided by (factors hidden from the
+  // compiler, which could otherwise fold the division away).
+  volatile size_t zero = 0, big = SIZE_MAX;
+  size_t out = 1;
+  EXPECT_TRUE(tsl::CheckedMul(zero, big, &out));
+  EXPECT_EQ(out, 0u);
+  EXPECT_TRUE(tsl::CheckedMul(big, zero, &out));
+  EXPECT_EQ(out, 0u);
+  // Three factors: the second product overflows as surely as the first.
+  EXPECT_TRUE(tsl::CheckedMul(size_t{1} << 32, size_t{1} << 31, 1, &out));
+  EXPECT_EQ(out, size_t{1} << 63);
+  EXPECT_FALSE(tsl::CheckedMul(size_t{1} << 32, size_t{1} << 31, 2, &out));
+  EXPECT_FALSE(tsl::CheckedMul(size_t{1} << 32, size_t{1} << 32, 1, &out));
+}
+
+TEST(CheckedTest, AddTakesSizeMaxLessAAndRefusesOneMore) {
+  for (size_t a : {size_t{1}, size_t{1000}, SIZE_MAX / 2, SIZE_MAX}) {
+    SCOPED_TRACE(a);
+    size_t out = 0;
+    EXPECT_TRUE(tsl::CheckedAdd(a, SIZE_MAX - a, &out));
+    EXPECT_EQ(out, SIZE_MAX);
+    EXPECT_TRUE(tsl::CheckedAdd(SIZE_MAX - a, a, &out));
+    EXPECT_EQ(out, SIZE_MAX);
+    EXPECT_FALSE(tsl::CheckedAdd(a, SIZE_MAX - a + 1, &out));
+    EXPECT_FALSE(tsl::CheckedAdd(SIZE_MAX - a + 1, a, &out));
+  }
+  size_t out = 1;
+  EXPECT_TRUE(tsl::CheckedAdd(0, 0, &out));
+  EXPECT_EQ(out, 0u);
 }
 
 }  // namespace
