@@ -2,6 +2,7 @@
 // judged by outside software, with the settings they change and their codes.
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <tuple>
 
 #include "api/image_file.h"
@@ -106,6 +107,11 @@ TEST(SaveImageToFile, WsqCodesAtTheStoredBitRate) {
     std::free(stream);
   }
   EXPECT_GT(files[1].size(), files[0].size());
+  // A stored rate that is not positive is the encoder's refusal: no file.
+  WriteWSQ_bitrate(0.0);
+  const std::string refused = dir.File("zero.wsq");
+  EXPECT_EQ(SaveImageToFile(refused.c_str(), 1, W, H, planar.data()), -16);
+  EXPECT_FALSE(std::ifstream(refused).good());
   WriteWSQ_bitrate(0.75);
 }
 

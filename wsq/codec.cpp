@@ -105,8 +105,10 @@ int wsq_encode_mem(uint8_t **odata, int *olen, float r_bitrate, const uint8_t *i
             kMaxWsqSide, kMaxWsqSide);
     return kWsqTooLarge;
   }
-  if (!std::isfinite(r_bitrate)) {
-    fprintf(stderr, "ERROR : wsq_encode_1 : bit rate is not a finite number\n");
+  // A rate of 0 or below asks for nothing the rate control can aim at (0
+  // came out as a stream of several bits per pixel).
+  if (!(std::isfinite(r_bitrate) && r_bitrate > 0.0f)) {
+    fprintf(stderr, "ERROR : wsq_encode_1 : bit rate is not a positive finite number\n");
     return kWsqBadBitRate;
   }
   const size_t num_pix = static_cast<size_t>(w) * static_cast<size_t>(h);

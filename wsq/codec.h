@@ -10,7 +10,7 @@ namespace tsl {
 // Codes of the encoder's own refusals, before any work is done.
 constexpr int kWsqTooSmall = -14;       // width or height below kMinWsqSide
 constexpr int kWsqTooLarge = -15;       // width or height above kMaxWsqSide
-constexpr int kWsqBadBitRate = -16;     // bit rate not a finite number
+constexpr int kWsqBadBitRate = -16;     // bit rate not a positive finite number
 constexpr int kWsqNullArgument = -17;   // no pixels or no place for the output
 // Decoder: a frame header whose width x height is 0 or does not fit an int.
 constexpr int kWsqBadFrameSize = -22;

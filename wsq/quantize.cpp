@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "common/checked.h"
+#include "wsq/tables.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -21,6 +22,9 @@
 namespace tsl {
 
 namespace {
+
+// A subband whose variance is below this (compared in double) is not coded.
+constexpr double kMinVariance = 1.01;
 
 // Weights of the bin-width choice, by subband.
 float weight_a(int k) {
@@ -59,11 +63,18 @@ float whole(const float *fip, int width, const QTreeEntry &q) {
 // The central window of a subband. The coarsest subbands of images with a
 // side below 81 have windows of fewer than two samples, whose variance is
 // not a number; those subbands would be dropped from the stream, so their
-// whole rectangle stands in.
+// whole rectangle stands in. A window one sample wide or high (a side from
+// 65 to 144) sees no change across it: a picture changing only that way
+// measures next to nothing there and would lose the subband, often the
+// coarsest, so a window that falls under the threshold gives way to the
+// whole rectangle too.
 float windowed(const float *fip, int width, const QTreeEntry &q) {
   const int w = (3 * q.lenx) / 4, h = (7 * q.leny) / 16;
   if (w <= 0 || h <= 0 || w * h < 2) return whole(fip, width, q);
-  return window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32, w, h);
+  const float v =
+      window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32, w, h);
+  if ((w == 1 || h == 1) && !(static_cast<double>(v) >= kMinVariance)) return whole(fip, width, q);
+  return v;
 }
 
 // The first value found outside 16 bits, with its subband.
@@ -71,6 +82,18 @@ struct Overflow {
   int subband;
   double value;
 };
+
+float HalfZeroBin(float z) { return static_cast<float>(static_cast<double>(z) / 2.0); }
+
+// Whether every coefficient of a subband quantizes to 0.
+bool AllInZeroBin(const QTreeEntry &b, const float *fip, int width, float half) {
+  for (int r = 0; r < b.leny; ++r) {
+    const float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
+    for (int c = 0; c < b.lenx; ++c)
+      if (!(-half <= p[c] && p[c] <= half)) return false;
+  }
+  return true;
+}
 
 // Bin and zero-bin widths Q = Q'/q of the subbands first listed (the others
 // stay uncoded), then the values of every subband with a width, in order,
@@ -83,12 +106,21 @@ bool QuantizeSubbands(QuantVals *qv, const float qp[], const bool initial[], flo
     const float Q = initial[k] ? qp[k] / q : 0.0f;
     qv->q_widths[k] = Q;
     qv->z_widths[k] = static_cast<float>(1.2 * static_cast<double>(Q));
+    // At a low rate a subband barely above the variance threshold can take
+    // a width too large for the quantization table, whose zero bin then
+    // holds every value it has: coded or not, it decodes to zeros, so it
+    // is left uncoded rather than refused.
+    if (Q > 0.0f && (Q >= kScaledU16Limit || qv->z_widths[k] >= kScaledU16Limit) &&
+        AllInZeroBin(q_tree[k], fip, width, HalfZeroBin(qv->z_widths[k]))) {
+      qv->q_widths[k] = 0.0f;
+      qv->z_widths[k] = 0.0f;
+    }
   }
   short *out = sip;
   for (int k = 0; k < NUM_SUBBANDS; ++k) {
     const float Q = qv->q_widths[k];
     if (Q == 0.0f) continue;
-    const float half = static_cast<float>(static_cast<double>(qv->z_widths[k]) / 2.0);
+    const float half = HalfZeroBin(qv->z_widths[k]);
     const QTreeEntry &b = q_tree[k];
     for (int r = 0; r < b.leny; ++r) {
       const float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
@@ -204,7 +236,7 @@ int quantize_wsq(short **osip, int *ocmp_siz, QuantVals *qv, QTreeEntry q_tree[]
   float qp[NUM_SUBBANDS];
   for (int k = 0; k < NUM_SUBBANDS; ++k) {
     const float var = qv->variances[k];
-    if (static_cast<double>(var) < 1.01)
+    if (static_cast<double>(var) < kMinVariance)
       qp[k] = 0.0f;
     else if (k < 4)
       qp[k] = 1.0f;
@@ -224,7 +256,7 @@ int quantize_wsq(short **osip, int *ocmp_siz, QuantVals *qv, QTreeEntry q_tree[]
   bool initial[NUM_SUBBANDS] = {};
   float sigma[NUM_SUBBANDS] = {};
   for (int k = 0; k < NUM_SUBBANDS; ++k) {
-    if (static_cast<double>(qv->variances[k]) >= 1.01) {
+    if (static_cast<double>(qv->variances[k]) >= kMinVariance) {
       list[nlist++] = k;
       initial[k] = true;
       sigma[k] = static_cast<float>(std::sqrt(static_cast<double>(qv->variances[k])));

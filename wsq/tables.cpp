@@ -16,7 +16,6 @@ namespace tsl {
 namespace {
 
 constexpr double kDttLimit = 4294967295.0;
-constexpr float kU16Limit = 65535.0f;
 
 // n / 10^scale, each division carried out in double and stored as float:
 // decoders on other systems reproduce exactly these floats.
@@ -48,14 +47,14 @@ bool ScaleDtt(float v, uint8_t *scale, uint32_t *value) {
 // Scale and 16-bit value of a quantizer width or frame-header float
 // (compare and multiply in float). Values not above 0 become (0, 0).
 bool ScaleU16(float v, uint8_t *scale, uint16_t *value) {
-  if (std::isnan(v) || v >= kU16Limit) return false;
+  if (std::isnan(v) || v >= kScaledU16Limit) return false;
   if (!(v > 0.0f)) {
     *scale = 0;
     *value = 0;
     return true;
   }
   int cnt = 0;
-  while (v < kU16Limit) {
+  while (v < kScaledU16Limit) {
     ++cnt;
     v *= 10.0f;
   }

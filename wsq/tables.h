@@ -10,6 +10,10 @@
 
 namespace tsl {
 
+// Quantizer widths and frame-header floats are stored as a 16-bit value and
+// a decimal scale: a value at or above this does not fit.
+constexpr float kScaledU16Limit = 65535.0f;
+
 // Software implementation number written into every frame header.
 constexpr uint16_t kSoftwareImplementationNumber = 0x5453;  // "TS"
 
