@@ -37,8 +37,17 @@ extern "C" {
  * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code (-17
  * for NULL data, odata or olen) with *odata and *olen left as they were. comment_text may
  * be NULL.
+ * The rate is a target and must be a positive finite number (-16 otherwise, also for a
+ * rate that is 0 as a float).
  * Smooth images whose bin widths at the rate asked would be too fine for 16-bit values
  * are coded with the finest widths whose values fit, below that rate.
+ * Below about 0.005 the rate control can drop every subband and code at the fixed scale
+ * 1: a stream far above the rate.
+ * -33: the stream would be longer than width x height bytes (rates near 8 on busy
+ * pictures, or such a tiny rate on a small noisy one).
+ * -86/-87: a subband's bin or zero-bin width beyond the quantization table's range while
+ * one of its values lies outside its zero bin (with all inside, it is left uncoded); not
+ * expected from 8-bit pixels.
  * -18: a quantized value does not fit in 16 bits; not expected from 8-bit pixels. */
 TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
                                   double bitrate, int ppi, const char *comment_text,
@@ -72,7 +81,8 @@ TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length,
 /* ---- Settings ----------------------------------------------------------- */
 /* Process-wide values read by later calls (see each). */
 
-/* Bit rate of WSQ files saved by SaveImageToFile (default 0.75). */
+/* Bit rate of WSQ files saved by SaveImageToFile (default 0.75); stored as given, a
+ * rate that WSQ_encode_stream refuses makes the save return its -16. */
 TESSALY_API void WriteWSQ_bitrate(double bitrate);
 TESSALY_API double ReadWSQ_bitrate(void);
 /* Pixels per inch written into saved WSQ files (default 500). */
@@ -85,11 +95,14 @@ TESSALY_API void WriteWSQ_comment(const char *comment);
 TESSALY_API char *ReadWSQ_comment(void);
 /* Software implementation number of the last WSQ stream decoded (0 if none). */
 TESSALY_API int ReadWSQ_implementation_number(void);
-/* TIFF save compression: 0 none, 1 Deflate (predictor 2), 2 PackBits. */
+/* TIFF save compression: 0 none, 1 Deflate, 2 PackBits (other values: none).
+ * 1 also stores predictor 2, but files are written without a predictor. */
 TESSALY_API void WriteTIFFcompression(int compression);
 TESSALY_API int ReadTIFFcompression(void);
 /* The stored libtiff compression code as is. */
 TESSALY_API int ReadTIFFcompression_internal(void);
+/* A stored value that ReadTIFFpredictor returns (a TIFF read stores the
+ * file's); no save writes it. */
 TESSALY_API void WriteTIFFpredictor(int predictor);
 TESSALY_API int ReadTIFFpredictor(void);
 /* Size and compression (0 none, 1 Group 4) of raw Type-8 ".BIN" files. */
