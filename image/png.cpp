@@ -1,9 +1,10 @@
 // PNG files through libpng. libpng's own transforms give the record's
 // layouts (16-bit samples stripped to their high byte, colour blue first,
 // grey with alpha as colour, palettes expanded with their tRNS alpha) and
-// write them straight into the record's rows; only 2-bit pixels and an RGB
-// file's transparent colour need a pass of their own. The writer hands the
-// record's rows to libpng the same way.
+// write them straight into the record's rows; only 2-bit pixels and an 8-bit
+// RGB file's transparent colour need a pass of their own, and a 16-bit grey
+// or RGB file whose transparent colour shows the background goes through a
+// row of its own. The writer hands the record's rows to libpng the same way.
 //
 // libpng reports errors by long jump: the functions between a jump point
 // and libpng hold no object with a destructor, and what must outlive a jump
@@ -12,6 +13,7 @@
 
 #include <png.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "image/raster_io.h"
@@ -67,7 +69,31 @@ struct PngRead {
   ByteReader in;
   size_t file_size;
   RasterImage *image;
+  uint8_t *row;  // malloc'ed: a 16-bit keyed file's row as libpng gives it
 };
+
+// A 16-bit keyed file's rows, given by libpng as blue, green, red, alpha
+// with alpha 0 exactly where the whole samples equal the key: those pixels
+// take `bg`. An interlaced file is read pass by pass and each pass's pixels
+// put in place here: libpng's own interlace handling would fill 4-byte rows
+// over all passes, so it would need a whole picture of them.
+void ReadKeyedRows(png_structp png, uint8_t *row, const RasterImage &image, const uint8_t *bg,
+                   bool adam7) {
+  for (int pass = 0; pass < (adam7 ? 7 : 1); ++pass) {
+    const uint32_t cols = adam7 ? PNG_PASS_COLS(image.width, pass) : image.width;
+    const uint32_t rows = adam7 ? PNG_PASS_ROWS(image.height, pass) : image.height;
+    if (cols == 0) continue;  // libpng skips a pass without pixels
+    for (uint32_t y = 0; y < rows; ++y) {
+      png_read_row(png, row, nullptr);
+      uint8_t *out = RecordRowBytes(image, adam7 ? PNG_ROW_FROM_PASS_ROW(y, pass) : y);
+      for (uint32_t x = 0; x < cols; ++x) {
+        const uint8_t *p = row + size_t{4} * x;
+        const uint32_t column = adam7 ? PNG_COL_FROM_PASS_COL(x, pass) : x;
+        std::memcpy(out + size_t{3} * column, p[3] ? p : bg, 3);
+      }
+    }
+  }
+}
 
 RasterError DecodePngSteps(PngRead *r) {
   png_structp png = r->png;
@@ -107,12 +133,17 @@ RasterError DecodePngSteps(PngRead *r) {
     else expand = true;
   }
   const bool keyed = !palette && has_trns && background && trans;
+  // A 16-bit key is matched on whole samples, which libpng's tRNS expansion
+  // does before the low bytes go. Grey reads as colour then: the key and a
+  // neighbouring level share one 8-bit level, so one palette entry cannot
+  // tell them apart.
+  const bool key16 = keyed && depth == 16;
 
   unsigned bpp = 32;  // grey or colour with alpha
   unsigned entries = 0;
   png_colorp plte = nullptr;
   int num_palette = 0;
-  if (colour == PNG_COLOR_TYPE_GRAY) {
+  if (colour == PNG_COLOR_TYPE_GRAY && !key16) {
     bpp = depth == 16 ? 8 : depth == 2 ? 4 : depth;
     entries = 1u << (depth == 16 ? 8 : depth);
   } else if (palette) {
@@ -120,7 +151,7 @@ RasterError DecodePngSteps(PngRead *r) {
       return RASTER_ERR_INVALID_FORMAT;
     if (!expand) bpp = depth == 2 ? 4 : depth;
     entries = static_cast<unsigned>(num_palette);
-  } else if (colour == PNG_COLOR_TYPE_RGB) {
+  } else if (colour == PNG_COLOR_TYPE_RGB || key16) {
     bpp = 24;
   }
   RasterError code = AllocateForRead(r->image, width, height, bpp,
@@ -142,25 +173,32 @@ RasterError DecodePngSteps(PngRead *r) {
     if (blend_first)
       for (int c = 0; c < 3; ++c) image.palette[c] = AlphaComp(image.palette[c], trans_alpha[0], bg[c]);
     // A grey file shows its transparent level as the background.
-    const unsigned level = keyed ? Stripped(trans->gray, depth) : 0;
+    const unsigned level = keyed ? trans->gray : 0;
     if (keyed && level < image.palette_size) std::memcpy(image.palette + size_t{level} * step, bg, 3);
   }
 
+  if (key16) {
+    png_set_tRNS_to_alpha(png);
+    r->row = static_cast<uint8_t *>(SafeMalloc(width, 4));
+    if (!r->row) return RASTER_ERR_MEMORY;
+  }
   if (depth == 16) png_set_strip_16(png);
   if (expand) png_set_palette_to_rgb(png);
-  if (colour == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+  if (colour == PNG_COLOR_TYPE_GRAY_ALPHA || (key16 && colour == PNG_COLOR_TYPE_GRAY))
+    png_set_gray_to_rgb(png);
   if (bpp >= 24) png_set_bgr(png);
-  const int passes = png_set_interlace_handling(png);
+  const int passes = key16 ? 0 : png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) > image.scan_width) return RASTER_ERR_INVALID_FORMAT;
+  if (png_get_rowbytes(png, info) > (key16 ? size_t{4} * width : image.scan_width))
+    return RASTER_ERR_INVALID_FORMAT;
+  if (key16) ReadKeyedRows(png, r->row, image, bg, interlace != PNG_INTERLACE_NONE);
   for (int pass = 0; pass < passes; ++pass)
     for (uint32_t y = 0; y < height; ++y) png_read_row(png, RecordRowBytes(image, y), nullptr);
 
   if (depth == 2 && bpp == 4)
     for (uint32_t y = 0; y < height; ++y) WidenRow(RecordRowBytes(image, y), width);
-  if (keyed && colour == PNG_COLOR_TYPE_RGB) {
-    const unsigned key[3] = {Stripped(trans->blue, depth), Stripped(trans->green, depth),
-                             Stripped(trans->red, depth)};
+  if (keyed && !key16 && colour == PNG_COLOR_TYPE_RGB) {
+    const unsigned key[3] = {trans->blue, trans->green, trans->red};
     for (uint32_t y = 0; y < height; ++y)
       for (uint8_t *p = RecordRowBytes(image, y), *end = p + size_t{3} * width; p < end; p += 3)
         if (p[0] == key[0] && p[1] == key[1] && p[2] == key[2]) std::memcpy(p, bg, 3);
@@ -178,12 +216,13 @@ RasterError DecodePng(ByteReader in, RasterImage *image) {
   const uint8_t *signature;
   if (!in.Take(kSignatureBytes, &signature) || png_sig_cmp(signature, 0, kSignatureBytes) != 0)
     return RASTER_ERR_UNSUPPORTED_OPTION;
-  PngRead r{nullptr, nullptr, in, in.Size(), image};
+  PngRead r{nullptr, nullptr, in, in.Size(), image, nullptr};
   r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
   if (!r.png) return RASTER_ERR_MEMORY;
   r.info = png_create_info_struct(r.png);
   const RasterError code = r.info ? GuardedDecode(&r) : RASTER_ERR_MEMORY;
   png_destroy_read_struct(&r.png, &r.info, nullptr);
+  std::free(r.row);
   return code;
 }
 

@@ -99,18 +99,18 @@ TEST(PngRead, TransparencyBackgroundAndDepthMapping) {
       {"RGB tRNS colour shown as bKGD",
        Png(2, 1, 8, kRgb, {{1, 2, 3, 4, 5, 6}}, Cat({Chunk("tRNS", Be16s({1, 2, 3})), bkgd_rgb})),
        24, {200, 100, 50, 4, 5, 6}},
-      {"RGB 16 tRNS matched by high bytes, bKGD by high bytes",
-       Png(2, 1, 16, kRgb, {Be16s({0x102, 0x203, 0x304, 0x1FF, 0x200, 0x3FF})},
+      {"RGB 16 tRNS matched on whole samples, bKGD by high bytes",
+       Png(3, 1, 16, kRgb, {Be16s({0x102, 0x203, 0x304, 0x1AA, 0x2BB, 0x3CC, 0x1FF, 0x200, 0x3FF})},
            Cat({Chunk("tRNS", Be16s({0x1AA, 0x2BB, 0x3CC})),
                 Chunk("bKGD", Be16s({0xC8FF, 0x6400, 0x3201}))})),
-       24, {200, 100, 50, 200, 100, 50}},
+       24, {1, 2, 3, 200, 100, 50, 1, 2, 3}},
       {"grey 4 bKGD scaled at the tRNS level",
        Png(2, 1, 4, kGrey, {{0x56}}, Cat({Chunk("tRNS", Be16s({5})), Chunk("bKGD", Be16s({3}))})),
        4, GreyToRgb({51, 102})},
-      {"grey 16 tRNS level and bKGD by high bytes",
-       Png(2, 1, 16, kGrey, {Be16s({0x5FF, 0x600})},
+      {"grey 16 tRNS level matched on whole samples as colour, bKGD by high byte",
+       Png(3, 1, 16, kGrey, {Be16s({0x5FF, 0x500, 0x600})},
            Cat({Chunk("tRNS", Be16s({0x500})), Chunk("bKGD", Be16s({0x33AA}))})),
-       8, GreyToRgb({0x33, 6})},
+       24, GreyToRgb({5, 0x33, 6})},
       // The tRNS level picks the ramp entry that shows the background; one
       // past the ramp picks none.
       {"grey 8 tRNS level 255, the last entry",
@@ -145,6 +145,37 @@ TEST(PngRead, TransparencyBackgroundAndDepthMapping) {
       }
     }
   }
+}
+
+// netpbm's 16-bit files with a tRNS key and bKGD, plain and interlaced: only
+// pixels equal to the key in all 16 bits show the background, so a keyed
+// grey file reads as colour (its key and a neighbour share one 8-bit level).
+TEST(PngRead, SixteenBitKeyMatchesWholeSamplesOnly) {
+  if (!NeedTool("pnmtopng")) GTEST_SKIP() << "pnmtopng missing";
+  TempDir dir;
+  const std::string pnm = dir.File("k.pnm"), png = dir.File("k.png");
+  const std::string rgb = "P6 2 1 65535\n", grey = "P5 2 2 65535\n";
+  const struct { const char *what; Bytes pnm; const char *options; Bytes pixels; } cases[] = {
+      {"RGB",
+       Cat({Bytes(rgb.begin(), rgb.end()),
+            Be16s({0x1200, 0x3400, 0x5600, 0x12FF, 0x34FF, 0x56FF})}),
+       "-transparent =rgb:1200/3400/5600 -background rgb:ffff/0000/0000", {255, 0, 0, 18, 52, 86}},
+      {"grey", Cat({Bytes(grey.begin(), grey.end()), Be16s({0x1200, 0x12FF, 0x3400, 0x1200})}),
+       "-transparent =rgb:1200/1200/1200 -background rgb:abcd/abcd/abcd",
+       GreyToRgb({171, 18, 52, 171})}};
+  for (const auto &c : cases)
+    for (const char *interlace : {"", "-interlace "}) {
+      SCOPED_TRACE(std::string(c.what) + " " + interlace);
+      WriteFile(pnm, c.pnm);
+      ASSERT_EQ(tsltest::Run("pnmtopng " + std::string(interlace) + c.options + " " +
+                             Quote(pnm) + " > " + Quote(png) + " 2>/dev/null"), 0);
+      for (int layout : {0, 1}) {
+        Record r(layout);
+        ASSERT_EQ(ReadPNG(png.c_str(), &r), RASTER_OK);
+        EXPECT_EQ(r->bits_per_pixel, 24);
+        EXPECT_EQ(TopFirstRgb(r.img), c.pixels);
+      }
+    }
 }
 
 TEST(PngRead, TruncationsForeignFilesAndAbsurdSizes) {
