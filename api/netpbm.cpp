@@ -26,27 +26,37 @@ struct NetpbmHeader {
   size_t offset = 0;
 };
 
-// The token runs to the first blank or line feed (or the end, or `limit`
-// bytes); the cursor then steps over exactly one byte, whatever it is, so a
-// second separator makes an empty token.
+// Blank, tab, line feed, vertical tab, form feed or carriage return: any of
+// them parts the header's items.
+bool IsHeaderSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The token runs to the first white-space byte (or the end, or `limit`
+// bytes); the cursor then steps over exactly one byte, whatever it is. After
+// the last token that byte is all that stands before the pixels, which may
+// themselves begin with white space or '#'.
 void TakeToken(const unsigned char *data, size_t length, size_t limit, size_t *pos,
                size_t *start, size_t *end) {
   *start = *pos;
   size_t p = *pos;
-  while (p < length && p - *start < limit && data[p] != ' ' && data[p] != '\n') ++p;
+  while (p < length && p - *start < limit && !IsHeaderSpace(data[p])) ++p;
   *end = p;
   *pos = p < length ? p + 1 : length;
 }
 
-// Comment lines standing where the next size or the maximum value would
-// start, each with its line feed: GIMP and the netpbm tools write them
-// between the sizes and before the maximum value. None is looked for after
-// the last token, where the pixels start and may begin with '#'.
-void SkipCommentLines(const unsigned char *data, size_t length, size_t *pos) {
-  while (*pos < length && data[*pos] == '#') {
-    while (*pos < length && data[*pos] != '\n') ++*pos;
+// Runs of white space and comment lines (each to its line feed) standing
+// before the next size or the maximum value: writers put blank lines, CR LF
+// line ends, tabs and GIMP's or netpbm's comments there. False when the data
+// ends before the next token starts.
+bool SkipSeparators(const unsigned char *data, size_t length, size_t *pos) {
+  while (*pos < length) {
+    if (data[*pos] == '#') {
+      while (*pos < length && data[*pos] != '\n') ++*pos;
+    } else if (!IsHeaderSpace(data[*pos])) {
+      return true;
+    }
     if (*pos < length) ++*pos;
   }
+  return false;
 }
 
 // Decimal value in the manner of atoi (leading white space, a sign, digits
@@ -68,8 +78,9 @@ bool TokenValue(const unsigned char *data, size_t start, size_t end, long *value
 }
 
 // Magic check and header scan shared by the three decoders: false when the
-// stream is not of this form, its sizes are negative or overflow an int, or
-// its maximum value calls for two-byte samples.
+// stream is not of this form, ends before its last token, its sizes are
+// negative or overflow an int, or its maximum value calls for two-byte
+// samples.
 bool ScanHeader(const unsigned char *data, int length, char digit, bool has_maxval,
                 NetpbmHeader *header) {
   if (!data || length < 3) return false;
@@ -90,11 +101,13 @@ bool ScanHeader(const unsigned char *data, int length, char digit, bool has_maxv
   *header = NetpbmHeader{};
   if (pos >= len) return true;  // no size at all: an empty image
   size_t ws, we, hs, he, ms = 0, me = 0;
+  // Once the width has begun, a header cut short before its last token is
+  // refused rather than read as an empty picture.
   TakeToken(data, len, kMaxWidthToken, &pos, &ws, &we);
-  SkipCommentLines(data, len, &pos);
+  if (!SkipSeparators(data, len, &pos)) return false;
   TakeToken(data, len, kMaxWidthToken, &pos, &hs, &he);
   if (has_maxval) {
-    SkipCommentLines(data, len, &pos);
+    if (!SkipSeparators(data, len, &pos)) return false;
     TakeToken(data, len, SIZE_MAX, &pos, &ms, &me);
   }
   header->offset = pos;

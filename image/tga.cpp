@@ -88,19 +88,21 @@ RasterError DecodeTga(ByteReader in, RasterImage *image) {
     return RASTER_ERR_UNSUPPORTED_OPTION;
   const bool mapped = kind == kTgaMapped;
   if (mapped && map_type == 1 && map_length > 256) return RASTER_ERR_UNSUPPORTED_OPTION;
+  // A palette that cannot be read would leave every pixel black.
+  if (mapped && map_type == 1 && map_bits != 8 && map_bits != 15 && map_bits != 16 &&
+      map_bits != 24 && map_bits != 32)
+    return RASTER_ERR_UNSUPPORTED_OPTION;
   // Indices and grey levels are bytes; true colour is never 8 bits.
   if ((kind == kTgaTrueColor) == (depth == 8)) return RASTER_ERR_UNSUPPORTED_OPTION;
 
   if (!in.Skip(id_length)) return RASTER_ERR_READ;
   // A colour map serves as the palette of a colour-mapped image only; any
-  // other map, or one whose entries are not 5-5-5 words or bytes of blue,
-  // green, red (and alpha), is skipped by its size.
+  // other map is skipped by its size.
   const uint8_t *map = nullptr;
   if (map_type == 1) {
     if (!in.Take(static_cast<size_t>(map_length) * ((map_bits + 7) / 8), &map))
       return RASTER_ERR_READ;
-    if (!mapped || (map_bits != 15 && map_bits != 16 && map_bits != 24 && map_bits != 32))
-      map = nullptr;
+    if (!mapped) map = nullptr;
   }
 
   const bool alpha = depth == 32 && (descriptor & kDescAlpha);
@@ -127,7 +129,9 @@ RasterError DecodeTga(ByteReader in, RasterImage *image) {
     if (map) {
       const unsigned map_bytes = (map_bits + 7) / 8;
       for (unsigned i = 0; i < map_length; ++i, entry += step, map += map_bytes) {
-        if (map_bytes == 2) {
+        if (map_bytes == 1) {
+          std::memset(entry, map[0], 3);  // a grey level, as netpbm writes grey maps
+        } else if (map_bytes == 2) {
           Expand555(static_cast<uint16_t>(map[0] | map[1] << 8), entry);
         } else {
           std::memcpy(entry, map, 3);  // a fourth byte (alpha) is not kept

@@ -29,6 +29,21 @@ TEST(TgaRead, FilesOfPillowAndNetpbm) {
                                 {"pamtotga -rgb -norle %i > %o", 1u << 24, 24}});
 }
 
+// netpbm writes grey pictures colour-mapped with one-byte map entries, each
+// a grey level.
+TEST(TgaRead, GreyColourMapOfNetpbmAsTgatoppmReadsIt) {
+  if (!NeedTools({"pgmramp", "pamtotga", "tgatoppm"})) GTEST_SKIP() << "tools missing";
+  TempDir dir;
+  const std::string tga = dir.File("ramp.tga"), ppm = dir.File("ramp.ppm");
+  ASSERT_EQ(RunTool("pgmramp -lr 64 16 | pamtotga -cmap > %i && tgatoppm %i > %o", tga, ppm), 0);
+  int width = 0, height = 0, channels = 0;
+  Bytes netpbm;
+  ASSERT_TRUE(ReadPnm(ppm, &width, &height, &channels, &netpbm));
+  Record r;
+  ASSERT_EQ(ReadTGA(tga.c_str(), &r), RASTER_OK);
+  EXPECT_EQ(TopFirstRgb(r.img), netpbm);
+}
+
 TEST(TgaWrite, ReadBackByNetpbmAndPillowSidesAndExactBytes) {
   // Grey palettes that are not the ramp must go out through their colours.
   ExpectWrittenFilesReadAlike(WriteTGA, ReadTGA, "tga", "tgatoppm", {1, 4, 8, 24, 32}, true);
@@ -67,6 +82,7 @@ TEST(TgaRead, RightToLeftDepthsRunsMapsAndHostileFields) {
        {"type 12", Tga(12, 1, 1, 8, 0), {}, kUnsupported},
        {"8-bit true colour", Tga(2, 1, 1, 8, 0), {}, kUnsupported},
        {"map of 300", Tga(1, 1, 1, 8, 0, {}, 24, 300), {}, kUnsupported},
+       {"map of 12-bit entries", Tga(1, 1, 1, 8, 0, {0, 0, 0}, 12, 1), {}, kUnsupported},
        {"65535 squared", Tga(2, 65535, 65535, 32, 8), {}, RASTER_ERR_INVALID_SIZE},
        {"runs past the end", Tga(10, 30000, 20000, 24, 0), {}, RASTER_ERR_READ},
        {"map past the end", Tga(2, 1, 1, 24, 0, {}, 32, 65535), {}, RASTER_ERR_READ}});
