@@ -493,39 +493,6 @@ TEST(WsqQuantize, CoefficientsThatAreNotFiniteAreRefused) {
   }
 }
 
-// A subband just above the variance threshold takes, at a low scale, a zero
-// bin too large for the table (its width, 60,000, would still fit). With
-// every coefficient inside the zero bin, edges included, it is left
-// uncoded; one value past an edge keeps the width for the table writer to
-// refuse.
-TEST(WsqQuantize, ZeroBinBeyondTheTableLeavesAnAllZeroSubbandUncoded) {
-  const int w = 512, h = 512;  // subband 4 is 32x32
-  Trees t(w, h);
-  tsl::QuantVals qv;
-  auto quantize = [&](float c) {
-    qv = {};
-    qv.bit_rate = 0.3f;
-    for (int k = 0; k < 60; ++k) qv.variances[k] = k == 4 ? 1.0158f : k < 4 ? 2.0f : 1000.0f;
-    std::vector<float> f(static_cast<size_t>(w) * h, 0.0f);
-    f[static_cast<size_t>(t.q[4].y) * w + t.q[4].x] = c;
-    f[static_cast<size_t>(t.q[4].y) * w + t.q[4].x + 1] = -c;
-    short *sip = nullptr;
-    int n = 0;
-    EXPECT_EQ(tsl::quantize_wsq(&sip, &n, &qv, t.q, 64, f.data(), w, h), 0);
-    free(sip);
-    return n;
-  };
-  const int all = quantize(1e9f);
-  const float q4 = qv.q_widths[4], half = static_cast<float>(qv.z_widths[4] / 2.0);
-  ASSERT_LT(q4, 65535.0f);
-  ASSERT_GE(qv.z_widths[4], 65535.0f);
-  EXPECT_EQ(quantize(half), all - 32 * 32);
-  EXPECT_EQ(qv.q_widths[4], 0.0f);
-  EXPECT_EQ(qv.z_widths[4], 0.0f);
-  EXPECT_EQ(quantize(std::nextafter(half, kInf)), all);
-  EXPECT_EQ(qv.q_widths[4], q4);
-}
-
 // A coefficient as first written: the product in single precision, the
 // half zero bin added in double, the sum stored as float.
 float ReferenceDequantized(int v, float q, float c, float z) {
