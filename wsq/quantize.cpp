@@ -73,8 +73,8 @@ float windowed(const float *fip, int width, const QTreeEntry &q) {
   if (w <= 0 || h <= 0 || w * h < 2) return whole(fip, width, q);
   const float v =
       window_variance(fip, width, q.x + q.lenx / 8, q.y + (9 * q.leny) / 32, w, h);
-  if ((w == 1 || h == 1) && !(static_cast<double>(v) >= kMinVariance)) return whole(fip, width, q);
-  return v;
+  const bool one_across = w == 1 || h == 1;
+  return one_across && !(static_cast<double>(v) >= kMinVariance) ? whole(fip, width, q) : v;
 }
 
 // The first value found outside 16 bits, with its subband.
@@ -84,13 +84,14 @@ struct Overflow {
 };
 
 float HalfZeroBin(float z) { return static_cast<float>(static_cast<double>(z) / 2.0); }
+inline bool InZeroBin(float v, float half) { return -half <= v && v <= half; }
 
 // Whether every coefficient of a subband quantizes to 0.
 bool AllInZeroBin(const QTreeEntry &b, const float *fip, int width, float half) {
   for (int r = 0; r < b.leny; ++r) {
     const float *p = fip + static_cast<ptrdiff_t>(b.y + r) * width + b.x;
     for (int c = 0; c < b.lenx; ++c)
-      if (!(-half <= p[c] && p[c] <= half)) return false;
+      if (!InZeroBin(p[c], half)) return false;
   }
   return true;
 }
@@ -127,7 +128,7 @@ bool QuantizeSubbands(QuantVals *qv, const float qp[], const bool initial[], flo
       for (int c = 0; c < b.lenx; ++c) {
         const float v = p[c];
         double t;
-        if (-half <= v && v <= half)
+        if (InZeroBin(v, half))
           t = 0.0;
         else if (v > 0.0f)
           t = static_cast<double>((v - half) / Q) + 1.0;
