@@ -1,7 +1,6 @@
 #include "api/netpbm.h"
 
 #include <climits>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -17,8 +16,6 @@ NetpbmState g_netpbm;
 
 namespace {
 
-constexpr size_t kMaxWidthToken = 128;
-
 // Where the pixels start and the sizes the header announces.
 struct NetpbmHeader {
   long width = 0;
@@ -30,31 +27,41 @@ struct NetpbmHeader {
 // them parts the header's items.
 bool IsHeaderSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The token runs to the first white-space byte (or the end, or `limit`
-// bytes); the cursor then steps over exactly one byte, whatever it is. After
-// the last token that byte is all that stands before the pixels, which may
-// themselves begin with white space or '#'.
-void TakeToken(const unsigned char *data, size_t length, size_t limit, size_t *pos,
-               size_t *start, size_t *end) {
+// The token runs to the first white-space byte or the end, however long
+// (writers may pad a size with zeros); the cursor then steps over exactly
+// one byte, whatever it is. After the last token that byte is all that
+// stands before the pixels, which may themselves begin with white space or
+// '#'.
+void TakeToken(const unsigned char *data, size_t length, size_t *pos, size_t *start,
+               size_t *end) {
   *start = *pos;
   size_t p = *pos;
-  while (p < length && p - *start < limit && !IsHeaderSpace(data[p])) ++p;
+  while (p < length && !IsHeaderSpace(data[p])) ++p;
   *end = p;
   *pos = p < length ? p + 1 : length;
 }
 
-// Runs of white space and comment lines (each to its line feed) standing
-// before the next size or the maximum value: writers put blank lines, CR LF
-// line ends, tabs and GIMP's or netpbm's comments there. False when the data
-// ends before the next token starts.
+// A comment runs from its '#' to the first line feed or carriage return
+// (files from old Macintosh systems end lines with CR alone); the position
+// past that byte, or the end.
+size_t PastComment(const unsigned char *data, size_t length, size_t pos) {
+  while (pos < length && data[pos] != '\n' && data[pos] != '\r') ++pos;
+  return pos < length ? pos + 1 : length;
+}
+
+// Runs of white space and comment lines standing before the next size or
+// the maximum value: writers put blank lines, CR LF line ends, tabs and
+// GIMP's or netpbm's comments there. False when the data ends before the
+// next token starts.
 bool SkipSeparators(const unsigned char *data, size_t length, size_t *pos) {
   while (*pos < length) {
     if (data[*pos] == '#') {
-      while (*pos < length && data[*pos] != '\n') ++*pos;
+      *pos = PastComment(data, length, *pos);
     } else if (!IsHeaderSpace(data[*pos])) {
       return true;
+    } else {
+      ++*pos;
     }
-    if (*pos < length) ++*pos;
   }
   return false;
 }
@@ -90,8 +97,7 @@ bool ScanHeader(const unsigned char *data, int length, char digit, bool has_maxv
   while (pos < len) {
     unsigned char c = data[pos];
     if (c == '#') {
-      while (pos < len && data[pos] != '\n') ++pos;
-      pos = pos < len ? pos + 1 : len;
+      pos = PastComment(data, len, pos);
     } else if (c >= '0' && c <= '9') {
       break;
     } else {
@@ -103,12 +109,12 @@ bool ScanHeader(const unsigned char *data, int length, char digit, bool has_maxv
   size_t ws, we, hs, he, ms = 0, me = 0;
   // Once the width has begun, a header cut short before its last token is
   // refused rather than read as an empty picture.
-  TakeToken(data, len, kMaxWidthToken, &pos, &ws, &we);
+  TakeToken(data, len, &pos, &ws, &we);
   if (!SkipSeparators(data, len, &pos)) return false;
-  TakeToken(data, len, kMaxWidthToken, &pos, &hs, &he);
+  TakeToken(data, len, &pos, &hs, &he);
   if (has_maxval) {
     if (!SkipSeparators(data, len, &pos)) return false;
-    TakeToken(data, len, SIZE_MAX, &pos, &ms, &me);
+    TakeToken(data, len, &pos, &ms, &me);
   }
   header->offset = pos;
   if (!TokenValue(data, ws, we, &header->width) || !TokenValue(data, hs, he, &header->height))

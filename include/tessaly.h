@@ -176,8 +176,9 @@ TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
 
 /* Raw P4 / P5 / P6 stream to a new malloc'ed planar RGB buffer (PBM: 0 black,
  * 255 white). The header's items are parted by runs of white space and '#'
- * comment lines; one white-space byte follows the last item, then the
- * pixels. A buffer already held in *output is freed on success. 0 done, -1
+ * comments, each ending at the first CR or LF; sizes are read whole however
+ * many leading zeros they carry; one white-space byte follows the last item,
+ * then the pixels. A buffer already held in *output is freed on success. 0 done, -1
  * for another form, a header cut after the width, bad sizes, a maximum
  * value above 255 (two-byte samples) or short pixel data (outputs
  * untouched). */

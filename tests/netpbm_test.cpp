@@ -68,6 +68,11 @@ const struct { std::string stream; int width, height; const char *plane; } kComm
     {"P4\n# 1\n9\n# 22\n2\n\x80\x00\xFF\x80"s, 9, 2, "#........#########"},
     {"P5\n3 2\n255\n#bcdef", 3, 2, "#bcdef"},
     {"P4\n8 1\n#", 8, 1, "..#...##"},  // 0x23
+    // Comments ended by a carriage return alone, as old Macintosh files have them.
+    {"P6\r# made on a classic Mac\r2 1\r255\rabcdef", 2, 1, "adbecf"},
+    {"P5\n3\r# 4\r2\r255\rabcdef", 3, 2, "abcdef"},
+    {"P5\n3 2\r# 9\r255\rabcdef", 3, 2, "abcdef"},
+    {"P4\r# 1\r9\r# 22\r2\r\x80\x00\xFF\x80"s, 9, 2, "#........#########"},
 };
 
 }  // namespace
@@ -174,6 +179,9 @@ TEST(NetpbmDecode, HeaderFormsRefusalsOwnershipAndTruncation) {
       {"P4\n2147483648 0\n", -1, -7, -7, ""},
       {"P5\n0 2147483647\n255\n", 0, 0, 2147483647, ""},
       {"P5\n0 2147483648\n255\n", -1, -7, -7, ""},
+      // Sizes padded with zeros past 128 characters are read whole.
+      {"P5\n" + std::string(129, '0') + "2 1\n255\nab", 0, 2, 1, "ab"},
+      {"P5\n2 " + std::string(300, '0') + "1\n255\nab", 0, 2, 1, "ab"},
       // Samples are single bytes up to a maximum value of 255, not scaled by
       // it; above, each would take two bytes, which are not read.
       {"P5\n2 1\n255\nab", 0, 2, 1, "ab"},
