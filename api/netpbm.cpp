@@ -71,7 +71,7 @@ bool SkipSeparators(const unsigned char *data, size_t length, size_t *pos) {
 // is refused rather than left undefined.
 bool TokenValue(const unsigned char *data, size_t start, size_t end, long *value) {
   size_t p = start;
-  while (p < end && (data[p] == ' ' || (data[p] >= '\t' && data[p] <= '\r'))) ++p;
+  while (p < end && IsHeaderSpace(data[p])) ++p;
   bool negative = false;
   if (p < end && (data[p] == '+' || data[p] == '-')) negative = data[p++] == '-';
   long v = 0;
