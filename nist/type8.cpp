@@ -158,8 +158,9 @@ bool StartReader(const char *func, const uint8_t *data, int length, int width, i
   return ImageSizes(func, width, height, s);
 }
 
-// The flip that turns a 1 bit into 255 under a reader's switch.
-inline uint8_t ReaderFlip(int inverted) { return inverted ? 0xFF : 0x00; }
+// The byte flip of a switch: any value other than 0 counts as 1, for the
+// writers as for the readers, so no value leaves a picture unpacked.
+inline uint8_t SwitchFlip(int inverted) { return inverted ? 0xFF : 0x00; }
 
 // The uncompressed readers' pixel sequence: bit i of the data for every i
 // below both the pixel count and 8 x length, 0 past the data, padded rows.
@@ -172,7 +173,7 @@ Buffer UnpackSequence(const uint8_t *data, int length, const Sizes &s, int inver
   }
   size_t count = static_cast<size_t>(length) * 8;
   if (count > s.pixels) count = s.pixels;
-  UnpackBitsToGrey(data, count, ReaderFlip(inverted), seq.get());
+  UnpackBitsToGrey(data, count, SwitchFlip(inverted), seq.get());
   return seq;
 }
 
@@ -208,7 +209,7 @@ uint8_t *DecodeToImage(const char *func, const char *kind, const uint8_t *data, 
     std::fprintf(stderr, "WARNING : %s : Group 4 data %s after %d of %d rows\n", func,
                  status == kG4Damaged ? "damaged" : "ends", rows, height);
   }
-  UnpackBitsToGrey(decoded.get(), s.pixels, ReaderFlip(inverted), image.get());
+  UnpackBitsToGrey(decoded.get(), s.pixels, SwitchFlip(inverted), image.get());
   if (rows_decoded) *rows_decoded = rows;
   return image.release();
 }
@@ -342,20 +343,17 @@ TESSALY_API int CreateNISTType8UncompressedBinaryFieldfromImage(const unsigned c
     std::fputs("Error: malloc for output_type8_bytes failed\n", stderr);
     return 0;
   }
-  const int inverted = g_nist.output_uncompressed_type8_image_inverted;
-  if (inverted == 0 || inverted == 1) {
-    // Rows keep their whole bytes, one after the other; of the last
-    // width mod 8 pixels of each row only the last row's are stored. Bytes
-    // up to the pixel count that no pixel reaches pack as 0, flipped too.
-    const uint8_t flip = inverted ? 0xFF : 0x00;
-    const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-    const size_t whole = w / 8, r = w % 8;
-    for (size_t y = 0; y < h; ++y)
-      tsl::PackGreyPixels(image + y * w, w - r, flip, out.get() + y * whole);
-    tsl::PackGreyPixels(image + h * w - r, r, flip, out.get() + h * whole);
-    const size_t written = h * whole + (r ? 1 : 0), used = (s.pixels + 7) / 8;
-    std::memset(out.get() + written, flip, used - written);
-  }
+  // Rows keep their whole bytes, one after the other; of the last width
+  // mod 8 pixels of each row only the last row's are stored. Bytes up to the
+  // pixel count that no pixel reaches pack as 0, flipped too.
+  const uint8_t flip = tsl::SwitchFlip(g_nist.output_uncompressed_type8_image_inverted);
+  const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+  const size_t whole = w / 8, r = w % 8;
+  for (size_t y = 0; y < h; ++y)
+    tsl::PackGreyPixels(image + y * w, w - r, flip, out.get() + y * whole);
+  tsl::PackGreyPixels(image + h * w - r, r, flip, out.get() + h * whole);
+  const size_t written = h * whole + (r ? 1 : 0), used = (s.pixels + 7) / 8;
+  std::memset(out.get() + written, flip, used - written);
   tsl::FinishWriter(out.release(), length, output, output_length);
   return 1;
 }
@@ -370,20 +368,16 @@ TESSALY_API int CreateNISTType8CompressedBinaryFieldfromImage(const unsigned cha
 
   // Group 4 rows are whole bytes each, dark pixels 1 with the default switch.
   const size_t packed_length = s.padded_pixels / 8;
-  const int inverted = g_nist.output_compressed_type8_image_inverted;
-  const bool packs = inverted == 0 || inverted == 1;
-  tsl::Buffer packed(tsl::Alloc(packed_length, !packs));
+  tsl::Buffer packed(tsl::Alloc(packed_length, false));
   if (!packed) {
     std::fputs("Error: malloc for type8_uncompressed_bytes failed\n", stderr);
     return 0;
   }
-  if (packs) {
-    // The coder ignores the bits past the width, flipped or not.
-    const uint8_t flip = inverted ? 0xFF : 0x00;
-    const size_t w = static_cast<size_t>(width);
-    for (size_t y = 0; y < static_cast<size_t>(height); ++y)
-      tsl::PackGreyPixels(image + y * w, w, flip, packed.get() + y * s.row_bytes);
-  }
+  // The coder ignores the bits past the width, flipped or not.
+  const uint8_t flip = tsl::SwitchFlip(g_nist.output_compressed_type8_image_inverted);
+  const size_t w = static_cast<size_t>(width);
+  for (size_t y = 0; y < static_cast<size_t>(height); ++y)
+    tsl::PackGreyPixels(image + y * w, w, flip, packed.get() + y * s.row_bytes);
 
   size_t capacity = tsl::Group4WorstCaseBytes(width, height);
   if (capacity == 0 || capacity > tsl::kMaxAlloc) capacity = tsl::kMaxAlloc;

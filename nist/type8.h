@@ -12,8 +12,7 @@ namespace tsl {
 struct NistState {
   int nist_type8_engine_initialized = 0;
 
-  // Which bit value stands for black; readers take any non-zero value as 1,
-  // writers pack nothing for values other than 0 and 1.
+  // Which bit value stands for black; any non-zero value counts as 1.
   int input_uncompressed_type6_image_inverted = 0;
   int output_compressed_type6_image_inverted = 0;
   int input_uncompressed_type8_image_inverted = 0;

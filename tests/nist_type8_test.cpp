@@ -136,9 +136,15 @@ TEST(Type8Packing, OddWidthsUnderBothSwitchesMatchReferences) {
   SetNISTType8ImageColorInversion(0, 0, 0, 1);
 }
 
-TEST(Type8Writers, OtherSwitchesPackNothingAndTallImagesReadBack) {
-  SetNISTType8ImageColorInversion(0, 2, 0, 1);
-  EXPECT_EQ(Write(kRaw, {0, 128, 129, 255, 128, 129, 200, 100}, 8, 1), Bytes{0});
+TEST(Type8Writers, AnyNonZeroSwitchInvertsAsOneAndTallImagesReadBack) {
+  // Switch 2 once packed nothing: a blank picture reported as written.
+  Bytes alternate(64);
+  for (size_t i = 0; i < alternate.size(); ++i) alternate[i] = i % 2 ? 255 : 0;
+  SetNISTType8ImageColorInversion(0, 1, 0, 1);
+  const Bytes g4_1 = Write(kG4, alternate, 8, 8);
+  SetNISTType8ImageColorInversion(0, 2, 0, -3);
+  EXPECT_EQ(Write(kRaw, alternate, 8, 8), Bytes(8, 0xAA)) << "uncompressed writer, switch 2";
+  EXPECT_EQ(Write(kG4, alternate, 8, 8), g4_1) << "Group 4 writer, switch -3";
   SetNISTType8ImageColorInversion(0, 0, 0, 1);
   // A 12 x 100 image once lost its bottom third.
   const Bytes grey = tsltest::RidgeImage(12, 100, 12), want = Thresholded(grey);
