@@ -124,9 +124,20 @@ int ReadType8(const char *name, const Outputs &out) {
   int length = 0;
   int code = ReadWhole(name, &file, &length);
   if (code) return out.Refuse(code);
-  // The reader's image stays the Type-8 module's. Group 4 data that gives
-  // not one whole row at these sizes is no picture of them, only fill; a
-  // picture cut short keeps its rows (the reader warns).
+  // The reader's image stays the Type-8 module's. Data that gives not one
+  // whole row at these sizes is no picture of them, only fill; a picture
+  // cut short keeps its rows, with a warning (the Group 4 reader's own).
+  if (compression == 0) {
+    const size_t bits = static_cast<size_t>(length) * 8;
+    if (bits < static_cast<size_t>(w)) return out.Refuse(kFileType8Failed);
+    // The stored layout: each row's whole bytes, then the last row's
+    // remaining width mod 8 pixels.
+    const size_t r = static_cast<size_t>(w % 8);
+    const size_t layout_bits = (static_cast<size_t>(w) - r) * static_cast<size_t>(h) + r;
+    if (bits < layout_bits)
+      std::fprintf(stderr, "WARNING : ReadImageFromFile : Type-8 data ends after %d of %zu bytes\n",
+                   length, (layout_bits + 7) / 8);
+  }
   int rows = h;
   const unsigned char *grey =
       compression == 0 ? CreateImageFromNISTType8UncompressedBinaryField(file.get(), length, w, h)

@@ -243,6 +243,28 @@ TEST(ReadImageFromFile, Type8Group4DataThatDecodesNoRowIsRefused) {
   EXPECT_NE(warning.find("after 1 of 10 rows"), std::string::npos) << warning;
 }
 
+// Uncompressed data too short for one row is refused the same way; data
+// short of the stored layout (601 bytes at 100 x 50) reads with a warning.
+TEST(ReadImageFromFile, Type8UncompressedDataShorterThanARowIsRefused) {
+  TempDir dir;
+  const std::string path = dir.File("t.bin");
+  WriteType8CompressionWidthHeight(100, 50, 0);
+  const struct { size_t length; int code; bool warns; } cases[] = {
+      {0, tsl::kFileType8Failed, false}, {12, tsl::kFileType8Failed, false},
+      {13, 1, true}, {600, 1, true}, {601, 1, false}, {650, 1, false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.length);
+    WriteFile(path, Bytes(c.length, 0xFF));
+    testing::internal::CaptureStderr();
+    const Got g = ReadImage(path);
+    const std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(g.code, c.code);
+    EXPECT_EQ(g.width, c.code == 1 ? 100 : 0);
+    EXPECT_EQ(g.data != nullptr, c.code == 1);
+    EXPECT_EQ(warning.find("WARNING") != std::string::npos, c.warns) << warning;
+  }
+}
+
 // The stream without its comment segments, which follow SOI in ours.
 Bytes WithoutComments(const Bytes &s) {
   size_t i = 2;
