@@ -35,16 +35,21 @@ extern "C" {
 
 /* Compresses a grey image (sides 65 to 65535) at bitrate bits per pixel; returns 1 with
  * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code (-17
- * for NULL data, odata or olen) with *odata and *olen left as they were. comment_text may
- * be NULL.
- * The rate is a target and must be a positive finite number (-16 otherwise, also for a
- * rate that is 0 as a float).
+ * for NULL data, odata or olen) with *odata and *olen left as they were. A non-NULL *odata
+ * is overwritten, not freed. comment_text may be NULL; a text beginning with "NIST_COM"
+ * is taken as NISTCOM text and merged into the stream's own NISTCOM comment (a decoder
+ * then hands back the merged text), any other is written as a comment of its own.
+ * -34: a comment of 65,534 bytes or more (one segment holds 65,533).
+ * The rate is a target and must be positive and finite as a float, about 1.4e-45 to
+ * 3.4e38 (-16 otherwise: 0, negative, infinite, not a number, or a rate that rounds to 0
+ * or past the float range).
  * Smooth images whose bin widths at the rate asked would be too fine for 16-bit values
  * are coded with the finest widths whose values fit, below that rate.
  * Below about 0.005 the rate control can drop every subband and code at the fixed scale
  * 1: a stream far above the rate.
- * -33: the stream would be longer than width x height bytes (rates near 8 on busy
- * pictures, or such a tiny rate on a small noisy one).
+ * -32 or -33: the stream would be longer than width x height bytes: -32 when that happens
+ * inside the comment's text (a 5,000-byte comment on 65x65), -33 elsewhere (rates near 8 on
+ * busy pictures, or such a tiny rate on a small noisy one).
  * -86/-87: a subband's bin or zero-bin width beyond the quantization table's range while
  * one of its values lies outside its zero bin (with all inside, it is left uncoded); not
  * expected from 8-bit pixels.
@@ -53,10 +58,14 @@ TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int heig
                                   double bitrate, int ppi, const char *comment_text,
                                   unsigned char **odata, int *olen);
 /* Decodes a WSQ stream; returns 1 with *odata a malloc'ed grey image (caller frees), or a
- * negative code with *odata NULL. A found comment replaces (frees) a non-null *comment.
- * ppi and comment may be NULL; NULL odata, width or height gives -17.
+ * negative code with *odata NULL, *width and *height 0 and *ppi -1 (*comment untouched).
+ * A non-NULL *odata is overwritten, not freed. The text of the last comment segment before
+ * the first block replaces (frees) a non-null *comment; a stream without one leaves
+ * *comment as passed. ppi and comment may be NULL; NULL odata, width or height gives -17.
+ * A cut stream gives -39 or -40 (it ends where one byte, or a run of bytes, is read).
  * -23: the coded data ends before it supplies every coefficient that its frame header and
- * quantization table call for (refused before memory of the frame's size is taken). */
+ * quantization table call for, in a stream that still ends with its end-of-image marker
+ * (refused before memory of the frame's size is taken). */
 TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
                                   unsigned char **odata, int *width, int *height,
                                   int *ppi, char **comment);
@@ -66,13 +75,13 @@ TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
  * header and the text of the last comment segment before the first block.
  * *ppi is always set to -1. When a comment is found, a non-null *comment is
  * freed and replaced by a new malloc'ed text (the caller frees it); without
- * one *comment keeps what was passed. Returns 1, or a negative code (-40
- * when the stream ends before its frame header; the outputs are then left
- * untouched). -88 without a start-of-image marker and -91 or -92 when the
- * value after it is no marker, with or without a comment asked for (width
- * and height already written); a value that is no marker further on is
- * passed over. ppi and comment may be NULL; NULL width or
- * height gives -17 and writes nothing.
+ * one *comment keeps what was passed. Returns 1, or a negative code (-40 or
+ * -39 when the stream ends before its frame header does; the outputs are
+ * then left untouched). -88 without a start-of-image marker and -91 or -92
+ * when the value after it is no marker, with or without a comment asked for
+ * (width and height already written); a value that is no marker further on
+ * is passed over. ppi and comment may be NULL; NULL width or height gives
+ * -17 and writes nothing.
  */
 TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length,
                                        int *width, int *height, int *ppi,
@@ -90,22 +99,37 @@ TESSALY_API void WriteWSQ_ppi(int ppi);
 TESSALY_API int ReadWSQ_ppi(void);
 /* Stores a copy of the comment written into saved WSQ files; NULL clears it. */
 TESSALY_API void WriteWSQ_comment(const char *comment);
-/* The stored comment itself (NULL until one is stored); it stays the
- * library's and is valid until the next replacement. */
+/* The stored comment itself (NULL until one is stored; a WSQ save with none
+ * stored stores "" first); it stays the library's and is valid until the
+ * next replacement. */
 TESSALY_API char *ReadWSQ_comment(void);
 /* Software implementation number of the last WSQ stream decoded (0 if none). */
 TESSALY_API int ReadWSQ_implementation_number(void);
-/* TIFF save compression: 0 none, 1 Deflate, 2 PackBits (other values: none).
- * 1 also stores predictor 2, but files are written without a predictor. */
+/* TIFF save compression: 0 none (the default), 1 Deflate, 2 PackBits (other
+ * values: none). 1 also stores predictor 2, but files are written without a
+ * predictor. ReadTIFFcompression gives 1 or 2 for a stored Deflate or
+ * PackBits, 0 for anything else. */
 TESSALY_API void WriteTIFFcompression(int compression);
 TESSALY_API int ReadTIFFcompression(void);
-/* The stored libtiff compression code as is. */
+/* The stored compression in the library's own numbering, not the TIFF tag
+ * value: 0 none, 1 CCITT RLE, 2 Group 3, 3 Group 4, 4 LZW, 5 old-style JPEG,
+ * 6 JPEG, 7 NeXT, 8 CCITT RLEW, 9 PackBits, 10 ThunderScan, 11 Pixar film,
+ * 12 Pixar log, 13 Deflate (tag 32946), 14 Kodak DCS, 15 JBIG. So 13 after
+ * WriteTIFFcompression(1), 9 after WriteTIFFcompression(2), 4 after reading
+ * an LZW file (tag 5) and 3 after a Group 4 file (tag 4). A TIFF read stores
+ * 0 for a compression outside this list: an Adobe Deflate file (tag 8, as
+ * tiffcp -c zip, ImageMagick and Pillow write it) leaves the next save
+ * uncompressed. */
 TESSALY_API int ReadTIFFcompression_internal(void);
-/* A stored value that ReadTIFFpredictor returns (a TIFF read stores the
- * file's); no save writes it. */
+/* A stored value (default 2) that ReadTIFFpredictor returns, kept to its low
+ * 16 bits (70000 reads back as 4464, -1 as 65535); no save writes it. A TIFF
+ * read stores the file's predictor for an LZW file (2 when it has none) and
+ * 0 after any other file, a Deflate file with predictor 2 included. */
 TESSALY_API void WriteTIFFpredictor(int predictor);
 TESSALY_API int ReadTIFFpredictor(void);
-/* Size and compression (0 none, 1 Group 4) of raw Type-8 ".BIN" files. */
+/* Size and compression (0 none, 1 Group 4) of raw Type-8 ".BIN" files; by
+ * default 0 x 0 with compression 0, so a ".bin" read before they are set
+ * gives -112. */
 TESSALY_API void WriteType8CompressionWidthHeight(int width, int height,
                                                   int compression);
 /* Kept for compatibility; they have no effect. */
@@ -117,9 +141,11 @@ TESSALY_API void ShowFileConverter(void);
 /* Readers: bi-level image data (1 bit per pixel, most significant bit first,
  * or Group 4 coded) to a grey image of width x height bytes, 0 or 255 each.
  * The result stays the library's: valid until the next call of either Type-8
- * reader (or either Type-6 reader); never free it. NULL when the arguments are
- * refused (no data, negative length, width or height not positive or too
- * large) or memory is short; damaged Group 4 data gives the rows decoded. */
+ * reader (or either Type-6 reader); never free it. ReadImageFromFile on a
+ * ".bin" name counts as a call of a Type-8 reader: copy the result before
+ * it. NULL when the arguments are refused (no data, negative length, width
+ * or height not positive or too large) or memory is short; damaged Group 4
+ * data gives the rows decoded. */
 TESSALY_API unsigned char *CreateImageFromNISTType8UncompressedBinaryField(
     const unsigned char *data, int length, int width, int height);
 TESSALY_API unsigned char *CreateImageFromNISTType8CompressedBinaryField(
@@ -130,10 +156,12 @@ TESSALY_API unsigned char *CreateImageFromNISTType6UncompressedBinaryField(
     const unsigned char *data, int length, int width, int height);
 TESSALY_API unsigned char *CreateImageFromNISTType6CompressedBinaryField(
     const unsigned char *data, int length, int width, int height);
-/* Writers: grey image (pixels above 128 are white) to Type-8 image data in a
- * malloc'ed *output of *output_length bytes, which the caller frees. A
- * non-NULL *output passed in is freed first. Return 1, or 0 with *output NULL
- * and *output_length 0 when the arguments are refused or memory is short. */
+/* Writers: grey image (pixels above 128 are white, so 128 is black; the PBM
+ * save takes 128 as white) to Type-8 image data in a malloc'ed *output of
+ * *output_length bytes, which the caller frees. Return 1, or 0 when an
+ * argument is refused or memory is short: with output or output_length NULL
+ * nothing is touched; otherwise a non-NULL *output passed in is freed first,
+ * and on 0 *output is NULL and *output_length 0. */
 TESSALY_API int CreateNISTType8UncompressedBinaryFieldfromImage(const unsigned char *image,
                                                                  int width, int height,
                                                                  unsigned char **output,
@@ -142,14 +170,23 @@ TESSALY_API int CreateNISTType8CompressedBinaryFieldfromImage(const unsigned cha
                                                                int width, int height,
                                                                unsigned char **output,
                                                                int *output_length);
-/* Inversion switches (0 or 1) of the Type-8 uncompressed reader, uncompressed
- * writer, (unused) compressed input, and Group 4 writer and reader. */
+/* Inversion switches; any value other than 0 counts as 1.
+ *  input_uncompressed   Type-8 uncompressed reader. Default 0: 1 bits read as
+ *                       white (255); 1: as black (0).
+ *  output_uncompressed  Type-8 uncompressed writer. Default 0: white pixels
+ *                       pack as 1 bits; 1: as 0 bits.
+ *  input_compressed     stored, read by nothing.
+ *  output_compressed    Group 4 writer and Type-8 Group 4 reader. Default 1:
+ *                       1 bits are black, and pixels past the decoded rows
+ *                       white; 0: 1 bits white, pixels past them black.
+ * The Type-6 readers take 1 bits as black, uncompressed and Group 4 alike. */
 TESSALY_API void SetNISTType8ImageColorInversion(int input_uncompressed,
                                                  int output_uncompressed,
                                                  int input_compressed,
                                                  int output_compressed);
-/* Width, height and byte size recorded by the last Type-8 writer call (size 0
- * when it failed); the compression type reads 0. */
+/* Width and height passed to the last Type-8 writer call, also when it
+ * failed, and the byte size it wrote (0 when it failed); the compression type
+ * reads 0. */
 TESSALY_API int ReadType8DataCompressionType(void);
 TESSALY_API int ReadType8DataWidth(void);
 TESSALY_API int ReadType8DataHeight(void);
@@ -157,17 +194,22 @@ TESSALY_API int ReadSizeOfNISTType8BinaryField(void);
 
 /* ---- JPEG 2000 streams -------------------------------------------------- */
 
-/* Planar RGB to a JP2 ("jp2") or raw code stream ("jpc") in a new malloc'ed
- * buffer; rate is chosen from the image size. 0 done, -1 bad argument or
+/* Planar RGB to a JP2 ("jp2") or raw code stream ("jpc"; the names in lower
+ * case only, "JP2" gives -1) in a new malloc'ed buffer; a non-NULL *output
+ * is overwritten, not freed. The rate comes from the image size: 2500 pixels
+ * or fewer are coded losslessly, larger pictures to a target of
+ * 4/3 x width x height + 278 bytes (about 10.7 bits per pixel), losslessly
+ * when the lossless code fits in that. 0 done, -1 bad argument or
  * set-up failure (outputs untouched), -2 the encoder failed (outputs hold
  * what was written, to be freed all the same). */
 TESSALY_API int JPEG2000_encode_stream(const unsigned char *planar, int width, int height,
                                        unsigned char **output, int *output_length,
                                        const char *format);
-/* "jp2"/"jpc" stream to a new malloc'ed planar RGB buffer; a buffer already
- * held in *output is freed on success. 0 done, -1 on any failure (width and
- * height may be set; *output untouched). A stream that does not carry every
- * tile its header declares is refused before width and height are set. */
+/* "jp2"/"jpc" (lower case only) stream to a new malloc'ed planar RGB buffer;
+ * a buffer already held in *output is freed on success. 0 done, -1 on any
+ * failure (width and height may be set; *output untouched). A stream that
+ * does not carry every tile its header declares is refused before width and
+ * height are set. */
 TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
                                        unsigned char **output, int *width, int *height,
                                        const char *format);
@@ -193,11 +235,16 @@ TESSALY_API int PPM_decode_stream(const unsigned char *data, int length,
 /* The format is chosen by the name's extension: the first three characters
  * after its last '.' (a '.' in a directory counts), upper-cased, so ".tiff"
  * is TIF and ".jpeg" JPE. Codes shared by both functions:
- *  -2, -3, -4  the file cannot be opened / positioned or memory is short /
- *              read whole (read); opened / written whole (save)
+ *  -2, -3, -4  read: the file cannot be opened / positioned or memory is
+ *              short / read whole, for WSQ, JP2, JPC, PBM, PGM, PPM and BIN
+ *              files, which are read whole first (a raster file that cannot
+ *              be opened gives -110). Save, formats 1 and 8 to 12: the file
+ *              cannot be opened / written whole (formats 2 to 7 give -111).
  *  -112  width or height not positive, or 3 x width x height above INT_MAX
- *        (the arguments of a save, a decoded picture, the stored Type-8 sizes)
- *  -113  memory for the planes or a work buffer is short
+ *        (the arguments of a save, a decoded picture, the stored Type-8 sizes,
+ *        which are checked before the file is opened)
+ *  -113  memory for the planes or a work buffer is short (the JPEG 2000 and
+ *        PBM/PGM/PPM decoders give their -1 instead)
  *  -114  a NULL argument (none is optional), or a save path longer than
  *        4095 characters with its extension */
 
@@ -216,11 +263,15 @@ TESSALY_API int PPM_decode_stream(const unsigned char *data, int length,
  *   8     the name holds no '.' (outputs untouched)
  *   -2..-4, -112..-114  as above
  *   -1    the JPEG 2000 or PBM/PGM/PPM decoder refused the file
- *   WSQ decoder codes; a misplaced first marker's code (outputs untouched)
- *   -110  the raster reader refused the file, or no reader takes its
- *         extension
- *   -115  BIN: the stored compression is not 0 or 1, or the data does not
- *         decode at the stored sizes (Group 4 data decoding no whole row) */
+ *   WSQ decoder codes (-88 no start-of-image marker, -89 a marker other
+ *         than a table, comment or frame header before the frame header, ...)
+ *   -110  the raster reader refused the file, it cannot be opened, or no
+ *         reader takes its extension
+ *   -115  BIN: the stored compression is not 0 or 1, or the data holds no
+ *         whole row at the stored sizes (uncompressed data shorter than one
+ *         row, an empty file included; Group 4 data decoding no whole row).
+ *         Data cut later reads with a warning, the rest black (uncompressed)
+ *         or the fill value (Group 4). */
 TESSALY_API int ReadImageFromFile(const char *filename, int *width, int *height,
                                   unsigned char **data);
 
@@ -229,15 +280,18 @@ TESSALY_API int ReadImageFromFile(const char *filename, int *width, int *height,
  * 10 PBM, 11 PGM or 12 PPM; ".wsq", ".bmp", ".tif", ".png", ".jpg", ".rgb",
  * ".tga", ".jp2", ".jpc", ".pbm", ".pgm" or ".ppm" is appended unless the
  * name's extension already names the format. WSQ, PBM and PGM store the
- * truncated mean of the planes; WSQ uses the WSQ settings (storing an empty
- * comment when none is stored), TIFF the stored TIFF options (a stored
- * compression that cannot code 8-bit samples is replaced by none for the
- * save). Returns 1 when written, or:
+ * truncated mean of the planes (PBM: black below 128); WSQ uses the WSQ
+ * settings (storing an empty comment when none is stored), TIFF the stored
+ * TIFF options (a stored compression that cannot code 8-bit samples is
+ * replaced by none for the save, which returns 1). Returns 1 when written,
+ * or:
  *   0     format outside 1..12 (nothing written)
- *   -2, -3, -112..-114  as above
+ *   -2, -3  formats 1 and 8 to 12: the file cannot be opened / written whole
+ *   -112..-114  as above
  *   a negative code of the WSQ or JPEG 2000 encoder (nothing written)
- *   -111  the raster writer failed (formats 2 to 7; a picture it cannot
- *         encode creates no file) */
+ *   -111  formats 2 to 7: the raster writer failed, or the file cannot be
+ *         opened or written whole (a picture it cannot encode creates no
+ *         file) */
 TESSALY_API int SaveImageToFile(const char *filename, int format, int width, int height,
                                 const unsigned char *planar);
 
