@@ -254,7 +254,9 @@ TESSALY_API int PPM_decode_stream(const unsigned char *data, int length,
  * planar RGB; grey pictures fill all three planes, alpha is dropped. Returns
  * 1 with *width, *height and *data set. *data stays the library's: one buffer
  * per kind of file (WSQ; JP2; JPC; PBM; PGM; PPM; BIN; all others together),
- * valid until a later call reads the same kind; never free it. A WSQ read
+ * valid until a later call reads the same kind; never free it. A BIN read
+ * goes through the Type-8 readers and so also ends the result that either
+ * of them handed out before (copy it first). A WSQ read
  * stores the file's last comment before its first block (kept when it has
  * none) and its NISTCOM PPI (-1 without one) as the WSQ settings; a TIFF read
  * stores its compression, photometric interpretation, orientation and
