@@ -27,26 +27,31 @@ struct NetpbmHeader {
 // them parts the header's items.
 bool IsHeaderSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The token runs to the first white-space byte or the end, however long
-// (writers may pad a size with zeros); the cursor then steps over exactly
-// one byte, whatever it is. After the last token that byte is all that
-// stands before the pixels, which may themselves begin with white space or
-// '#'.
-void TakeToken(const unsigned char *data, size_t length, size_t *pos, size_t *start,
-               size_t *end) {
-  *start = *pos;
-  size_t p = *pos;
-  while (p < length && !IsHeaderSpace(data[p])) ++p;
-  *end = p;
-  *pos = p < length ? p + 1 : length;
-}
-
 // A comment runs from its '#' to the first line feed or carriage return
 // (files from old Macintosh systems end lines with CR alone); the position
 // past that byte, or the end.
 size_t PastComment(const unsigned char *data, size_t length, size_t pos) {
   while (pos < length && data[pos] != '\n' && data[pos] != '\r') ++pos;
   return pos < length ? pos + 1 : length;
+}
+
+// The token runs to the first white-space byte, '#' or the end, however
+// long (writers may pad a size with zeros); the cursor then steps over
+// exactly one white-space byte, or over a comment glued to the token, which
+// stands in for that byte. After the last token that byte or comment is all
+// that stands before the pixels, which may themselves begin with white
+// space or '#'.
+void TakeToken(const unsigned char *data, size_t length, size_t *pos, size_t *start,
+               size_t *end) {
+  *start = *pos;
+  size_t p = *pos;
+  while (p < length && !IsHeaderSpace(data[p]) && data[p] != '#') ++p;
+  *end = p;
+  if (p < length && data[p] == '#') {
+    *pos = PastComment(data, length, p);
+  } else {
+    *pos = p < length ? p + 1 : length;
+  }
 }
 
 // Runs of white space and comment lines standing before the next size or

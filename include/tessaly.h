@@ -176,12 +176,14 @@ TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
 
 /* Raw P4 / P5 / P6 stream to a new malloc'ed planar RGB buffer (PBM: 0 black,
  * 255 white). The header's items are parted by runs of white space and '#'
- * comments, each ending at the first CR or LF; sizes are read whole however
- * many leading zeros they carry; one white-space byte follows the last item,
- * then the pixels. A buffer already held in *output is freed on success. 0 done, -1
- * for another form, a header cut after the width, bad sizes, a maximum
- * value above 255 (two-byte samples) or short pixel data (outputs
- * untouched). */
+ * comments, each ending at the first CR or LF; a '#' glued to an item ends it
+ * and starts a comment too. Sizes are read whole however many leading zeros
+ * they carry. One white-space byte follows the last item, then the pixels;
+ * a comment glued to the last item stands for that byte, and the pixels
+ * start after the CR or LF ending it. A buffer already held in *output is
+ * freed on success. 0 done, -1 for another form, a header cut after the
+ * width, bad sizes, a maximum value above 255 (two-byte samples) or short
+ * pixel data (outputs untouched). */
 TESSALY_API int PBM_decode_stream(const unsigned char *data, int length,
                                   unsigned char **output, int *width, int *height);
 TESSALY_API int PGM_decode_stream(const unsigned char *data, int length,
