@@ -27,26 +27,31 @@ struct NetpbmHeader {
 // them parts the header's items.
 bool IsHeaderSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// The token runs to the first white-space byte or the end, however long
-// (writers may pad a size with zeros); the cursor then steps over exactly
-// one byte, whatever it is. After the last token that byte is all that
-// stands before the pixels, which may themselves begin with white space or
-// '#'.
-void TakeToken(const unsigned char *data, size_t length, size_t *pos, size_t *start,
-               size_t *end) {
-  *start = *pos;
-  size_t p = *pos;
-  while (p < length && !IsHeaderSpace(data[p])) ++p;
-  *end = p;
-  *pos = p < length ? p + 1 : length;
-}
-
 // A comment runs from its '#' to the first line feed or carriage return
 // (files from old Macintosh systems end lines with CR alone); the position
 // past that byte, or the end.
 size_t PastComment(const unsigned char *data, size_t length, size_t pos) {
   while (pos < length && data[pos] != '\n' && data[pos] != '\r') ++pos;
   return pos < length ? pos + 1 : length;
+}
+
+// The token runs to the first white-space byte, '#' or the end, however
+// long (writers may pad a size with zeros); the cursor then steps over
+// exactly one white-space byte, or over a comment glued to the token, which
+// stands in for that byte. After the last token that byte or comment is all
+// that stands before the pixels, which may themselves begin with white
+// space or '#'.
+void TakeToken(const unsigned char *data, size_t length, size_t *pos, size_t *start,
+               size_t *end) {
+  *start = *pos;
+  size_t p = *pos;
+  while (p < length && !IsHeaderSpace(data[p]) && data[p] != '#') ++p;
+  *end = p;
+  if (p < length && data[p] == '#') {
+    *pos = PastComment(data, length, p);
+  } else {
+    *pos = p < length ? p + 1 : length;
+  }
 }
 
 // Runs of white space and comment lines standing before the next size or
@@ -127,15 +132,22 @@ bool ScanHeader(const unsigned char *data, int length, char digit, bool has_maxv
   return header->width >= 0 && header->height >= 0;
 }
 
-// A new planar buffer of 3 x width x height bytes; an empty image still
-// gets a (one-byte) buffer so the caller always has something to free.
-unsigned char *NewPlanar(long width, long height, size_t *pixels) {
-  size_t n;
-  if (!CheckedMul(static_cast<size_t>(width), static_cast<size_t>(height), &n)) return nullptr;
-  size_t bytes;
-  if (!CheckedMul(n, 3, &bytes) || bytes > kMaxAlloc) return nullptr;
+// width x height into *pixels; false when the three planes would not fit
+// in one buffer. Checked, with the data length, before anything is
+// allocated, so a short header cannot ask for gigabytes it cannot fill.
+bool PlanarPixels(long width, long height, size_t *pixels) {
+  size_t n, bytes;
+  if (!CheckedMul(static_cast<size_t>(width), static_cast<size_t>(height), &n) ||
+      !CheckedMul(n, 3, &bytes) || bytes > kMaxAlloc)
+    return false;
   *pixels = n;
-  return static_cast<unsigned char *>(std::calloc(bytes ? bytes : 1, 1));
+  return true;
+}
+
+// A new planar buffer for n checked pixels; an empty image still gets a
+// (one-byte) buffer so the caller always has something to free.
+unsigned char *NewPlanar(size_t n) {
+  return static_cast<unsigned char *>(std::calloc(n ? 3 * n : 1, 1));
 }
 
 // Hands the result over only now that nothing can fail: a buffer the
@@ -158,10 +170,11 @@ int DecodeBytes(const unsigned char *data, int length, char digit, size_t channe
   if (!output || !width || !height) return -1;
   if (!ScanHeader(data, length, digit, true, &header)) return -1;
   size_t n;
-  std::unique_ptr<unsigned char, FreeDeleter> planar(NewPlanar(header.width, header.height, &n));
-  if (!planar) return -1;
+  if (!PlanarPixels(header.width, header.height, &n)) return -1;
   size_t available = static_cast<size_t>(length) - header.offset;
   if (available / channels < n) return -1;  // short pixel data
+  std::unique_ptr<unsigned char, FreeDeleter> planar(NewPlanar(n));
+  if (!planar) return -1;
   const unsigned char *src = data + header.offset;
   unsigned char *r = planar.get(), *g = r + n, *b = g + n;
   if (channels == 1) {
@@ -282,8 +295,9 @@ TESSALY_API int PBM_decode_stream(const unsigned char *data, int length, unsigne
   if (!tsl::ScanHeader(data, length, '4', false, &header)) return -1;
   size_t rounded = static_cast<size_t>(tsl::RoundedWidth(header.width));
   size_t h = static_cast<size_t>(header.height), w = static_cast<size_t>(header.width);
-  size_t work_bytes;
+  size_t work_bytes, n;
   if (!tsl::CheckedMul(rounded, h, &work_bytes) || work_bytes > tsl::kMaxAlloc) return -1;
+  if (!tsl::PlanarPixels(header.width, header.height, &n)) return -1;
   size_t packed = work_bytes / 8;
   if (static_cast<size_t>(length) - header.offset < packed) return -1;  // short pixel data
 
@@ -297,9 +311,7 @@ TESSALY_API int PBM_decode_stream(const unsigned char *data, int length, unsigne
     for (int k = 0; k < 8; ++k) work[8 * i + k] = (src[i] & (0x80 >> k)) ? 0 : 255;
   }
 
-  size_t n;
-  std::unique_ptr<unsigned char, tsl::FreeDeleter> planar(
-      tsl::NewPlanar(header.width, header.height, &n));
+  std::unique_ptr<unsigned char, tsl::FreeDeleter> planar(tsl::NewPlanar(n));
   if (!planar) return -1;
   unsigned char *r = planar.get();
   // An empty image (width or height 0) has no rows worth walking, however

@@ -22,8 +22,8 @@ int PPM_encode_stream(const unsigned char *planar, int width, int height,
                       unsigned char **output, int *length);
 
 // The PBM decoder's work area, one byte per pixel of rows rounded up to a
-// multiple of 8: replaced by every decode that passes the header check and
-// kept until the process ends.
+// multiple of 8: replaced by every decode whose header, sizes and data
+// length pass the checks, and kept until the process ends.
 struct NetpbmState {
   unsigned char *pbm_decoded_data_internal = nullptr;
 };

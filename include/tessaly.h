@@ -218,12 +218,21 @@ TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
 
 /* Raw P4 / P5 / P6 stream to a new malloc'ed planar RGB buffer (PBM: 0 black,
  * 255 white). The header's items are parted by runs of white space and '#'
- * comments, each ending at the first CR or LF; sizes are read whole however
- * many leading zeros they carry; one white-space byte follows the last item,
- * then the pixels. A buffer already held in *output is freed on success. 0 done, -1
- * for another form, a header cut after the width, bad sizes, a maximum
- * value above 255 (two-byte samples) or short pixel data (outputs
- * untouched). */
+ * comments, each ending at the first CR or LF; a '#' glued to an item ends it
+ * and starts a comment too. Sizes are read whole however many leading zeros
+ * they carry. One white-space byte follows the last item, then the pixels;
+ * a comment glued to the last item stands for that byte, and the pixels
+ * start after the CR or LF ending it. A buffer already held in *output is
+ * freed on success. 0 done, also for an empty picture (*output still gets a
+ * buffer to free): 0 x 0 when bytes follow the magic but no digit outside a
+ * comment, and the sizes read when the width or height is 0 (a height item
+ * not starting with a digit, sign aside, such as "x", reads as 0). -1 for
+ * another form, a header cut after the width, a negative height (a '-'
+ * before the width is skipped like any byte before it), a size above
+ * INT_MAX, 3 x width x height above INT_MAX (P4 also: the width rounded up
+ * to a multiple of 8, x height), a maximum value above 255 (two-byte
+ * samples) or short pixel data, all found before any memory is taken
+ * (outputs untouched). */
 TESSALY_API int PBM_decode_stream(const unsigned char *data, int length,
                                   unsigned char **output, int *width, int *height);
 TESSALY_API int PGM_decode_stream(const unsigned char *data, int length,

@@ -54,8 +54,12 @@ Bytes GreyPlanar(const std::string &pattern) {
 // runs of any white space between the items, with what each stream decodes
 // to: PBM pixels ('#' black, '.' white) and PGM bytes once, the PPM planes
 // one after the other. One white-space byte follows the last token; the
-// pixels start after it, even with white space or a '#'.
-const struct { std::string stream; int width, height; const char *plane; } kCommented[] = {
+// pixels start after it, even with white space or a '#'. A '#' glued to an
+// item starts a comment there, which after the last item stands for that
+// byte; Pillow joins the item to what follows such a comment, so only
+// netpbm judges those rows.
+const struct { std::string stream; int width, height; const char *plane; bool netpbm_only = false; }
+    kCommented[] = {
     {"P5\n3  2\n255\nabcdef", 3, 2, "abcdef"},
     {"P5\n3 2\n\n255\nabcdef", 3, 2, "abcdef"},
     {"P5\n3\t2\n255\nabcdef", 3, 2, "abcdef"},
@@ -73,6 +77,10 @@ const struct { std::string stream; int width, height; const char *plane; } kComm
     {"P5\n3\r# 4\r2\r255\rabcdef", 3, 2, "abcdef"},
     {"P5\n3 2\r# 9\r255\rabcdef", 3, 2, "abcdef"},
     {"P4\r# 1\r9\r# 22\r2\r\x80\x00\xFF\x80"s, 9, 2, "#........#########"},
+    {"P5 2#c 3\n1 255 AB", 2, 1, "AB", true},
+    {"P6\n1 1# 9\n255\nABC", 1, 1, "ABC", true},
+    {"P6\n1 1\n255#\tz\nABC", 1, 1, "ABC", true},
+    {"P4\n8 1# x\n\x0f"s, 8, 1, "....####", true},
 };
 
 }  // namespace
@@ -105,6 +113,7 @@ TEST(NetpbmTools, HeaderSpacingAndCommentsReadAsNetpbmAndPillowReadThem) {
     // number, not in runs; Pillow takes them anywhere.
     for (const std::string &tool : {pillow, netpbm}) {
       if (tool == netpbm && c.stream.find_first_of("\v\f") != std::string::npos) continue;
+      if (tool == pillow && c.netpbm_only) continue;
       SCOPED_TRACE(tool + " on " + c.stream);
       ASSERT_EQ(tsltest::Run("cd '" + dir.path() + "' && " + tool), 0);
       int width = 0, height = 0, channels = 0;
