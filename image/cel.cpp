@@ -117,8 +117,11 @@ RasterError ReadFLICBRUN(RasterImage *image, ByteReader data) {
   return data.Left() <= 1 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
 }
 
+// An uncompressed sub-chunk's `data`: the rows, and the pad byte that makes
+// an odd count even when the sub-chunk's size counts it.
 RasterError ReadCopy(ByteReader data, RasterImage *image) {
-  if (data.Left() != static_cast<size_t>(image->width) * image->height)
+  const size_t pixels = static_cast<size_t>(image->width) * image->height;
+  if (data.Left() != pixels && data.Left() != pixels + (pixels & 1))
     return RASTER_ERR_CORRUPT_FILE;
   for (uint32_t y = 0; y < image->height; ++y) {
     const uint8_t *row = nullptr;

@@ -215,16 +215,19 @@ TEST(FlicRead, ByteRunDataLengths) {
                                       {"2 bytes left over", Pixel({1, 1, 7, 0, 0}), {}, kCorrupt}});
 }
 
-// An uncompressed frame holds exactly the picture's pixels.
+// An uncompressed frame holds exactly the picture's pixels, and the pad
+// byte after an odd count when its size counts it.
 TEST(FlicRead, CopyLongerThanThePictureRefused) {
-  const Bytes pixels{1, 2, 3, 4, 5, 6, 7, 8, 9};
-  auto Copy = [&](size_t n) {
+  const Bytes pixels{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0};
+  auto Copy = [&](size_t n, uint16_t w = 4, uint16_t h = 2) {
     const Bytes copy(pixels.begin(), pixels.begin() + n);
-    return Flic(0xAF12, 4, 2, {Frame({Greys(), Sub(16, copy)})});
+    return Flic(0xAF12, w, h, {Frame({Greys(), Sub(16, copy)})});
   };
   ExpectHandMadeFiles(ReadCELMemory,
                       {{"8 bytes", Copy(8), GreyToRgb({1, 2, 3, 4, 5, 6, 7, 8})},
-                       {"9 bytes", Copy(9), {}, RASTER_ERR_CORRUPT_FILE}});
+                       {"9 bytes", Copy(9), {}, RASTER_ERR_CORRUPT_FILE},
+                       {"15 pixels and a pad byte", Copy(16, 3, 5),
+                        GreyToRgb(Bytes(pixels.begin(), pixels.begin() + 15))}});
 }
 
 // A CEL header of w x h pixels of `bpp` bits and `compression`, a palette
