@@ -88,6 +88,25 @@ RasterError ReadFLICPalette(RasterImage *image, ByteReader data, bool levels64) 
   return data.Left() == 0 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
 }
 
+// Draws a run of `count` units of `unit` bytes (1 or 2) from column *x of
+// `row`, a row of `width` bytes, moving *x past it: with `repeat` one unit
+// read from `data` repeated, else `count` units copied from it. A run past
+// the row, or data short of it, is refused.
+bool DrawRun(ByteReader *data, uint8_t *row, uint32_t width, uint32_t *x, uint32_t count,
+             uint32_t unit, bool repeat) {
+  const uint32_t bytes = count * unit;  // count is at most 128
+  const uint8_t *src;
+  if (bytes > width - *x || !data->Take(repeat ? unit : bytes, &src)) return false;
+  if (!repeat)
+    std::memcpy(row + *x, src, bytes);
+  else if (unit == 1)
+    std::memset(row + *x, src[0], bytes);
+  else
+    for (uint32_t i = 0; i < bytes; ++i) row[*x + i] = src[i % unit];
+  *x += bytes;
+  return true;
+}
+
 // A byte-run sub-chunk's `data`, each row: a packet count (not trusted, as
 // wide rows overflow it), then runs until the row is full: a positive count
 // repeats the next byte, a negative one copies that many bytes. Runs that
@@ -97,28 +116,90 @@ RasterError ReadFLICBRUN(RasterImage *image, ByteReader data) {
     uint8_t *row = RasterRow(*image, RecordRow(image->height, y, true));
     if (!data.Skip(1)) return RASTER_ERR_CORRUPT_FILE;
     for (uint32_t x = 0; x < image->width;) {
-      uint8_t control, value;
-      const uint8_t *literal;
+      uint8_t control;
       if (!data.U8(&control)) return RASTER_ERR_CORRUPT_FILE;
       const int n = static_cast<int8_t>(control);
-      const uint32_t count = static_cast<uint32_t>(n < 0 ? -n : n);
-      if (count > image->width - x) return RASTER_ERR_CORRUPT_FILE;
-      if (n > 0) {
-        if (!data.U8(&value)) return RASTER_ERR_CORRUPT_FILE;
-        std::memset(row + x, value, count);
-      } else {
-        if (!data.Take(count, &literal)) return RASTER_ERR_CORRUPT_FILE;
-        std::memcpy(row + x, literal, count);
-      }
-      x += count;
+      if (!DrawRun(&data, row, image->width, &x, static_cast<uint32_t>(n < 0 ? -n : n), 1, n > 0))
+        return RASTER_ERR_CORRUPT_FILE;
     }
   }
   // Chunks are padded to an even length: one byte may be left.
   return data.Left() <= 1 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
 }
 
+// Draws a delta line's `packets` over `row`: each a skip byte (columns left
+// as they are) and a signed count of units of `unit` bytes, positive
+// copying that many, negative repeating the next unit. Packets passing the
+// row are refused.
+bool DrawDeltaPackets(ByteReader *data, uint8_t *row, uint32_t width, unsigned packets,
+                      uint32_t unit) {
+  uint32_t x = 0;
+  for (unsigned p = 0; p < packets; ++p) {
+    uint8_t skip, control;
+    if (!data->U8(&skip) || !data->U8(&control) || skip > width - x) return false;
+    x += skip;
+    const int n = static_cast<int8_t>(control);
+    if (!DrawRun(data, row, width, &x, static_cast<uint32_t>(n < 0 ? -n : n), unit, n < 0))
+      return false;
+  }
+  return true;
+}
+
+// A byte-delta sub-chunk's `data`, drawn over the picture: the first line
+// changed and the number of lines, then each line's packet count and
+// packets of bytes. Lines past the picture are refused.
+RasterError ReadFLICLC(RasterImage *image, ByteReader data) {
+  uint16_t first, lines;
+  if (!data.LE16(&first) || !data.LE16(&lines) || lines > image->height ||
+      first > image->height - lines)
+    return RASTER_ERR_CORRUPT_FILE;
+  for (uint32_t y = first; y < first + lines; ++y) {
+    uint8_t packets;
+    uint8_t *row = RasterRow(*image, RecordRow(image->height, y, true));
+    if (!data.U8(&packets) || !DrawDeltaPackets(&data, row, image->width, packets, 1))
+      return RASTER_ERR_CORRUPT_FILE;
+  }
+  return data.Left() <= 1 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
+}
+
+// A word-delta sub-chunk's `data`, drawn over the picture: the number of
+// lines drawn, then per line words whose top two bits say what they hold:
+// lines to skip (11, as a negative number), the line's last byte in the low
+// byte (10, for odd widths, which words cannot reach), or the count of
+// packets of words that follow (00). Lines past the picture and words of
+// top bits 01 are refused.
+RasterError ReadFLICSS2(RasterImage *image, ByteReader data) {
+  uint16_t lines, word;
+  if (!data.LE16(&lines)) return RASTER_ERR_CORRUPT_FILE;
+  uint32_t y = 0;
+  for (unsigned i = 0; i < lines; ++i) {
+    int last = -1;
+    for (;;) {
+      if (!data.LE16(&word)) return RASTER_ERR_CORRUPT_FILE;
+      const unsigned kind = word >> 14;
+      if (kind == 0) break;
+      if (kind == 1) return RASTER_ERR_CORRUPT_FILE;
+      if (kind == 2) {
+        last = word & 0xFF;
+      } else {
+        const uint32_t skip = 0x10000u - word;
+        if (skip > image->height - y) return RASTER_ERR_CORRUPT_FILE;
+        y += skip;
+      }
+    }
+    if (y >= image->height) return RASTER_ERR_CORRUPT_FILE;
+    uint8_t *row = RasterRow(*image, RecordRow(image->height, y++, true));
+    if (last >= 0) row[image->width - 1] = static_cast<uint8_t>(last);
+    if (!DrawDeltaPackets(&data, row, image->width, word, 2)) return RASTER_ERR_CORRUPT_FILE;
+  }
+  return data.Left() <= 1 ? RASTER_OK : RASTER_ERR_CORRUPT_FILE;
+}
+
+// An uncompressed sub-chunk's `data`: the rows, and the pad byte that makes
+// an odd count even when the sub-chunk's size counts it.
 RasterError ReadCopy(ByteReader data, RasterImage *image) {
-  if (data.Left() != static_cast<size_t>(image->width) * image->height)
+  const size_t pixels = static_cast<size_t>(image->width) * image->height;
+  if (data.Left() != pixels && data.Left() != pixels + (pixels & 1))
     return RASTER_ERR_CORRUPT_FILE;
   for (uint32_t y = 0; y < image->height; ++y) {
     const uint8_t *row = nullptr;
@@ -128,8 +209,11 @@ RasterError ReadCopy(ByteReader data, RasterImage *image) {
   return RASTER_OK;
 }
 
-// Reads a frame's sub-chunks until both a palette and pixels have come or
-// the frame's `sub_chunks` run out, setting the flags as they come. `frame`
+// Reads a frame's sub-chunks until both a palette and a whole picture's
+// pixels (black, byte-run or copied) have come or the frame's `sub_chunks`
+// run out, setting the flags as they come. Delta sub-chunks set the pixels
+// flag too, so their frame ends the read, but change only part of the
+// picture: a whole one may still follow them. `frame`
 // holds the bytes of the frame that the file holds, of the `length` its
 // header declares: a file may end before the pad byte its last frame counts,
 // so the frame is read one sub-chunk at a time and only a sub-chunk the
@@ -139,7 +223,8 @@ RasterError ReadFLICDataChunks(unsigned sub_chunks, ByteReader frame, size_t len
   const auto missing = [&](size_t n) {
     return n > length - frame.Offset() ? RASTER_ERR_CORRUPT_FILE : RASTER_ERR_READ;
   };
-  for (unsigned i = 0; i < sub_chunks && !(*pixels_read && *palette_read); ++i) {
+  int whole = 0;
+  for (unsigned i = 0; i < sub_chunks && !(whole && *palette_read); ++i) {
     uint32_t size = 0;
     uint16_t type = 0;
     ByteReader data{nullptr, nullptr};
@@ -154,23 +239,28 @@ RasterError ReadFLICDataChunks(unsigned sub_chunks, ByteReader frame, size_t len
         code = ReadFLICPalette(image, data, type == kColour64);
         *palette_read = 1;
         break;
+      case kStamp:
+        break;
       case kDelta:
       case kLineCompressed:
-      case kStamp:
+        // Drawn over the picture as it stands: the black screen, or pixels
+        // an earlier sub-chunk of this frame brought.
+        code = type == kDelta ? ReadFLICSS2(image, data) : ReadFLICLC(image, data);
+        *pixels_read = 1;
         break;
       case kBlack:
         // The record starts black; only pixels already read need clearing.
         if (*pixels_read)
           std::memset(image->bits, 0, static_cast<size_t>(image->scan_width) * image->height);
-        *pixels_read = 1;
+        *pixels_read = whole = 1;
         break;
       case kByteRun:
         code = ReadFLICBRUN(image, data);
-        *pixels_read = 1;
+        *pixels_read = whole = 1;
         break;
       case kCopy:
         code = ReadCopy(data, image);
-        *pixels_read = 1;
+        *pixels_read = whole = 1;
         break;
       default:
         return RASTER_ERR_UNSUPPORTED_OPTION;

@@ -88,6 +88,27 @@ TEST(FlicRead, HandMadeAnimationsAsPillowReadsThem) {
   }
 }
 
+// A first frame drawn by a delta sub-chunk on the black screen, as Pillow
+// draws it: byte deltas from line 1, word deltas skipping line 0 and setting
+// the last byte of an odd row; both skip columns, copy and repeat. Width 7
+// pads rows. A black sub-chunk after a delta clears what it drew.
+TEST(FlicRead, DeltaFirstFramesAsPillowDrawsThem) {
+  TSL_NEED_PILLOW();
+  TempDir dir;
+  const std::string path = dir.File("delta.flc");
+  const Bytes palette = Colours(4, 0, Levels(256));
+  const Bytes bytes = Sub(12, {1, 0, 2, 0, 2, 1, 3, 10, 20, 30, 1, 0xFE, 40, 1, 0, 0xF9, 50});
+  const Bytes words = Sub(7, {2, 0, 0xFF, 0xFF, 60, 0x80, 2, 0, 1, 1, 11, 12, 1, 0xFF, 13, 14,
+                              1, 0, 0, 3, 1, 2, 3, 4, 5, 6});
+  const Bytes files[] = {Flic(0xAF11, 7, 4, {Frame({Colours(11, 0, Levels(64)), bytes})}),
+                         Flic(0xAF12, 7, 4, {Frame({palette, words})}),
+                         Flic(0xAF12, 7, 4, {Frame({words, Sub(13, {}), palette})})};
+  for (const Bytes &file : files) {
+    SCOPED_TRACE("file " + std::to_string(&file - files));
+    ExpectReadAsPillowReadsIt(ReadCELMemory, path, file);
+  }
+}
+
 // One frame of a palette and an odd-sized pixel sub-chunk laid out as GIMP
 // writes it: the pad byte after the odd sub-chunk is counted in the frame's
 // and the file's sizes, but the file ends before it.
@@ -148,6 +169,7 @@ TEST(FlicRead, CutFramesReadUpToTheirLastWholeSubChunk) {
 TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
   const Bytes palette = Colours(4, 0, Levels(256)), run = ByteRun(4, 2);
   auto Small = [](std::initializer_list<Bytes> chunks) { return Flic(0xAF12, 4, 2, chunks); };
+  auto Delta = [&](uint16_t type, const Bytes &data) { return Small({Frame({Sub(type, data)})}); };
   const Bytes good = Small({Frame({palette, run})});
   ExpectEveryTruncationFails(good, ReadCELMemory);
   Record expect;
@@ -170,6 +192,15 @@ TEST(FlicRead, UnknownChunksSkippedAndDamagedChunksRefused) {
        {"byte run short of its rows", Small({Frame({short_run})}), {}, kCorrupt},
        {"byte run past the row", Small({Frame({overlong})}), {}, kCorrupt},
        {"palette longer than its packets", Small({Frame({long_palette})}), {}, kCorrupt},
+       {"byte delta lines past the picture", Delta(12, {1, 0, 2, 0, 0, 0}), {}, kCorrupt},
+       {"byte delta skip past the row", Delta(12, {0, 0, 1, 0, 1, 5, 0}), {}, kCorrupt},
+       {"byte delta copy short of its bytes", Delta(12, {0, 0, 1, 0, 1, 0, 4, 1, 2, 3}), {},
+        kCorrupt},
+       {"byte delta two bytes past its lines", Delta(12, {0, 0, 1, 0, 0, 7, 7}), {}, kCorrupt},
+       {"word delta line skip past the picture", Delta(7, {1, 0, 0xFE, 0xFF, 0, 0}), {}, kCorrupt},
+       {"word delta run past the row", Delta(7, {1, 0, 1, 0, 1, 2, 1, 2, 3, 4}), {}, kCorrupt},
+       {"word delta word of top bits 01 (not a skip of 32769 lines)",
+        Flic(0xAF12, 1, 40000, {Frame({Sub(7, {1, 0, 0xFF, 0x7F, 0, 0})})}), {}, kCorrupt},
        {"palette past entry 255", Small({Frame({Colours(4, 250, Bytes(21))})}), {}, kCorrupt},
        {"depth 16", Flic(0xAF12, 4, 2, {Frame({palette, run})}, 16), {}, kUnsupported},
        {"no frame", Small({Chunk(0xF100, {})}), {}, RASTER_ERR_READ},
@@ -215,16 +246,19 @@ TEST(FlicRead, ByteRunDataLengths) {
                                       {"2 bytes left over", Pixel({1, 1, 7, 0, 0}), {}, kCorrupt}});
 }
 
-// An uncompressed frame holds exactly the picture's pixels.
+// An uncompressed frame holds exactly the picture's pixels, and the pad
+// byte after an odd count when its size counts it.
 TEST(FlicRead, CopyLongerThanThePictureRefused) {
-  const Bytes pixels{1, 2, 3, 4, 5, 6, 7, 8, 9};
-  auto Copy = [&](size_t n) {
+  const Bytes pixels{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0};
+  auto Copy = [&](size_t n, uint16_t w = 4, uint16_t h = 2) {
     const Bytes copy(pixels.begin(), pixels.begin() + n);
-    return Flic(0xAF12, 4, 2, {Frame({Greys(), Sub(16, copy)})});
+    return Flic(0xAF12, w, h, {Frame({Greys(), Sub(16, copy)})});
   };
   ExpectHandMadeFiles(ReadCELMemory,
                       {{"8 bytes", Copy(8), GreyToRgb({1, 2, 3, 4, 5, 6, 7, 8})},
-                       {"9 bytes", Copy(9), {}, RASTER_ERR_CORRUPT_FILE}});
+                       {"9 bytes", Copy(9), {}, RASTER_ERR_CORRUPT_FILE},
+                       {"15 pixels and a pad byte", Copy(16, 3, 5),
+                        GreyToRgb(Bytes(pixels.begin(), pixels.begin() + 15))}});
 }
 
 // A CEL header of w x h pixels of `bpp` bits and `compression`, a palette
