@@ -379,7 +379,11 @@ TESSALY_API int JPEG2000_encode_stream(const unsigned char *planar, int width, i
   // The rate travels as the text the option would carry, so the encoder
   // sees exactly the six significant digits written there.
   double rate = 1.0;
-  tsl::ParseDouble(tsl::Jpeg2000RateOption(width, height).c_str() + sizeof("rate=") - 1, &rate);
+  const bool have_rate = tsl::CatchShortMemory(false, nullptr, [&] {
+    tsl::ParseDouble(tsl::Jpeg2000RateOption(width, height).c_str() + sizeof("rate=") - 1, &rate);
+    return true;
+  });
+  if (!have_rate) return -1;
   opj_cparameters_t params;
   opj_set_default_encoder_parameters(&params);
   params.tcp_numlayers = 1;
@@ -431,9 +435,13 @@ TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
   // otherwise declare thousands of tiles, which the codec would set up and
   // fill with nothing, in time and memory of the declared size.
   tsl::Jpeg2000Layout layout;
-  if (!tsl::ScanJpeg2000(data, static_cast<size_t>(length), codec_format == OPJ_CODEC_JP2,
-                         &layout) ||
-      layout.tiles_present != layout.tiles ||
+  // The scan keeps a table of the tiles seen: short of memory for it, the
+  // stream is refused as one the scan cannot read.
+  const bool scanned = tsl::CatchShortMemory(false, nullptr, [&] {
+    return tsl::ScanJpeg2000(data, static_cast<size_t>(length), codec_format == OPJ_CODEC_JP2,
+                             &layout);
+  });
+  if (!scanned || layout.tiles_present != layout.tiles ||
       !tsl::WithinMemoryLimit(layout.width, layout.height, 1))
     return -1;
 

@@ -228,8 +228,11 @@ int EncodeStream(char digit, const unsigned char *planar, int width, int height,
   const size_t n = bytes / 3, w = static_cast<size_t>(width), h = static_cast<size_t>(height);
   const size_t data = data_bytes(n, w, h);
   int total = 0;
+  // The header text is a string: short of memory for it, as for the stream.
   std::unique_ptr<unsigned char, FreeDeleter> out(
-      NewStream(HeaderText(digit, width, height, digit != '4'), data, &total));
+      CatchShortMemory<unsigned char *>(nullptr, nullptr, [&] {
+        return NewStream(HeaderText(digit, width, height, digit != '4'), data, &total);
+      }));
   if (!out) return -1;
   fill(out.get() + (static_cast<size_t>(total) - data), n, w, h);
   *output = out.release();

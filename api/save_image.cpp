@@ -158,7 +158,12 @@ extern "C" TESSALY_API int SaveImageToFile(const char *filename, int format, int
   const size_t length = std::strlen(filename);
   const size_t added = std::strcmp(key, f.key) == 0 ? 0 : std::strlen(f.extension);
   if (length > kMaxFilePath || added > kMaxFilePath - length) return kFileBadArgument;
-  const std::string path = std::string(filename, length) + (added ? f.extension : "");
+  std::string path;
+  const bool named = CatchShortMemory(false, nullptr, [&] {
+    path.assign(filename, length).append(added ? f.extension : "");
+    return true;
+  });
+  if (!named) return kFileNoMemory;
   const size_t n = bytes / 3;
   switch (f.road) {
     case kWsqRoad: return SaveWsq(path, width, height, planar, n);

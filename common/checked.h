@@ -7,7 +7,9 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <new>
 
 namespace tsl {
 
@@ -59,6 +61,22 @@ inline void *SafeCalloc(size_t count, size_t size) {
   size_t n;
   if (!CheckedMul(count, size, &n) || n == 0 || n > kMaxAlloc) return nullptr;
   return std::calloc(count, size);
+}
+
+// Runs `work`, the body of a routine that keeps standard containers, and
+// gives `short_code` (after `message`, when there is one, on the standard
+// error stream) when they cannot get memory. Every such routine on the way
+// from an exported function goes through here, so short memory ends the
+// call with the routine's own code, as a failed malloc does, and no
+// exception reaches a C caller or unwinds through a C library's frames.
+template <typename Code, typename Work>
+Code CatchShortMemory(Code short_code, const char *message, Work &&work) noexcept {
+  try {
+    return work();
+  } catch (const std::bad_alloc &) {
+    if (message) std::fputs(message, stderr);
+    return short_code;
+  }
 }
 
 // Deleter for std::unique_ptr holding malloc'ed memory.

@@ -16,17 +16,12 @@ bool IsBlank(char c) {
 }
 
 // printf renders non-finite values as inf/nan; to_chars does the same but
-// without the sign rules being obvious, so spell them out once.
-bool FormatNonFinite(double v, std::string *out) {
-  if (std::isnan(v)) {
-    *out = std::signbit(v) ? "-nan" : "nan";
-    return true;
-  }
-  if (std::isinf(v)) {
-    *out = v < 0 ? "-inf" : "inf";
-    return true;
-  }
-  return false;
+// without the sign rules being obvious, so spell them out once. Null for a
+// finite value.
+const char *NonFiniteText(double v) {
+  if (std::isnan(v)) return std::signbit(v) ? "-nan" : "nan";
+  if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
+  return nullptr;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -65,29 +60,36 @@ bool TooSmall(const char *p, const char *end) {
 
 }  // namespace
 
-std::string FormatFixed(double v, int precision) {
-  std::string s;
-  if (FormatNonFinite(v, &s)) return s;
-  char buf[400];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, precision);
-  if (r.ec != std::errc()) return "0";
-  return std::string(buf, r.ptr);
+NumberText FixedText(double v, int precision) {
+  NumberText t;
+  if (const char *special = NonFiniteText(v)) {
+    std::strcpy(t.text, special);
+    return t;
+  }
+  auto r = std::to_chars(t.text, t.text + sizeof t.text - 1, v, std::chars_format::fixed,
+                         precision);
+  if (r.ec != std::errc()) return NumberText{"0"};
+  *r.ptr = '\0';
+  return t;
 }
 
+NumberText IntText(long long v) {
+  NumberText t;
+  *std::to_chars(t.text, t.text + sizeof t.text - 1, v).ptr = '\0';
+  return t;
+}
+
+std::string FormatFixed(double v, int precision) { return FixedText(v, precision).c_str(); }
+
 std::string FormatGeneral(double v) {
-  std::string s;
-  if (FormatNonFinite(v, &s)) return s;
+  if (const char *special = NonFiniteText(v)) return special;
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6);
   if (r.ec != std::errc()) return "0";
   return std::string(buf, r.ptr);
 }
 
-std::string FormatInt(long long v) {
-  char buf[32];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
+std::string FormatInt(long long v) { return IntText(v).c_str(); }
 
 bool ParseDouble(const char *text, double *value, const char **end) {
   const char *p = text;

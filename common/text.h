@@ -8,11 +8,21 @@
 
 namespace tsl {
 
+// Number text held in the value itself: the codec's messages and stream
+// values use it, as they must not take memory. Any double fits in fixed
+// notation at the precisions used here.
+struct NumberText {
+  char text[400];
+  const char *c_str() const { return text; }
+};
 // As printf("%.*f", precision, v) in the C locale.
+NumberText FixedText(double v, int precision = 6);
+// As printf("%lld", v).
+NumberText IntText(long long v);
+
+// The same as strings, and FormatGeneral as printf("%g", v) in the C locale.
 std::string FormatFixed(double v, int precision = 6);
-// As printf("%g", v) in the C locale.
 std::string FormatGeneral(double v);
-// As printf("%d", v).
 std::string FormatInt(long long v);
 
 // As strtod in the C locale over [text, text + strlen): leading blanks are

@@ -89,7 +89,9 @@ RasterError ReadRasterFile(const char *filename, RasterImage *image, RasterDecod
   RasterError code = LoadFile(filename, &file);
   if (code == RASTER_OK) {
     ByteReader in{file.data.get(), file.data.get() + file.size, file.data.get()};
-    code = decode(in, image);
+    // Decoders keep work rows in standard containers: short of memory for
+    // them, a read fails as when the record's rows cannot be had.
+    code = CatchShortMemory(RASTER_ERR_MEMORY, nullptr, [&] { return decode(in, image); });
   }
   return FinishRead(image, code);
 }
@@ -100,14 +102,17 @@ RasterError ReadRasterMemory(const uint8_t *data, size_t size, RasterImage *imag
   if (!image) return FinishRead(image, RASTER_ERR_INVALID_IMAGE);
   if (!data) size = 0;
   ByteReader in{data, data + size, data};
-  return FinishRead(image, decode(in, image));
+  return FinishRead(image,
+                    CatchShortMemory(RASTER_ERR_MEMORY, nullptr, [&] { return decode(in, image); }));
 }
 
 RasterError WriteRasterFile(const char *filename, const RasterImage &image, RasterEncoder encode) {
   SetLastRasterError(RASTER_OK);
   RasterError code = CheckRasterImage(image);
   EncodedFile file;
-  if (code == RASTER_OK) code = encode(image, filename, &file);
+  if (code == RASTER_OK)
+    code = CatchShortMemory(RASTER_ERR_MEMORY, nullptr,
+                            [&] { return encode(image, filename, &file); });
   const ByteWriter &w = file.writer;
   if (code == RASTER_OK && w.end && (w.overflowed || w.pos != w.end)) code = RASTER_ERR_WRITE;
   if (code == RASTER_OK) code = StoreFile(filename, file);

@@ -1,11 +1,16 @@
 // WSQ encoder, decoder and header-only reader through the exported stream
 // functions: quality, stream layout, byte stability, the decoder's state
 // rules and hostile input.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -739,6 +744,44 @@ TEST(WsqHeaderReader, CutStreamsLeaveOutputsAlone) {
     EXPECT_EQ(ppi, 33) << n;
     EXPECT_EQ(comment, nullptr) << n;
   }
+}
+
+// An application under an address-space limit (a container, ulimit -v) must
+// get a code back at every limit, not lose its process: each child encodes
+// with a little more room than the one before, up to the first success.
+TEST(WsqEncoder, ShortMemoryGivesACodeAtEveryLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizers reserve address space of their own";
+#endif
+  const Bytes px = RidgeImage(320, 240);
+  long pages = 0;
+  FILE *statm = fopen("/proc/self/statm", "r");
+  ASSERT_NE(statm, nullptr);
+  ASSERT_EQ(fscanf(statm, "%ld", &pages), 1);
+  fclose(statm);
+  const rlim_t own = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
+  for (rlim_t extra = 0; extra < rlim_t{64} << 20; extra += 16 << 10) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      dup2(open("/dev/null", O_WRONLY), 2);
+      const rlimit limit{own + extra, own + extra};
+      setrlimit(RLIMIT_AS, &limit);
+      unsigned char *out = nullptr;
+      int len = 0;
+      // As for a C caller, an exception out of the library ends the process.
+      const int ret = [&]() noexcept {
+        return WSQ_encode_stream(px.data(), 320, 240, 0.75, 500, nullptr, &out, &len);
+      }();
+      _exit(ret == 1 ? 0 : ret < 0 && ret > -255 ? -ret : 255);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << " with " << extra
+                                   << " bytes of room";
+    if (WEXITSTATUS(status) == 0) return;
+  }
+  FAIL() << "no encode succeeded with 64 MB of room";
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "common/text.h"
 #include "wsq/stream_io.h"
@@ -79,7 +78,7 @@ int LeadingInt(const char *text) {
 }
 
 int SetInt(const char *name, long long v, FET *fet) {
-  return updatefet_ret(name, FormatInt(v).c_str(), fet);
+  return updatefet_ret(name, IntText(v).c_str(), fet);
 }
 
 // Text lengths beyond what one comment segment holds are handed on as one
@@ -215,31 +214,37 @@ int string2fet(FET **ofet, const char *istr) {
   FET *fet = nullptr;
   int ret = allocfet_ret(&fet, kFetParseCapacity);
   if (ret) return ret;
-  std::string name;
-  std::string value;
+  // Items longer than a list entry may hold are refused before they are
+  // copied, so fixed buffers serve and parsing takes no memory of its own.
+  char name[kFetMaxItemLength + 1];
+  char value[kFetMaxItemLength + 1];
   const char *p = istr;
   while (*p != '\0') {
-    const char *start = p;
+    const char *name_start = p;
     while (!IsNameEnd(*p)) p++;
-    name.assign(start, p);
+    const size_t name_length = static_cast<size_t>(p - name_start);
     while (*p == ' ' || *p == '\t') p++;
-    start = p;
+    const char *value_start = p;
     while (*p != '\n' && *p != '\0') p++;
-    value.assign(start, p);
+    const size_t value_length = static_cast<size_t>(p - value_start);
     while (*p == ' ' || *p == '\t' || *p == '\n') p++;
-    if (name.empty()) {
+    if (name_length == 0) {
       std::fprintf(stderr, "ERROR : string2fet : empty name string found\n");
       freefet(fet);
       return -2;
     }
-    if (name.size() > static_cast<size_t>(kFetMaxItemLength) ||
-        value.size() > static_cast<size_t>(kFetMaxItemLength)) {
+    if (name_length > static_cast<size_t>(kFetMaxItemLength) ||
+        value_length > static_cast<size_t>(kFetMaxItemLength)) {
       std::fprintf(stderr, "ERROR : string2fet : name or value longer than %d characters\n",
                    kFetMaxItemLength);
       freefet(fet);
       return -5;
     }
-    ret = updatefet_ret(name.c_str(), value.empty() ? nullptr : value.c_str(), fet);
+    std::memcpy(name, name_start, name_length);
+    name[name_length] = '\0';
+    std::memcpy(value, value_start, value_length);
+    value[value_length] = '\0';
+    ret = updatefet_ret(name, value_length == 0 ? nullptr : value, fet);
     if (ret) {
       freefet(fet);
       return ret;
@@ -328,7 +333,7 @@ int combine_wsq_nistcom(FET **ofet, int width, int height, int depth, int ppi, i
   FET *fet = *ofet;
   if ((ret = updatefet_ret(NCM_COLORSPACE, "GRAY", fet)) == 0 &&
       (ret = updatefet_ret(NCM_COMPRESSION, "WSQ", fet)) == 0 &&
-      (ret = updatefet_ret(NCM_WSQ_RATE, FormatFixed(r_bitrate, 6).c_str(), fet)) == 0 &&
+      (ret = updatefet_ret(NCM_WSQ_RATE, FixedText(r_bitrate, 6).c_str(), fet)) == 0 &&
       (ret = SetInt(NCM_HEADER, fet->count, fet)) == 0) {
     return 0;
   }

@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "common/checked.h"
 #include "wsq/wavelet.h"
@@ -34,12 +33,10 @@ bool ZeroRows::Reset(const QTreeEntry q_tree[]) {
     total += static_cast<size_t>(q_tree[k].leny > 0 ? q_tree[k].leny : 0);
   }
   first[Q_TREELEN] = static_cast<int>(total);
-  try {
+  return CatchShortMemory(false, nullptr, [&] {
     zero = std::vector<uint8_t>(total);
-  } catch (const std::bad_alloc &) {
-    return false;
-  }
-  return true;
+    return true;
+  });
 }
 
 FloatImageLayout decoder_float_layout(int width, int height) {
@@ -698,12 +695,9 @@ int synthesize(float *fdata, int pitch, int width, int height, const WTreeNode w
                SynthesisRowSink sink, void *ctx, SynthesisLanes lanes) {
   // Plans and row tables grow with the sides, never with the area; memory
   // short for them ends the call like the buffers' allocations do.
-  try {
+  return CatchShortMemory(-97, "ERROR : wsq_reconstruct : malloc : fdata1\n", [&] {
     return Synthesize(fdata, pitch, width, height, w_tree, dtt, q_tree, zeros, sink, ctx, lanes);
-  } catch (const std::bad_alloc &) {
-    fprintf(stderr, "ERROR : wsq_reconstruct : malloc : fdata1\n");
-    return -97;
-  }
+  });
 }
 
 }  // namespace tsl

@@ -96,7 +96,7 @@ int PutFilterTaps(const float *taps, int n, int code, const char *name, uint8_t 
     uint32_t value;
     if (!ScaleDtt(flt, &scale, &value)) {
       fprintf(stderr, "ERROR: putc_transform_table : %s[%d] to high at %s\n", name, coef,
-              FormatFixed(taps[coef]).c_str());
+              FixedText(taps[coef]).c_str());
       return code;
     }
     int ret = putc_byte(sign, odata, oalloc, olen);
@@ -182,12 +182,12 @@ int putc_quantization_table(const QuantVals *quant_vals, uint8_t *odata, int oal
       // widths too large for the field.
       if (!(q > 0.0f) || !ScaleU16(q, &qs, &qv)) {
         fprintf(stderr, "ERROR : putc_quantization_table : Q[%d] to high at %s\n", sub,
-                FormatFixed(q).c_str());
+                FixedText(q).c_str());
         return -86;
       }
       if (!(z >= 0.0f) || !ScaleU16(z, &zs, &zv)) {
         fprintf(stderr, "ERROR : putc_quantization_table : Z[%d] to high at %s\n", sub,
-                FormatFixed(z).c_str());
+                FixedText(z).c_str());
         return -87;
       }
     }
@@ -225,12 +225,12 @@ int putc_frame_header_wsq(int width, int height, float m_shift, float r_scale, u
   // negative scale, and a negative one would be written as 0.
   if (m_shift < 0.0f || !ScaleU16(m_shift, &ms_scale, &ms_value)) {
     fprintf(stderr, "ERROR : putc_frame_header_wsq : m_shift out of range at %s\n",
-            FormatFixed(m_shift).c_str());
+            FixedText(m_shift).c_str());
     return -84;
   }
   if (r_scale < 0.0f || !ScaleU16(r_scale, &rs_scale, &rs_value)) {
     fprintf(stderr, "ERROR : putc_frame_header_wsq : r_scale out of range at %s\n",
-            FormatFixed(r_scale).c_str());
+            FixedText(r_scale).c_str());
     return -85;
   }
   int ret = putc_ushort(SOF_WSQ, odata, oalloc, olen);

@@ -757,25 +757,30 @@ void filter_columns(const LinePlan &plan, const float *in, int in_pitch, float *
 
 int wsq_decompose(float *fdata, int width, int height, WTreeNode w_tree[], int w_treelen,
                   const float *hifilt, int hisz, const float *lofilt, int losz) {
-  std::unique_ptr<float, FreeDeleter> scratch(
-      static_cast<float *>(SafeMalloc(scratch_floats(width, height), sizeof(float))));
-  if (!scratch) {
-    fprintf(stderr, "ERROR : wsq_decompose : malloc : fdata1\n");
-    return -94;
-  }
-  PlanSet plans(hifilt, hisz, lofilt, losz);
-  for (int s = 0; s < w_treelen; ++s) {
-    const WTreeNode &n = w_tree[s];
-    const LinePlan *rows = plans.Find(n.lenx, n.inv_rw);
-    const LinePlan *cols = plans.Find(n.leny, n.inv_cl);
-    // The encoder refuses sizes whose lines are too short before it gets
-    // here; this only keeps a misuse from reading outside the image.
-    if (!rows || !cols) return -94;
-    float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
-    filter_rows_in_place(*rows, region, n.leny, width, scratch.get());
-    filter_columns_in_place(*cols, region, n.lenx, width, scratch.get());
-  }
-  return 0;
+  static const char kShort[] = "ERROR : wsq_decompose : malloc : fdata1\n";
+  // The line plans are memory this step takes too: short of it for them,
+  // the step fails as it does without its scratch rows.
+  return CatchShortMemory(-94, kShort, [&] {
+    std::unique_ptr<float, FreeDeleter> scratch(
+        static_cast<float *>(SafeMalloc(scratch_floats(width, height), sizeof(float))));
+    if (!scratch) {
+      fputs(kShort, stderr);
+      return -94;
+    }
+    PlanSet plans(hifilt, hisz, lofilt, losz);
+    for (int s = 0; s < w_treelen; ++s) {
+      const WTreeNode &n = w_tree[s];
+      const LinePlan *rows = plans.Find(n.lenx, n.inv_rw);
+      const LinePlan *cols = plans.Find(n.leny, n.inv_cl);
+      // The encoder refuses sizes whose lines are too short before it gets
+      // here; this only keeps a misuse from reading outside the image.
+      if (!rows || !cols) return -94;
+      float *region = fdata + static_cast<ptrdiff_t>(n.y) * width + n.x;
+      filter_rows_in_place(*rows, region, n.leny, width, scratch.get());
+      filter_columns_in_place(*cols, region, n.lenx, width, scratch.get());
+    }
+    return 0;
+  });
 }
 
 int wsq_reconstruct(float *fdata, int width, int height, WTreeNode w_tree[], int /*w_treelen*/,
