@@ -26,7 +26,7 @@ extern "C" TESSALY_API int WSQ_decode_stream(const unsigned char *data, int leng
                                              int *ppi, char **comment) {
   tsl::g_settings.wsqencoder = 0;
   tsl::g_settings.wsqsoftware = 0;
-  if (!odata || !width || !height) return tsl::kWsqNullArgument;
+  if (!data || !odata || !width || !height) return tsl::kWsqNullArgument;
   // Pixels per inch and the comment are skipped when not wanted.
   int depth, lossy, own_ppi;
   if (!ppi) ppi = &own_ppi;

@@ -50,7 +50,10 @@ struct Decoded {
 Decoded Decode(const Bytes &s) {
   Decoded d;
   unsigned char *out = reinterpret_cast<unsigned char *>(1);
-  d.code = WSQ_decode_stream(s.data(), int(s.size()), &out, &d.w, &d.h, &d.ppi, nullptr);
+  // An empty stream is no bytes at some address; a NULL one is refused apart.
+  static const unsigned char kNoBytes = 0;
+  const unsigned char *data = s.empty() ? &kNoBytes : s.data();
+  d.code = WSQ_decode_stream(data, int(s.size()), &out, &d.w, &d.h, &d.ppi, nullptr);
   if (d.code == 1) {
     d.px.assign(out, out + static_cast<size_t>(d.w) * d.h);
     free(out);
@@ -569,6 +572,11 @@ TEST(WsqDecoder, NullOutputs) {
   EXPECT_EQ(WSQ_decode_stream(s.data(), n, nullptr, &w, &h, &ppi, nullptr), -17);
   EXPECT_EQ(WSQ_decode_stream(s.data(), n, &out, nullptr, &h, &ppi, nullptr), -17);
   EXPECT_EQ(WSQ_decode_stream(s.data(), n, &out, &w, nullptr, &ppi, nullptr), -17);
+  unsigned char held = 0;
+  out = &held;
+  EXPECT_EQ(WSQ_decode_stream(nullptr, n, &out, &w, &h, &ppi, nullptr), -17);
+  EXPECT_EQ(out, &held) << "NULL data overwrote the image pointer";
+  EXPECT_EQ(ppi, 33) << "NULL data overwrote the pixels per inch";
   w = 0;
   EXPECT_EQ(Fast_WSQ_decode_stream(s.data(), n, &w, &h, nullptr, nullptr), 1);
   EXPECT_EQ(w, 90);
