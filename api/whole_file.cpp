@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/output_file.h"
+
 namespace tsl {
 
 namespace {
@@ -80,12 +82,12 @@ int read_raw_from_filesize(const char *path, unsigned char **data, int *length) 
 }
 
 int write_raw_from_memsize(const char *path, const unsigned char *data, int count) {
-  FILE *f = path ? std::fopen(path, "wb") : nullptr;
+  OutputFile out(path);
+  FILE *f = out.stream();
   if (!f) {
     std::fprintf(stderr, "ERROR: write_raw_from_memsize : fopen : %s\n", path ? path : "(null)");
     return -2;
   }
-  FileCloser closer{f};
   size_t asked = count > 0 ? static_cast<size_t>(count) : 0;
   size_t done = (asked && data) ? std::fwrite(data, 1, asked, f) : 0;
   // A negative count or missing data cannot be written: reported as a short
@@ -103,10 +105,7 @@ int write_raw_from_memsize(const char *path, const unsigned char *data, int coun
                  count, path);
     return -3;
   }
-  // Network file systems and quotas may refuse the bytes only when the
-  // file is closed.
-  closer.f = nullptr;
-  if (std::fclose(f) != 0) {
+  if (!out.Close()) {
     std::fprintf(stderr, "ERROR: write_raw_from_memsize : fclose : closing file %s failed\n", path);
     return -3;
   }

@@ -20,7 +20,8 @@ int read_raw_from_filesize(const char *path, unsigned char **data, int *length);
 
 // Creates or empties the file and writes count bytes to it. 0 done; -2 it
 // cannot be opened for writing, -3 fewer bytes were written, or flushing
-// them or closing the file failed (the partial file stays).
+// them or closing the file failed: a file this call created is then
+// removed, one that stood under the name is left as the write left it.
 int write_raw_from_memsize(const char *path, const unsigned char *data, int count);
 
 }  // namespace tsl

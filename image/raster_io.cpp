@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/output_file.h"
+
 namespace tsl {
 
 namespace {
@@ -35,13 +37,13 @@ RasterError LoadFile(const char *filename, EncodedFile *out) {
 
 RasterError StoreFile(const char *filename, const EncodedFile &file) {
   if (!filename) return RASTER_ERR_OPEN_FILE;
-  FILE *f = std::fopen(filename, "wb");
-  if (!f) return RASTER_ERR_OPEN_FILE;
-  bool whole = std::fwrite(file.data.get(), 1, file.size, f) == file.size;
+  OutputFile out(filename);
+  if (!out.stream()) return RASTER_ERR_OPEN_FILE;
+  if (std::fwrite(file.data.get(), 1, file.size, out.stream()) != file.size)
+    return RASTER_ERR_WRITE;
   // Buffered bytes reach the disk at close, so a failing close is a failed
   // write too.
-  if (std::fclose(f) != 0) whole = false;
-  return whole ? RASTER_OK : RASTER_ERR_WRITE;
+  return out.Close() ? RASTER_OK : RASTER_ERR_WRITE;
 }
 
 RasterError FinishRead(RasterImage *image, RasterError code) {

@@ -2,7 +2,8 @@
 // and writers that parse their format themselves (BMP, TGA, SGI, ...). A
 // reader decodes from memory through a ByteReader, which knows where the
 // data ends; a writer encodes into a buffer of the exact file size, and the
-// file is created only once the whole encoding has succeeded.
+// file is created only once the whole encoding has succeeded, and removed
+// again when it cannot be written whole.
 #ifndef TESSALY_IMAGE_RASTER_IO_H
 #define TESSALY_IMAGE_RASTER_IO_H
 
@@ -224,7 +225,8 @@ RasterError ReadRasterFile(const char *filename, RasterImage *image, RasterDecod
 RasterError ReadRasterMemory(const uint8_t *data, size_t size, RasterImage *image,
                              RasterDecoder decode);
 // The writers' single exit: checks the record, encodes it, and only then
-// creates the file and writes it whole.
+// creates the file and writes it whole; a failed write removes the file
+// when it created it, and leaves one that stood under the name as written.
 RasterError WriteRasterFile(const char *filename, const RasterImage &image, RasterEncoder encode);
 
 // Sets a reader's record fields and allocates it; transparency is none.

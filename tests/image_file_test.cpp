@@ -1,5 +1,10 @@
 // ReadImageFromFile and SaveImageToFile: every format through the interface,
 // judged by outside software, with the settings they change and their codes.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -123,6 +128,39 @@ TEST(SaveImageToFile, GreyIsTheTruncatedMeanOfThePlanes) {
   tsl::MeanOfPlanes(&planes[0], &planes[35], &planes[70], 35, grey.data());
   for (size_t i = 0; i < 35; ++i)
     EXPECT_EQ(grey[i], (planes[i] + planes[35 + i] + planes[70 + i]) / 3) << i;
+}
+
+// A save cut short by a size limit must leave no half-written file a later
+// read takes for a picture, yet keep a file the caller had under the name.
+TEST(SaveImageToFile, FailedWriteRemovesTheFileOnlyWhenItCreatedIt) {
+  TempDir dir;
+  const Bytes planar = ToPlanar(GreyToRgb(RidgeImage(200, 150)));
+  const char *const kExtension[] = {".wsq", ".bmp", ".tif", ".png", ".jpg", ".rgb",
+                                    ".tga", ".jp2", ".jpc", ".pbm", ".pgm", ".ppm"};
+  const auto name = [&](const char *kind, int format) {
+    return dir.File(kind + std::to_string(format) + kExtension[format - 1]);
+  };
+  for (int format = 1; format <= 12; ++format) WriteFile(name("stood", format), std::string("old"));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // exits 0 when every save fails with its format's code
+    std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    const rlimit limit = {1000, 1000};
+    bool failed = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    for (int format = 1; format <= 12; ++format)
+      for (const char *kind : {"fresh", "stood"})
+        failed &= SaveImageToFile(name(kind, format).c_str(), format, 200, 150, planar.data()) ==
+                  (format >= 2 && format <= 7 ? tsl::kFileRasterWriteFailed : -3);
+    _exit(failed ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  ASSERT_EQ(status, 0) << "a save under the limit did not fail with its code";
+  for (int format = 1; format <= 12; ++format) {
+    SCOPED_TRACE("format " + std::to_string(format));
+    EXPECT_FALSE(std::ifstream(name("fresh", format)).good()) << "a half-written file is left";
+    EXPECT_TRUE(std::ifstream(name("stood", format)).good()) << "the file that stood is removed";
+  }
 }
 
 TEST(ReadImageFromFile, FilesOfOutsideToolsAsTheToolsDecodeThem) {
