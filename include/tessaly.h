@@ -34,54 +34,110 @@ extern "C" {
 /* ---- WSQ streams -------------------------------------------------------- */
 
 /* Compresses a grey image (sides 65 to 65535) at bitrate bits per pixel; returns 1 with
- * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code (-17
- * for NULL data, odata or olen) with *odata and *olen left as they were. A non-NULL *odata
- * is overwritten, not freed. comment_text may be NULL; a text beginning with "NIST_COM"
- * is taken as NISTCOM text and merged into the stream's own NISTCOM comment (a decoder
- * then hands back the merged text), any other is written as a comment of its own.
- * -34: a comment of 65,534 bytes or more (one segment holds 65,533).
+ * *odata a malloc'ed buffer (caller frees) holding *olen bytes, or a negative code with
+ * *odata and *olen left as they were. A non-NULL *odata is overwritten, not freed.
+ * comment_text may be NULL; a text beginning with "NIST_COM" is taken as NISTCOM text and
+ * merged into the stream's own NISTCOM comment (a decoder then hands back the merged
+ * text), any other is written as a comment of its own.
  * The rate is a target and must be positive and finite as a float, about 1.4e-45 to
- * 3.4e38 (-16 otherwise: 0, negative, infinite, not a number, or a rate that rounds to 0
- * or past the float range).
- * Smooth images whose bin widths at the rate asked would be too fine for 16-bit values
- * are coded with the finest widths whose values fit, below that rate.
- * Below about 0.005 the rate control can drop every subband and code at the fixed scale
- * 1: a stream far above the rate.
- * -32 or -33: the stream would be longer than width x height bytes: -32 when that happens
- * inside the comment's text (a 5,000-byte comment on 65x65), -33 elsewhere (rates near 8 on
- * busy pictures, or such a tiny rate on a small noisy one).
- * -86/-87: a subband's bin or zero-bin width beyond the quantization table's range while
- * one of its values lies outside its zero bin (with all inside, it is left uncoded); not
- * expected from 8-bit pixels.
- * -18: a quantized value does not fit in 16 bits; not expected from 8-bit pixels. */
+ * 3.4e38. Smooth images whose bin widths at the rate asked would be too fine for 16-bit
+ * values are coded with the finest widths whose values fit, below that rate. Below about
+ * 0.005 the rate control can drop every subband and code at the fixed scale 1: a stream
+ * far above the rate. Codes (-17, -14, -15 and -16 are checked before any work):
+ *  arguments  -17 NULL data, odata or olen.
+ *  sizes and rate
+ *             -14 a side below 65; -15 a side above 65535; -16 a rate of 0, negative,
+ *             infinite, not a number, or one that rounds to 0 or past the float range;
+ *             -10 width x height above 536,870,911 (its float copy would pass 2 GiB).
+ *             -32 or -33: the stream would be longer than width x height bytes: -32 when
+ *             the room ends at a single byte (inside a comment's text, as a 5,000-byte
+ *             comment on 65x65 does, or at a one-byte field of a table or header), -33
+ *             at a run of bytes, coded data included (rates near 8 on busy pictures, or
+ *             such a tiny rate on a small noisy one).
+ *  comment text
+ *             -5 NISTCOM text with a name or value longer than 511 characters; -34 a
+ *             comment, or NISTCOM text as merged, of 65,534 bytes or more (one segment
+ *             holds 65,533).
+ *  tables and coded data, not expected from 8-bit pixels
+ *             -86/-87 a subband's bin or zero-bin width beyond the quantization table's
+ *             range while one of its values lies outside its zero bin (with all inside,
+ *             it is left uncoded); -18 a quantized value that does not fit in 16 bits.
+ *  memory     -10 (the float image), -90 (the quantized values), -94 (the wavelet step's
+ *             work rows and line plans), -12 (the stream), -13 (the coded blocks), -48,
+ *             -2 and -3 (the Huffman tables), -2, -3 and -4 (the NISTCOM text). */
 TESSALY_API int WSQ_encode_stream(const unsigned char *data, int width, int height,
                                   double bitrate, int ppi, const char *comment_text,
                                   unsigned char **odata, int *olen);
 /* Decodes a WSQ stream; returns 1 with *odata a malloc'ed grey image (caller frees), or a
- * negative code with *odata NULL, *width and *height 0 and *ppi -1 (*comment untouched).
- * A non-NULL *odata is overwritten, not freed. The text of the last comment segment before
- * the first block replaces (frees) a non-null *comment; a stream without one leaves
- * *comment as passed. ppi and comment may be NULL; NULL odata, width or height gives -17.
- * A cut stream gives -39 or -40 (it ends where one byte, or a run of bytes, is read).
- * -23: the coded data ends before it supplies every coefficient that its frame header and
- * quantization table call for, in a stream that still ends with its end-of-image marker
- * (refused before memory of the frame's size is taken). */
+ * negative code with *odata NULL, *width and *height 0 and *ppi -1 (*comment untouched),
+ * except -17, which writes nothing. A non-NULL *odata is overwritten, not freed. *ppi is
+ * the "PPI" value of the first NISTCOM comment before the first block, -1 without such
+ * a comment or with an empty value. The text of the last comment segment before the
+ * first block replaces (frees) a non-null *comment; a stream without one leaves *comment
+ * as passed. The search for it stops at a segment it cannot read and keeps what it
+ * found: a damaged comment, which leaves *comment NULL, or a table or frame header whose
+ * length field is wrong, which decoding does not read (where that lands on a value that
+ * is no marker, an "ERROR" line is printed); memory short for the copy leaves *comment
+ * NULL too. 1 is still returned. ppi and comment may be NULL.
+ * ReadWSQ_implementation_number() reads 0 after every failure, -17 included. Codes:
+ *  arguments  -17 NULL data, odata, width or height.
+ *  sizes      -22 a frame of width or height 0, or of more than INT_MAX pixels (65535 x
+ *             65535); -98 a side below 49 with the usual filters (and any frame that
+ *             the stream's filters cannot walk); -91 a frame whose float image would
+ *             pass 2 GiB (536,870,912 pixels and up), found once the coded data is read.
+ *  comment text
+ *             -42 a comment segment whose length field is below 2; -5 a
+ *             NISTCOM name or value longer than 511 characters; -2 a NISTCOM comment
+ *             with no "PPI" entry.
+ *  markers and tables
+ *             -88 no start-of-image marker; -89 a value other than a table, comment or
+ *             frame header marker before the frame header; -90 one other than a table,
+ *             comment or block header after it; -91 / -92 no marker / no WSQ marker where
+ *             a segment's length field ends it, before the first NISTCOM comment or
+ *             block (the "PPI" search walks those lengths), and -2 there a length below 2
+ *             or reaching past the data; -2 a Huffman table segment shorter than its
+ *             tables, or naming an id twice (this one prints no line); -4 a Huffman table
+ *             of more than 257 codes; -99 a Huffman table id above 7; -98 a transform
+ *             filter of 0 or more than 32 taps; -95 no transform table; -92 no
+ *             quantization table; -51 a block naming a Huffman table not defined.
+ *  coded data -39 or -40 a cut stream (it ends where one byte, or a run of bytes, is
+ *             read), or -2 when the cut follows a segment between the frame header and
+ *             the first block and no NISTCOM comment comes first; -41 an 0xFF not
+ *             followed by 0 inside a value's extra bits; -52 bits that match no code, or
+ *             a code for symbol 0 or 255; -93 a marker other than a table, comment, block
+ *             header or end-of-image among the coded data; -51 more coefficients than the
+ *             frame holds. -23 coded data that ends before it supplies every coefficient
+ *             that the frame header and quantization table call for, in a stream that
+ *             still ends with its end-of-image marker (refused before memory of the
+ *             frame's size is taken); such a cut inside a block mostly gives -23, at
+ *             some places -41 or -93, and a cut right after a Huffman table -90.
+ *  memory     -2, -3, -4, -5 (tables, comment and NISTCOM text), -20 (the coefficients),
+ *             -91 (the float image and the row flags), -21 (the image), -94 to -97 (the
+ *             filters and the synthesis's rows and plans). */
 TESSALY_API int WSQ_decode_stream(const unsigned char *data, int length,
                                   unsigned char **odata, int *width, int *height,
                                   int *ppi, char **comment);
 
 /*
  * Reads only the headers of a WSQ stream: width and height from its frame
- * header and the text of the last comment segment before the first block.
- * *ppi is always set to -1. When a comment is found, a non-null *comment is
- * freed and replaced by a new malloc'ed text (the caller frees it); without
- * one *comment keeps what was passed. Returns 1, or a negative code (-40 or
- * -39 when the stream ends before its frame header does; the outputs are
- * then left untouched). -88 without a start-of-image marker and -91 or -92
- * when the value after it is no marker, with or without a comment asked for
- * (width and height already written); a value that is no marker further on
- * is passed over. ppi and comment may be NULL; NULL width or height gives
- * -17 and writes nothing.
+ * header, as stored, and the text of the last comment segment before the
+ * first block. *ppi is set to -1 when width and height are written. When a
+ * comment is found, a non-null *comment is freed and replaced by a new
+ * malloc'ed text (the caller frees it); without one *comment keeps what was
+ * passed. On the way to the frame header, a segment is passed over by its
+ * length field, and a value that is no marker two bytes further on. The
+ * search for the comment, run after, stops at such a value instead: it
+ * prints an "ERROR" line, keeps the last comment before it (two stray bytes
+ * between the NISTCOM segment and a caller's comment give the NISTCOM text)
+ * and the call still returns 1. A damaged comment segment, or memory short
+ * for the copy, leaves *comment NULL with 1. ppi and comment may be NULL.
+ * Returns 1, or:
+ *  -17  NULL width or height; nothing is written
+ *  -40 or -39  the stream ends before its frame header does (NULL data or a
+ *       length below 1 included); nothing is written
+ *  -88  no start-of-image marker; -91 or -92 the value after it is no marker
+ *       / no WSQ marker (width, height and *ppi already written, *comment
+ *       untouched)
  */
 TESSALY_API int Fast_WSQ_decode_stream(const unsigned char *data, int length,
                                        int *width, int *height, int *ppi,
@@ -103,7 +159,10 @@ TESSALY_API void WriteWSQ_comment(const char *comment);
  * stored stores "" first); it stays the library's and is valid until the
  * next replacement. */
 TESSALY_API char *ReadWSQ_comment(void);
-/* Software implementation number of the last WSQ stream decoded (0 if none). */
+/* Software implementation number of the last WSQ stream decoded by
+ * WSQ_decode_stream or a ".wsq" ReadImageFromFile: 0 before any, and after a
+ * decode that failed or was refused (-17 included); a ".wsq" file that
+ * cannot be read whole leaves it as it was. */
 TESSALY_API int ReadWSQ_implementation_number(void);
 /* TIFF save compression: 0 none (the default), 1 Deflate, 2 PackBits (other
  * values: none). 1 also stores predictor 2, but files are written without a
@@ -199,9 +258,9 @@ TESSALY_API int ReadSizeOfNISTType8BinaryField(void);
  * is overwritten, not freed. The rate comes from the image size: 2500 pixels
  * or fewer are coded losslessly, larger pictures to a target of
  * 4/3 x width x height + 278 bytes (about 10.7 bits per pixel), losslessly
- * when the lossless code fits in that. 0 done, -1 bad argument or
- * set-up failure (outputs untouched), -2 the encoder failed (outputs hold
- * what was written, to be freed all the same). */
+ * when the lossless code fits in that. 0 done, -1 bad argument, set-up
+ * failure or memory short (outputs untouched), -2 the encoder failed
+ * (outputs hold what was written, to be freed all the same). */
 TESSALY_API int JPEG2000_encode_stream(const unsigned char *planar, int width, int height,
                                        unsigned char **output, int *output_length,
                                        const char *format);
@@ -232,7 +291,7 @@ TESSALY_API int JPEG2000_decode_stream(const unsigned char *data, int length,
  * INT_MAX, 3 x width x height above INT_MAX (P4 also: the width rounded up
  * to a multiple of 8, x height), a maximum value above 255 (two-byte
  * samples) or short pixel data, all found before any memory is taken
- * (outputs untouched). */
+ * (outputs untouched); -1 also when memory is short. */
 TESSALY_API int PBM_decode_stream(const unsigned char *data, int length,
                                   unsigned char **output, int *width, int *height);
 TESSALY_API int PGM_decode_stream(const unsigned char *data, int length,
@@ -252,10 +311,11 @@ TESSALY_API int PPM_decode_stream(const unsigned char *data, int length,
  *  -112  width or height not positive, or 3 x width x height above INT_MAX
  *        (the arguments of a save, a decoded picture, the stored Type-8 sizes,
  *        which are checked before the file is opened)
- *  -113  memory for the planes or a work buffer is short (the JPEG 2000 and
- *        PBM/PGM/PPM decoders give their -1 instead)
- *  -114  a NULL argument (none is optional), or a save path longer than
- *        4095 characters with its extension */
+ *  -113  memory for the planes, a work buffer or the save path is short
+ *        (the JPEG 2000 and PBM/PGM/PPM codecs give their -1 instead, the WSQ
+ *        codec its own codes, and a raster reader -110, a raster writer -111)
+ *  -114  a NULL argument (none is optional; nothing is written), or a save
+ *        path longer than 4095 characters with its extension */
 
 /* Reads WSQ, JP2, JPC, PBM, PGM, PPM, BIN (raw Type-8 data with the sizes and
  * compression of WriteType8CompressionWidthHeight), TIF, BMP, PNG, JPG, TGA,
@@ -265,19 +325,24 @@ TESSALY_API int PPM_decode_stream(const unsigned char *data, int length,
  * per kind of file (WSQ; JP2; JPC; PBM; PGM; PPM; BIN; all others together),
  * valid until a later call reads the same kind; never free it. A BIN read
  * goes through the Type-8 readers and so also ends the result that either
- * of them handed out before (copy it first). A WSQ read
- * stores the file's last comment before its first block (kept when it has
- * none) and its NISTCOM PPI (-1 without one) as the WSQ settings; a TIFF read
+ * of them handed out before (copy it first). A WSQ read stores the file's
+ * last comment before its first block (kept when it has none) and its
+ * NISTCOM PPI (-1 without a NISTCOM comment or with an empty value; one
+ * without a "PPI" entry is refused with -2) as the WSQ settings; a TIFF read
  * stores its compression, photometric interpretation, orientation and
  * predictor for the next TIFF save (orientation included). On failure
  * *width = *height = 0 and *data = NULL, except where noted:
  *   8     the name holds no '.' (outputs untouched)
- *   -2..-4, -112..-114  as above
+ *   -2..-4, -112, -113  as above; -114 as above (outputs untouched)
  *   -1    the JPEG 2000 or PBM/PGM/PPM decoder refused the file
- *   WSQ decoder codes (-88 no start-of-image marker, -89 a marker other
- *         than a table, comment or frame header before the frame header, ...)
- *   -110  the raster reader refused the file, it cannot be opened, or no
- *         reader takes its extension
+ *   a code of WSQ_decode_stream (all but -17), met only once the file was
+ *         read whole. Its -2 and -4 are the file's when the file cannot be
+ *         opened or read whole, which prints a line naming "filesize" or
+ *         "read_raw_from_filesize"; the decoder's print their own lines (but
+ *         -2 for a Huffman table id given twice). To tell them apart without
+ *         the line, read the file and call WSQ_decode_stream on its bytes.
+ *   -110  the raster reader refused the file (memory short for it
+ *         included), it cannot be opened, or no reader takes its extension
  *   -115  BIN: the stored compression is not 0 or 1, or the data holds no
  *         whole row at the stored sizes (uncompressed data shorter than one
  *         row, an empty file included; Group 4 data decoding no whole row).
@@ -298,11 +363,22 @@ TESSALY_API int ReadImageFromFile(const char *filename, int *width, int *height,
  * or:
  *   0     format outside 1..12 (nothing written)
  *   -2, -3  formats 1 and 8 to 12: the file cannot be opened / written whole
- *   -112..-114  as above
- *   a negative code of the WSQ or JPEG 2000 encoder (nothing written)
- *   -111  formats 2 to 7: the raster writer failed, or the file cannot be
- *         opened or written whole (a picture it cannot encode creates no
- *         file) */
+ *         (each prints a "write_raw_from_memsize" line)
+ *   -112..-114  as above (-112 also for formats 2 to 7 when the rows, padded
+ *         to 4 bytes, pass INT_MAX bytes: 1 x 715,827,882)
+ *   a code of the format's encoder, with nothing written:
+ *     format 1: those of WSQ_encode_stream but -17, memory codes included
+ *         (its -2 and -3 are memory short, with the encoder's own line)
+ *     formats 8, 9: -1 a picture above 71,582,788 pixels (the codec's 1 GiB
+ *         bound), a set-up failure or memory short; -2 the encoder failed
+ *     formats 10 to 12: -1 memory short, or a stream that would pass INT_MAX
+ *         bytes
+ *   -111  formats 2 to 7: the raster writer failed (memory short for it
+ *         included), or the file cannot be opened or written whole (a
+ *         picture it cannot encode creates no file)
+ * A save that fails after it created its file (-3, -111) removes that file;
+ * a file that already stood under the name is not removed, and is left as
+ * the failed write left it (emptied, or holding the start of the new file). */
 TESSALY_API int SaveImageToFile(const char *filename, int format, int width, int height,
                                 const unsigned char *planar);
 
