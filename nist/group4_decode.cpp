@@ -155,6 +155,13 @@ LineResult DecodeLine(BitReader &r, PixelWriter &pixels, const int32_t *ref, int
       pixels.Put(static_cast<uint64_t>(ref[j + 1] - a0), colour);
       a0 = ref[j + 1];
       j += 2;
+      // b1 lies right of a0. In data that puts a change on a0 (a vertical
+      // code onto it, a run of 0) the next entry can stand on a0 and is
+      // passed over; libtiff does so only once the row holds a change, and
+      // so does this, to read such rows as it does. At the row's end no b1
+      // is needed, and j may stand past the line's last entry.
+      if (a0 < width && n > 0)
+        while (ref[j] <= a0) j += 2;
     } else if (m.value == g4::kModeHorizontal) {
       int64_t run1 = ReadColourRun(r, colour, width);
       int64_t run2 = run1 < 0 ? run1 : ReadColourRun(r, colour ^ 1, width);

@@ -272,6 +272,11 @@ TEST(Group4Damaged, HandBuiltFaults) {
   // A damaged row keeps its decoded start: white 4, black 4, run past the width.
   ExpectDecoded(Decode(FromBits("001 1011 011 001 0001000 010"), 16, 1, 0x55), Bytes{0x0F, 0x55},
                 tsl::kG4Damaged, 0);
+  // Row 0 lists a change of length 0 at x 13 (VL3 onto a0, twice): row 1 reads as in libtiff.
+  const std::string zero = "001 10100 011 0000010 0000010 1 ";
+  ExpectDecoded(Decode(FromBits(zero + "001 00110101 11 0001 1"), 16, 2),
+                (Bytes{0, 0x78, 0xC0, 0}), tsl::kG4Ok, 2);
+  ExpectDecoded(Decode(FromBits(zero + "0001 1 1"), 16, 2), (Bytes{0, 0x78, 0, 7}), tsl::kG4Ok, 2);
 }
 
 }  // namespace
