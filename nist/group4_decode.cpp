@@ -146,6 +146,8 @@ LineResult DecodeLine(BitReader &r, PixelWriter &pixels, const int32_t *ref, int
       result = kLineTruncated;
       break;
     }
+    // Six 0 bits: the end code, or the uncompressed-mode extension, which
+    // this decoder does not take; either way the data ends here.
     if (m.value == g4::kModeEnd) {
       r.Consume(18);  // the rest of the end code; what it holds does not matter
       result = kLineEnd;
@@ -240,8 +242,9 @@ int grp4deco_grp4decomp(const uint8_t *input, size_t input_length, int width, in
     int32_t n;
     LineResult lr = DecodeLine(r, pixels, ref, cur, static_cast<int32_t>(cap), width, &n);
     if (lr != kLineDone) {
-      if (lr == kLineDamaged) status = kG4Damaged;
-      if (lr == kLineTruncated) status = kG4Truncated;
+      // An end code before the last row, even one cut by the end of the
+      // data, leaves the picture as short as cut data does.
+      status = lr == kLineDamaged ? kG4Damaged : kG4Truncated;
       break;
     }
     cur[n] = cur[n + 1] = cur[n + 2] = width;

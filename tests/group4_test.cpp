@@ -169,17 +169,18 @@ TEST(Group4Vectors, MakeUpRunAsLongAsTheRow) {
                 tsl::kG4Damaged, 0);
 }
 
-// The end code ends the image wherever it stands: the rows decoded before
-// it, and the decoded start of a row it interrupts, are kept, and what its
-// last 18 bits hold does not matter.
-TEST(Group4Vectors, EndCodeBeforeTheLastRowEndsCleanly) {
+// The end code, even one the data cuts, ends the image wherever it stands
+// as cut data does: the rows before it, and the decoded start of a row it
+// interrupts, are kept, and what its last 18 bits hold does not matter.
+TEST(Group4Vectors, EndCodeBeforeTheLastRowCutsTheImageShort) {
   ExpectDecoded(Decode(FromBits("1 1" + kEofb), 8, 4, 0x5A), (Bytes{0, 0, 0x5A, 0x5A}),
-                tsl::kG4Ok, 2);
+                tsl::kG4Truncated, 2);
   ExpectDecoded(Decode(FromBits("1 000000 111111111111111111"), 8, 3, 0x5A),
-                (Bytes{0, 0x5A, 0x5A}), tsl::kG4Ok, 1);
+                (Bytes{0, 0x5A, 0x5A}), tsl::kG4Truncated, 1);
   // White 4, black 4, then the end code half way along a 16-pixel row.
   ExpectDecoded(Decode(FromBits("001 1011 011" + kEofb), 16, 2, 0x5A),
-                (Bytes{0x0F, 0x5A, 0x5A, 0x5A}), tsl::kG4Ok, 0);
+                (Bytes{0x0F, 0x5A, 0x5A, 0x5A}), tsl::kG4Truncated, 0);
+  ExpectDecoded(Decode(FromBits("1 0000000"), 8, 2, 0x5A), (Bytes{0, 0x5A}), tsl::kG4Truncated, 1);
 }
 
 // Bits past the width in a row's last byte are no pixels: a change among
