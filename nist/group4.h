@@ -35,11 +35,11 @@ size_t Group4WorstCaseBytes(int width, int height);
 
 // Decodes a stream into one continuous bit string: row y starts at bit
 // y x width, most significant bit first, bit 1 black. capacity must hold
-// ceil(width x height / 8) bytes. Decoding stops at end-of-facsimile-block,
-// after height rows, at the end of the input (kG4Truncated) or at the first
-// damaged code (kG4Damaged); the rows decoded until then, and the decoded
-// start of an unfinished row, stay in output. *rows_decoded receives the
-// number of whole rows.
+// ceil(width x height / 8) bytes. Decoding stops after height rows, at the
+// end of the input or at an end-of-facsimile-block before the last row ends
+// (kG4Truncated either way), or at the first damaged code (kG4Damaged); the
+// rows decoded until then, and the decoded start of an unfinished row, stay
+// in output. *rows_decoded receives the number of whole rows.
 int grp4deco_grp4decomp(const uint8_t *input, size_t input_length, int width, int height,
                         uint8_t *output, size_t capacity, int *rows_decoded);
 

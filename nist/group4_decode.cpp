@@ -146,6 +146,8 @@ LineResult DecodeLine(BitReader &r, PixelWriter &pixels, const int32_t *ref, int
       result = kLineTruncated;
       break;
     }
+    // Six 0 bits: the end code, or the uncompressed-mode extension, which
+    // this decoder does not take; either way the data ends here.
     if (m.value == g4::kModeEnd) {
       r.Consume(18);  // the rest of the end code; what it holds does not matter
       result = kLineEnd;
@@ -155,6 +157,13 @@ LineResult DecodeLine(BitReader &r, PixelWriter &pixels, const int32_t *ref, int
       pixels.Put(static_cast<uint64_t>(ref[j + 1] - a0), colour);
       a0 = ref[j + 1];
       j += 2;
+      // b1 lies right of a0. In data that puts a change on a0 (a vertical
+      // code onto it, a run of 0) the next entry can stand on a0 and is
+      // passed over; libtiff does so only once the row holds a change, and
+      // so does this, to read such rows as it does. At the row's end no b1
+      // is needed, and j may stand past the line's last entry.
+      if (a0 < width && n > 0)
+        while (ref[j] <= a0) j += 2;
     } else if (m.value == g4::kModeHorizontal) {
       int64_t run1 = ReadColourRun(r, colour, width);
       int64_t run2 = run1 < 0 ? run1 : ReadColourRun(r, colour ^ 1, width);
@@ -233,8 +242,9 @@ int grp4deco_grp4decomp(const uint8_t *input, size_t input_length, int width, in
     int32_t n;
     LineResult lr = DecodeLine(r, pixels, ref, cur, static_cast<int32_t>(cap), width, &n);
     if (lr != kLineDone) {
-      if (lr == kLineDamaged) status = kG4Damaged;
-      if (lr == kLineTruncated) status = kG4Truncated;
+      // An end code before the last row, even one cut by the end of the
+      // data, leaves the picture as short as cut data does.
+      status = lr == kLineDamaged ? kG4Damaged : kG4Truncated;
       break;
     }
     cur[n] = cur[n + 1] = cur[n + 2] = width;

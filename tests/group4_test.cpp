@@ -169,17 +169,18 @@ TEST(Group4Vectors, MakeUpRunAsLongAsTheRow) {
                 tsl::kG4Damaged, 0);
 }
 
-// The end code ends the image wherever it stands: the rows decoded before
-// it, and the decoded start of a row it interrupts, are kept, and what its
-// last 18 bits hold does not matter.
-TEST(Group4Vectors, EndCodeBeforeTheLastRowEndsCleanly) {
+// The end code, even one the data cuts, ends the image wherever it stands
+// as cut data does: the rows before it, and the decoded start of a row it
+// interrupts, are kept, and what its last 18 bits hold does not matter.
+TEST(Group4Vectors, EndCodeBeforeTheLastRowCutsTheImageShort) {
   ExpectDecoded(Decode(FromBits("1 1" + kEofb), 8, 4, 0x5A), (Bytes{0, 0, 0x5A, 0x5A}),
-                tsl::kG4Ok, 2);
+                tsl::kG4Truncated, 2);
   ExpectDecoded(Decode(FromBits("1 000000 111111111111111111"), 8, 3, 0x5A),
-                (Bytes{0, 0x5A, 0x5A}), tsl::kG4Ok, 1);
+                (Bytes{0, 0x5A, 0x5A}), tsl::kG4Truncated, 1);
   // White 4, black 4, then the end code half way along a 16-pixel row.
   ExpectDecoded(Decode(FromBits("001 1011 011" + kEofb), 16, 2, 0x5A),
-                (Bytes{0x0F, 0x5A, 0x5A, 0x5A}), tsl::kG4Ok, 0);
+                (Bytes{0x0F, 0x5A, 0x5A, 0x5A}), tsl::kG4Truncated, 0);
+  ExpectDecoded(Decode(FromBits("1 0000000"), 8, 2, 0x5A), (Bytes{0, 0x5A}), tsl::kG4Truncated, 1);
 }
 
 // Bits past the width in a row's last byte are no pixels: a change among
@@ -272,6 +273,11 @@ TEST(Group4Damaged, HandBuiltFaults) {
   // A damaged row keeps its decoded start: white 4, black 4, run past the width.
   ExpectDecoded(Decode(FromBits("001 1011 011 001 0001000 010"), 16, 1, 0x55), Bytes{0x0F, 0x55},
                 tsl::kG4Damaged, 0);
+  // Row 0 lists a change of length 0 at x 13 (VL3 onto a0, twice): row 1 reads as in libtiff.
+  const std::string zero = "001 10100 011 0000010 0000010 1 ";
+  ExpectDecoded(Decode(FromBits(zero + "001 00110101 11 0001 1"), 16, 2),
+                (Bytes{0, 0x78, 0xC0, 0}), tsl::kG4Ok, 2);
+  ExpectDecoded(Decode(FromBits(zero + "0001 1 1"), 16, 2), (Bytes{0, 0x78, 0, 7}), tsl::kG4Ok, 2);
 }
 
 }  // namespace
