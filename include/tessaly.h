@@ -203,8 +203,9 @@ TESSALY_API void ShowFileConverter(void);
  * reader (or either Type-6 reader); never free it. ReadImageFromFile on a
  * ".bin" name counts as a call of a Type-8 reader: copy the result before
  * it. NULL when the arguments are refused (no data, negative length, width
- * or height not positive or too large) or memory is short; damaged Group 4
- * data gives the rows decoded. */
+ * or height not positive or too large) or memory is short. Damaged or short
+ * Group 4 data, an end-of-block before the last row included, gives the rows
+ * decoded, with a warning on the standard error stream. */
 TESSALY_API unsigned char *CreateImageFromNISTType8UncompressedBinaryField(
     const unsigned char *data, int length, int width, int height);
 TESSALY_API unsigned char *CreateImageFromNISTType8CompressedBinaryField(
